@@ -1,0 +1,3 @@
+#include "app/run_sequence.h"
+
+int main(int argc, char** argv) { return RunBenchmark(&argc, &argv); }

@@ -1,0 +1,7 @@
+// The whole run, from MPI start-up to the wait for Enter.
+#pragma once
+
+int RunBenchmark(int* argc, char*** argv);
+
+// A job larger than every per-rank table is refused.
+bool JobSizeAllowed(int jobSize);

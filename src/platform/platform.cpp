@@ -1,0 +1,93 @@
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#ifdef _WIN32
+#include <direct.h>
+#include <fcntl.h>
+#include <io.h>
+#include <malloc.h>
+#include <share.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::size_t PageSize() {
+#ifdef _WIN32
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return info.dwPageSize;
+#else
+  const long size = sysconf(_SC_PAGESIZE);
+  return size > 0 ? static_cast<std::size_t>(size) : 4096;
+#endif
+}
+
+}  // namespace
+
+int OpenDescriptor(const char* path) {
+#ifdef _WIN32
+  int descriptor = -1;
+  _sopen_s(&descriptor, path, _O_CREAT | _O_RDWR, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+  return descriptor;
+#else
+  return open(path, O_CREAT | O_RDWR, 0777);
+#endif
+}
+
+bool CloseDescriptor(int descriptor) {
+#ifdef _WIN32
+  return _close(descriptor) == 0;
+#else
+  return close(descriptor) == 0;
+#endif
+}
+
+std::string CurrentDirectory() {
+  // Grow the buffer until the whole path fits: a deep directory may be far
+  // longer than any fixed limit.
+  for (std::size_t capacity = 4096; capacity <= (std::size_t{1} << 24); capacity *= 2) {
+    std::vector<char> buffer(capacity);
+#ifdef _WIN32
+    if (_getcwd(buffer.data(), static_cast<int>(capacity)) != nullptr) return buffer.data();
+#else
+    if (getcwd(buffer.data(), capacity) != nullptr) return buffer.data();
+    if (errno != ERANGE) break;
+#endif
+  }
+  return std::string();
+}
+
+char PathSeparator() {
+#ifdef _WIN32
+  return '\\';
+#else
+  return '/';
+#endif
+}
+
+char* AllocatePageAlignedBlock(std::int64_t size) {
+  const std::size_t page = PageSize();
+  const std::size_t bytes = size > 0 ? static_cast<std::size_t>(size) : 0;
+  const std::size_t rounded = (bytes / page + 1) * page;  // never 0, always a page multiple
+#ifdef _WIN32
+  return static_cast<char*>(_aligned_malloc(rounded, page));
+#else
+  return static_cast<char*>(std::aligned_alloc(page, rounded));
+#endif
+}
+
+void ReleasePageAlignedBlock(char* block) {
+#ifdef _WIN32
+  _aligned_free(block);
+#else
+  std::free(block);
+#endif
+}

@@ -1,0 +1,9 @@
+// A rate measured over failed work is not a measurement: these lines follow
+// the lines of a test or phase whose file operations failed. A run without
+// failures writes none of them.
+#pragma once
+
+// After a single-node test's lines, on both sinks.
+void WarnOfFailedOperations(long long failed);
+// On a worker's own console, after its phase's results were sent.
+void WarnOfFailedPhase(int rank, int phase, long long failed);

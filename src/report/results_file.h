@@ -1,0 +1,19 @@
+// Naming, opening and closing the results file, and the path shown at the
+// end of the run. The name carries node, date and time so that runs on
+// different nodes or at different times never overwrite each other's files.
+#pragma once
+
+#include <ctime>
+#include <string>
+
+// Fills DateText and ResultsFileNameBuffer from a node name and a local time.
+void FormatResultsFileName(const char* node, const std::tm& localTime);
+// The same for this process's node at the current local time.
+void ResultsFileName();
+void OpenResultsFile();
+// Closes the file; true only when it was opened and every line written to it
+// reached the file, so the end of the run never claims a result not saved.
+bool CloseResultsFile();
+// Directory, separator, name; the directory is held whole however long.
+std::string JoinPath(const std::string& directory, const char* name, char separator);
+std::string ResultsFilePath();

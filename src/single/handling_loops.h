@@ -1,0 +1,15 @@
+// The create/open/close/remove loops, shared by the single-node tests and the
+// worker phases. They differ only in where the name comes from: the single
+// node uses one fixed name, a worker formats its own in every iteration so
+// that cost is part of its rate. Each returns how many operations failed.
+#pragma once
+
+#include <fstream>
+
+using NameSource = const char* (*)();
+
+long long HandleFilesWithStreams(std::ofstream& writeStream, std::ifstream& readStream,
+                                 long iterations, NameSource nextName);
+// `descriptor` holds the descriptor of the current iteration, -1 when its
+// open failed.
+long long HandleFilesWithDescriptors(int& descriptor, long iterations, NameSource nextName);

@@ -1,0 +1,59 @@
+#include "single/high_loops.h"
+
+#include "platform/platform.h"
+#include "report/line_shapes.h"
+#include "report/report_sink.h"
+
+namespace {
+
+long long ReadBlock(std::ifstream& stream, char* block, std::int64_t count) {
+  stream.read(block, count);
+  const long long failed = stream.gcount() != count;
+  stream.sync();
+  return failed;
+}
+
+long long WriteBlock(std::ofstream& stream, const char* block, std::int64_t count) {
+  stream.write(block, count);
+  stream.flush();
+  return stream.fail();
+}
+
+}  // namespace
+
+long long ReadHighPasses(std::ifstream& stream, const char* name, std::int64_t& size,
+                         char*& block, std::int64_t divisor) {
+  long long failed = 0;
+  stream.open(name, std::ios::in | std::ios::binary);
+  stream.seekg(0, std::ios::end);
+  size = stream.tellg();
+  if (size < 0) {
+    TextLine(Console(), "Unable to open file");
+    size = 0;
+    ++failed;
+  }
+  stream.seekg(0);
+  block = AllocatePageAlignedBlock(size);
+  if (block == nullptr) {  // out of memory: move nothing rather than crash
+    size = 0;
+    ++failed;
+  }
+  failed += ReadBlock(stream, block, size);
+  const std::int64_t secondPass = size / divisor;
+  stream.seekg(secondPass);
+  failed += ReadBlock(stream, block, secondPass);
+  return failed;
+}
+
+long long WriteHighPasses(std::ofstream& stream, const char* name, std::int64_t size,
+                          const char* block, std::int64_t divisor) {
+  stream.open(name, std::ios::out | std::ios::binary);
+  long long failed = !stream.is_open();
+  stream.seekp(0);
+  failed += WriteBlock(stream, block, size);
+  const std::int64_t secondPass = size / divisor;
+  stream.seekp(secondPass);
+  failed += WriteBlock(stream, block, secondPass);
+  return failed;
+}
+

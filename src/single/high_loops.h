@@ -1,0 +1,17 @@
+// Whole-block read and write passes, shared by the single-node high test and
+// the worker phases 5 and 6. Pass 1 moves the whole file in one call; pass 2
+// moves size / divisor bytes at offset size / divisor in one call. Each
+// returns how many operations failed (0 on a sound run).
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+
+// Takes the file's size, allocates `block` to hold it, and reads. A file that
+// cannot be opened or sized gives size 0 and an empty block, never a negative
+// allocation. The stream is left open.
+long long ReadHighPasses(std::ifstream& stream, const char* name, std::int64_t& size,
+                         char*& block, std::int64_t divisor);
+// Creates or truncates `name` and writes `block` to it. The stream is left open.
+long long WriteHighPasses(std::ofstream& stream, const char* name, std::int64_t size,
+                          const char* block, std::int64_t divisor);

@@ -1,0 +1,56 @@
+// Per-rank pools and tables of the cluster phases. Every process holds them
+// at full kMaxRanks size whatever its rank; a worker uses only the entries at
+// its own rank, the root the entries of ranks 0 to size - 1.
+#pragma once
+
+#include <mpi.h>
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+
+#include "state/work_counts.h"
+
+constexpr int kPhaseCount = 6;
+constexpr int kScratchNameSize = 4096;
+
+// Stream pools, built before main and never destroyed; streams a phase leaves
+// open stay open until the process ends.
+extern std::ofstream* const RankHandlingWriteStreams;
+extern std::ifstream* const RankHandlingReadStreams;
+extern std::ofstream* const RankLowWriteStreams;
+extern std::ifstream* const RankLowReadStreams;
+extern std::ifstream* const RankHighReadStreams;
+extern std::ofstream* const RankHighWriteStreams;
+
+// A worker's tables of one phase; only its own entry is ever written.
+struct RankPhaseTables {
+  double StartTime[kMaxRanks];
+  double EndTime[kMaxRanks];
+  double TimeSpent[kMaxRanks];
+  double Rate[kMaxRanks];
+};
+extern RankPhaseTables RankPhases[kPhaseCount];  // index 0 is phase 1
+
+extern int RankNumberTable[kMaxRanks];  // own entry = own rank; sent with every set
+extern int RankDescriptorTable[kMaxRanks];
+extern std::int64_t RankLengthTable[kMaxRanks];  // pass-2 count (phases 3, 4), file size (5, 6)
+extern char* RankBlockTable[kMaxRanks];
+
+extern char RankHandlingStreamName[kScratchNameSize];      // phase 1
+extern char RankHandlingDescriptorName[kScratchNameSize];  // phase 2
+extern char RankScratchNameBuffer[kScratchNameSize];       // phases 3 to 5
+extern char RankCopyNameBuffer[kScratchNameSize];          // phase 6
+
+// What the root receives for one phase: entry k is what rank k sent.
+struct ReceivedPhaseTables {
+  double Rate[kMaxRanks];
+  double TimeSpent[kMaxRanks];
+  std::string NodeNames[kMaxRanks];
+  double Total;
+  double Average;
+};
+extern ReceivedPhaseTables ReceivedPhases[kPhaseCount];
+extern int ReceivedRankTable[kMaxRanks];
+extern char ReceivedNodeName[MPI_MAX_PROCESSOR_NAME];
+extern MPI_Status ReceiveStatus;

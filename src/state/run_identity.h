@@ -1,0 +1,17 @@
+// Who this process is in the job; written once at start-up, read everywhere.
+#pragma once
+
+#include <mpi.h>
+
+#include <string>
+
+extern int ProvidedThreadLevel;
+extern int JobSize;
+extern int OwnRank;
+extern char NodeName[MPI_MAX_PROCESSOR_NAME];
+extern int NodeNameLength;
+// The working directory at process start, taken before main runs; it names
+// where the results file lies at the end of the run.
+extern const std::string StartDirectory;
+
+bool IsRootRank();

@@ -1,0 +1,20 @@
+// The fixed amounts of work of every test. The report's rates divide these
+// counts by measured seconds, so they are part of what a result means.
+#pragma once
+
+#include <cstdint>
+
+constexpr int kMaxRanks = 0x1000;  // largest job that runs; size of every per-rank table
+
+#ifndef ORVANTIC_SMALL_COUNTS
+constexpr long kHandlingIterations = 0x20000;      // create/open/close/remove cycles per test
+constexpr std::int64_t kLowFirstPass = 0x1000000;  // single-byte accesses of pass 1, and the scratch file size
+#else
+// Test build only: the same code paths with tiny amounts of work.
+constexpr long kHandlingIterations = 256;
+constexpr std::int64_t kLowFirstPass = 0x10000;
+#endif
+
+constexpr std::int64_t kLowSecondPass = kLowFirstPass / 2;
+constexpr std::int64_t kLowAccesses = kLowFirstPass + kLowSecondPass;
+constexpr char kLowByte = 0x0B;
