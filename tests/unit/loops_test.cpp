@@ -1,0 +1,163 @@
+// The work loops shared by the single-node tests and the worker phases, run
+// with the test build's small counts in a scratch directory of their own.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "platform/platform.h"
+#include "single/handling_loops.h"
+#include "single/high_loops.h"
+#include "single/low_loops.h"
+#include "state/work_counts.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class LoopsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = fs::current_path();
+    directory_ = fs::temp_directory_path() /
+                 ("orvantic-loops-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                  "-" + testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(directory_);
+    fs::create_directories(directory_);
+    fs::current_path(directory_);
+  }
+  void TearDown() override {
+    fs::current_path(previous_);
+    fs::remove_all(directory_);
+  }
+
+  static std::string Contents(const char* name) {
+    std::ifstream in(name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  static void Plant(const char* name, const std::string& bytes) {
+    std::ofstream(name, std::ios::binary) << bytes;
+  }
+
+  fs::path previous_;
+  fs::path directory_;
+};
+
+const char* FixedName() { return "scratch.tmp"; }
+const char* UnreachableName() { return "no-such-directory/scratch.tmp"; }
+
+TEST_F(LoopsTest, HandlingLoopsTruncateAndRemoveTheirFile) {
+  Plant(FixedName(), "left over from an earlier run");
+  std::ofstream write;
+  std::ifstream read;
+  EXPECT_EQ(HandleFilesWithStreams(write, read, 5, FixedName), 0);
+  EXPECT_FALSE(fs::exists(FixedName()));
+  EXPECT_FALSE(write.is_open());
+  EXPECT_FALSE(read.is_open());
+
+  int descriptor = -2;
+  EXPECT_EQ(HandleFilesWithDescriptors(descriptor, 5, FixedName), 0);
+  EXPECT_FALSE(fs::exists(FixedName()));
+  EXPECT_GE(descriptor, 0);
+}
+
+TEST_F(LoopsTest, HandlingLoopsCountEveryFailedOpenAndGoOn) {
+  std::ofstream write;
+  std::ifstream read;
+  EXPECT_EQ(HandleFilesWithStreams(write, read, 7, UnreachableName), 14);
+  int descriptor = 0;
+  EXPECT_EQ(HandleFilesWithDescriptors(descriptor, 7, UnreachableName), 7);
+  EXPECT_EQ(descriptor, -1);
+}
+
+TEST_F(LoopsTest, LowPassesWriteAndReadTheWholeFileOnce) {
+  Plant(FixedName(), std::string(kLowFirstPass + 100, 'x'));
+  std::ofstream write;
+  std::int64_t slot = 0;
+  const std::int64_t count = kLowFirstPass / 3;  // as for rank 2
+  EXPECT_EQ(WriteLowPasses(write, FixedName(), slot, count), 0);
+  EXPECT_EQ(slot, count);
+  EXPECT_TRUE(write.is_open());  // left open, every byte flushed
+  EXPECT_EQ(Contents(FixedName()), std::string(kLowFirstPass, kLowByte));
+
+  std::ifstream read;
+  char last = 0;
+  slot = 0;
+  EXPECT_EQ(ReadLowPasses(read, FixedName(), slot, count, last), 0);
+  EXPECT_EQ(slot, count);
+  EXPECT_EQ(last, kLowByte);
+}
+
+TEST_F(LoopsTest, LowReadOfMissingFileSaysSoAndCountsEveryAccess) {
+  std::ifstream read;
+  std::int64_t slot = 0;
+  char last = 'k';
+  testing::internal::CaptureStdout();
+  const long long failed = ReadLowPasses(read, FixedName(), slot, kLowSecondPass, last);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Unable to open file\n");
+  EXPECT_EQ(failed, 1 + kLowAccesses);
+  EXPECT_EQ(last, 'k');
+}
+
+TEST_F(LoopsTest, LowWriteToUnreachableFileCountsEveryAccess) {
+  std::ofstream write;
+  std::int64_t slot = 0;
+  EXPECT_EQ(WriteLowPasses(write, UnreachableName(), slot, kLowSecondPass), 1 + kLowAccesses);
+}
+
+TEST_F(LoopsTest, HighPassesCopyAnOddSizedFileExactly) {
+  const std::string bytes = "0123456";  // odd size: pass 2 rounds down
+  Plant(FixedName(), bytes);
+  for (std::int64_t divisor : {2, 3}) {
+    std::ifstream read;
+    std::int64_t size = -5;
+    char* block = nullptr;
+    EXPECT_EQ(ReadHighPasses(read, FixedName(), size, block, divisor), 0);
+    ASSERT_EQ(size, 7);
+    ASSERT_NE(block, nullptr);
+    // Pass 2 rereads the bytes from offset size / divisor into the block's start.
+    const std::int64_t half = size / divisor;
+    EXPECT_EQ(std::string(block, half), bytes.substr(half, half));
+
+    std::ofstream write;
+    Plant("copy", "a much longer stale copy from before");
+    EXPECT_EQ(WriteHighPasses(write, "copy", size, block, divisor), 0);
+    write.close();
+    // Pass 2 writes the block's first part again at offset size / divisor;
+    // the stale longer copy is gone.
+    const std::string head(block, half);
+    EXPECT_EQ(Contents("copy"), head + head + std::string(block + 2 * half, size - 2 * half));
+    ReleasePageAlignedBlock(block);
+  }
+}
+
+TEST_F(LoopsTest, HighReadOfMissingFileGivesAnEmptyBlockNotACrash) {
+  std::ifstream read;
+  std::int64_t size = 99;
+  char* block = nullptr;
+  testing::internal::CaptureStdout();
+  EXPECT_GT(ReadHighPasses(read, FixedName(), size, block, 2), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Unable to open file\n");
+  EXPECT_EQ(size, 0);
+  ASSERT_NE(block, nullptr);
+
+  std::ofstream write;
+  EXPECT_EQ(WriteHighPasses(write, "copy", size, block, 2), 0);
+  write.close();
+  EXPECT_TRUE(fs::exists("copy"));
+  EXPECT_EQ(fs::file_size("copy"), 0u);
+  ReleasePageAlignedBlock(block);
+}
+
+TEST(PageAlignedBlock, StartsOnAPageBoundaryForEverySize) {
+  for (std::int64_t size : {0, 1, 4095, 4096, 16777216}) {
+    char* block = AllocatePageAlignedBlock(size);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 4096, 0u);
+    ReleasePageAlignedBlock(block);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,62 @@
+#include "report/results_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/run_sequence.h"
+#include "platform/platform.h"
+#include "state/process_state.h"
+
+namespace {
+
+std::tm FixedTime() {
+  std::tm time{};
+  time.tm_year = 2023 - 1900;
+  time.tm_mon = 2;  // March
+  time.tm_mday = 6;
+  time.tm_hour = 7;
+  time.tm_min = 5;
+  time.tm_sec = 9;
+  return time;
+}
+
+TEST(ResultsFileName, CarriesNodeDateAndTime) {
+  FormatResultsFileName("NODE7", FixedTime());
+  EXPECT_STREQ(DateText, "local date 2023.03.06 time 07.05.09.txt");
+  EXPECT_EQ(std::strlen(DateText), 39u);
+  EXPECT_STREQ(ResultsFileNameBuffer,
+               "results_drives_windows_clusters_mac_mx @ NODE7 @ local date 2023.03.06 time "
+               "07.05.09.txt");
+}
+
+TEST(ResultsFileName, OverlongNodeNameIsCutInsideTheBuffer) {
+  const std::string node(5000, 'n');
+  FormatResultsFileName(node.c_str(), FixedTime());
+  EXPECT_EQ(std::strlen(ResultsFileNameBuffer), sizeof ResultsFileNameBuffer - 1);
+}
+
+TEST(ResultsFilePath, JoinsDirectoryAndNameWithTheSeparator) {
+  EXPECT_EQ(JoinPath("/scratch/run", "r.txt", '/'), "/scratch/run/r.txt");
+  EXPECT_EQ(JoinPath("C:\\", "r.txt", '\\'), "C:\\\\r.txt");
+  // A start directory longer than any fixed buffer is shown whole.
+  const std::string deep = "/" + std::string(6000, 'd');
+  EXPECT_EQ(JoinPath(deep, "r.txt", '/'), deep + "/r.txt");
+}
+
+TEST(ResultsFilePath, UsesThisPlatformsSeparator) {
+#ifdef _WIN32
+  EXPECT_EQ(PathSeparator(), '\\');
+#else
+  EXPECT_EQ(PathSeparator(), '/');
+#endif
+}
+
+TEST(JobSize, LargestTableSizeRunsOneMoreIsRefused) {
+  EXPECT_TRUE(JobSizeAllowed(1));
+  EXPECT_TRUE(JobSizeAllowed(4096));
+  EXPECT_FALSE(JobSizeAllowed(4097));
+}
+
+}  // namespace
