@@ -1,6 +1,7 @@
 // Phases 1 and 2: file handling on every worker at once, through streams and
 // through descriptors, and the root's report of both.
 #include "cluster/cluster_frame.h"
+#include "report/failure_notes.h"
 #include "report/line_shapes.h"
 #include "report/report_sink.h"
 #include "single/handling_loops.h"
@@ -60,6 +61,7 @@ void ReportHandlingPhase(int phase, const char* heading, double singleNodeRate) 
 
 void WorkerStreamHandling() {
   RankNumberTable[OwnRank] = OwnRank;
+  ClaimFileName(StreamHandlingName());
   BeginWorkerPhase(kStreamPhase);
   const long long failed =
       HandleFilesWithStreams(RankHandlingWriteStreams[OwnRank], RankHandlingReadStreams[OwnRank],
@@ -69,6 +71,7 @@ void WorkerStreamHandling() {
 
 void WorkerDescriptorHandling() {
   RankNumberTable[OwnRank] = OwnRank;
+  ClaimFileName(DescriptorHandlingName());
   BeginWorkerPhase(kDescriptorPhase);
   const long long failed = HandleFilesWithDescriptors(RankDescriptorTable[OwnRank],
                                                       kHandlingIterations, DescriptorHandlingName);

@@ -2,6 +2,7 @@
 // root's report of both, the last section of the run.
 #include "cluster/cluster_frame.h"
 #include "cluster/speed_report.h"
+#include "report/failure_notes.h"
 #include "single/high_loops.h"
 #include "state/process_state.h"
 #include "state/rank_state.h"
@@ -12,6 +13,10 @@ namespace {
 
 constexpr int kHighReadPhase = 5;
 constexpr int kHighWritePhase = 6;
+
+void FormatCopyName() {
+  FormatRankCopyName(RankCopyNameBuffer, kScratchNameSize, OwnRank, NodeName);
+}
 
 // Pass 2 moves a share of the file that shrinks with the rank.
 std::int64_t SecondPassDivisor() { return OwnRank + 1; }
@@ -33,8 +38,10 @@ void WorkerHighRead() {
 }
 
 void WorkerHighWrite() {
+  FormatCopyName();
+  ClaimFileName(RankCopyNameBuffer);
   BeginWorkerPhase(kHighWritePhase);
-  FormatRankCopyName(RankCopyNameBuffer, kScratchNameSize, OwnRank, NodeName);
+  FormatCopyName();
   const long long failed =
       WriteHighPasses(RankHighWriteStreams[OwnRank], RankCopyNameBuffer, RankLengthTable[OwnRank],
                       RankBlockTable[OwnRank], SecondPassDivisor());

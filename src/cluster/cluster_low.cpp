@@ -2,6 +2,7 @@
 // root's report of both.
 #include "cluster/cluster_frame.h"
 #include "cluster/speed_report.h"
+#include "report/failure_notes.h"
 #include "single/low_loops.h"
 #include "state/process_state.h"
 #include "state/rank_state.h"
@@ -12,6 +13,10 @@ namespace {
 
 constexpr int kLowWritePhase = 3;
 constexpr int kLowReadPhase = 4;
+
+void FormatScratchName() {
+  FormatRankScratchName(RankScratchNameBuffer, kScratchNameSize, OwnRank, NodeName);
+}
 
 // Each rank rewrites and rereads a different share of its file in pass 2.
 std::int64_t SecondPassCount() { return kLowFirstPass / (OwnRank + 1); }
@@ -24,8 +29,10 @@ double AccessesOfBothPasses() {
 
 void WorkerLowWrite() {
   RankNumberTable[OwnRank] = OwnRank;
+  FormatScratchName();
+  ClaimFileName(RankScratchNameBuffer);
   BeginWorkerPhase(kLowWritePhase);
-  FormatRankScratchName(RankScratchNameBuffer, kScratchNameSize, OwnRank, NodeName);
+  FormatScratchName();
   // The stream stays open, every byte flushed, until the process ends.
   const long long failed = WriteLowPasses(RankLowWriteStreams[OwnRank], RankScratchNameBuffer,
                                           RankLengthTable[OwnRank], SecondPassCount());

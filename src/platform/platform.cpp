@@ -14,6 +14,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -48,6 +49,22 @@ bool CloseDescriptor(int descriptor) {
 #else
   return close(descriptor) == 0;
 #endif
+}
+
+LinkRemoval RemoveSymbolicLink(const char* path) {
+#ifdef _WIN32
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return LinkRemoval::NoLink;
+  }
+  const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryA(path) != 0
+                                                               : DeleteFileA(path) != 0;
+#else
+  struct stat status;
+  if (lstat(path, &status) != 0 || !S_ISLNK(status.st_mode)) return LinkRemoval::NoLink;
+  const bool removed = unlink(path) == 0;
+#endif
+  return removed ? LinkRemoval::Removed : LinkRemoval::CannotRemove;
 }
 
 std::string CurrentDirectory() {

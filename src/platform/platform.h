@@ -11,6 +11,11 @@ int OpenDescriptor(const char* path);
 // Returns false when the close failed.
 bool CloseDescriptor(int descriptor);
 
+// When `path` is a symbolic link, removes the link itself, never what it
+// points at; anything else at `path` is left as it is.
+enum class LinkRemoval { NoLink, Removed, CannotRemove };
+LinkRemoval RemoveSymbolicLink(const char* path);
+
 // The process's current working directory, or an empty text when it cannot
 // be determined.
 std::string CurrentDirectory();

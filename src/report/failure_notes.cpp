@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/platform.h"
 #include "report/line_shapes.h"
 #include "report/report_sink.h"
 
@@ -12,6 +13,21 @@ std::string FailureText(long long failed) {
 }
 
 }  // namespace
+
+void ClaimFileName(const char* name) {
+  switch (RemoveSymbolicLink(name)) {
+    case LinkRemoval::NoLink:
+      return;
+    case LinkRemoval::Removed:
+      TextLine(Console(), (std::string("Removed a symbolic link found at ") + name +
+                           "; its target was left untouched.").c_str());
+      return;
+    case LinkRemoval::CannotRemove:
+      TextLine(Console(), (std::string("Warning: cannot remove the symbolic link found at ") +
+                           name + ".").c_str());
+      return;
+  }
+}
 
 void WarnOfFailedOperations(long long failed) {
   if (failed == 0) return;

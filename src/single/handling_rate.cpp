@@ -30,6 +30,7 @@ void OpenSingleNodePhase() { ReportHeading("Force to be single thread."); }
 
 void TestStreamHandling() {
   ReportHeading("Power of Handling Files -- Lower");
+  ClaimFileName(SingleScratchName);
   const double start = MPI_Wtime();
   const long long failed = HandleFilesWithStreams(HandlingWriteStream, HandlingReadStream,
                                                   kHandlingIterations, SingleName);
@@ -42,6 +43,7 @@ void TestStreamHandling() {
 void TestDescriptorHandling() {
   SectionHeading(Console(), "Power of Handling Files -- Hihger", FileSink(),
                  "Power of Handling Files -- Higher");
+  ClaimFileName(SingleScratchName);
   int descriptor = -1;
   const double start = MPI_Wtime();
   const long long failed = HandleFilesWithDescriptors(descriptor, kHandlingIterations, SingleName);

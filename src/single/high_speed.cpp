@@ -37,6 +37,7 @@ void TestHighSpeed() {
   SpeedLines(FileSink(), HighReadSeconds, " Secs. to Read:", HighReadRate);
   WarnOfFailedOperations(readFailed);
 
+  ClaimFileName(SingleCopyName);
   start = MPI_Wtime();
   const long long writeFailed = WriteHighPasses(HighWriteStream, SingleCopyName, HighBlockSize,
                                                 HighBlock, kHighSecondPassDivisor);

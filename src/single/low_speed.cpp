@@ -20,6 +20,7 @@ void SpeedLines(std::ostream& sink, double seconds, const char* secondsUnit, dou
 
 void TestLowSpeed() {
   ReportHeading("Low writing and reading speeds:");
+  ClaimFileName(SingleScratchName);
 
   double start = MPI_Wtime();
   const long long writeFailed =
