@@ -3,10 +3,19 @@
 set -euo pipefail
 
 ORVANTIC_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-ORVANTIC_PACKAGES=(g++ make cmake libopenmpi-dev openmpi-bin libgtest-dev python3 python3-matplotlib)
+ORVANTIC_PACKAGES=(g++ make cmake libgtest-dev python3 python3-matplotlib)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# Debian's package names of an MPI implementation: openmpi or mpich.
+mpi_packages() {
+  case "$1" in
+    openmpi) echo libopenmpi-dev openmpi-bin ;;
+    mpich) echo libmpich-dev mpich ;;
+    *) echo "unknown MPI implementation '$1' (openmpi or mpich)" >&2; return 1 ;;
+  esac
 }
 
 install_missing_packages() {
@@ -21,18 +30,23 @@ install_missing_packages() {
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# build_release <build directory> [extra cmake arguments...]
+# The implementation is named explicitly, never taken from whichever
+# alternative happens to be installed as plain mpicc/mpiexec.
+mpiexec_of() { echo "/usr/bin/mpiexec.$1"; }
+
+# build_tree <directory> <openmpi|mpich> [extra cmake arguments...]
 build_tree() {
-  local directory="$1"
-  shift
-  cmake -S "$ORVANTIC_ROOT" -B "$directory" -DCMAKE_BUILD_TYPE=Release "$@"
+  local directory="$1" mpi="$2"
+  shift 2
+  cmake -S "$ORVANTIC_ROOT" -B "$directory" -DCMAKE_BUILD_TYPE=Release \
+    -DMPI_C_COMPILER="/usr/bin/mpicc.$mpi" -DMPIEXEC_EXECUTABLE="$(mpiexec_of "$mpi")" "$@"
   cmake --build "$directory" -j"$(nproc)"
 }
 
-# Open MPI refuses root and more processes than cores unless told; other
-# implementations need neither flag.
+# Open MPI refuses root and more processes than cores unless told; MPICH
+# needs neither flag.
 launcher_flags() {
-  if mpiexec --version 2>&1 | grep -q "Open MPI"; then
+  if [ "$1" = openmpi ]; then
     echo --oversubscribe
     [ "$(id -u)" -eq 0 ] && echo --allow-run-as-root
   fi
