@@ -1,0 +1,96 @@
+"""plot-results on results files of real runs: six readable PNG files."""
+
+import os
+import struct
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import benchmark_runs  # noqa: E402
+from benchmark_runs import SCRIPTS, copy_as, run_script  # noqa: E402
+
+import orvantic_results  # noqa: E402  (from scripts/, put on the path by benchmark_runs)
+
+PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
+RUNS = None
+
+
+def setUpModule():
+    global RUNS
+    RUNS = benchmark_runs.Runs()
+
+
+def tearDownModule():
+    RUNS.close()
+
+
+def plotting_interpreter():
+    """The interpreter plot-results names on its first line: the one for
+    which Debian's matplotlib is installed."""
+    with open(os.path.join(SCRIPTS, "plot-results"), encoding="utf-8") as handle:
+        first = handle.readline()
+    return first[2:].split()[0]
+
+
+def png_size(path):
+    """Width and height from the header of a file that must be a PNG."""
+    with open(path, "rb") as handle:
+        head = handle.read(24)
+    if not head.startswith(PNG_SIGNATURE) or head[12:16] != b"IHDR":
+        raise AssertionError("%s: not a PNG file" % path)
+    return struct.unpack(">II", head[16:24])
+
+
+class Plots(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.one = RUNS.results_file(1, "one")
+        cls.three = RUNS.results_file(3, "three")
+
+    def plot(self, *paths):
+        directory = os.path.join(RUNS.workdir("plots-%d" % len(os.listdir(RUNS.root))), "png")
+        done = run_script("plot-results", "-d", directory, *paths)
+        return done, directory
+
+    def test_one_readable_picture_per_measurement(self):
+        done, directory = self.plot(self.three, self.one)
+        self.assertEqual(done.returncode, 0, "plot-results failed:\n" + done.stderr)
+        names = [key + ".png" for key, _ in orvantic_results.MEASUREMENTS]
+        self.assertEqual(sorted(os.listdir(directory)), sorted(names))
+        self.assertEqual(done.stdout.split("\n")[:-1],
+                         [os.path.join(directory, name) for name in names])
+        sizes = {name: png_size(os.path.join(directory, name)) for name in names}
+        for name, (width, height) in sizes.items():
+            self.assertGreater(width, 300, name)
+            self.assertGreater(height, 200, name)
+
+        # matplotlib reads every picture back, at the size the header gives.
+        reader = (
+            "import sys, matplotlib\n"
+            "matplotlib.use('Agg')\n"
+            "import matplotlib.image\n"
+            "for path in sys.argv[1:]:\n"
+            "    image = matplotlib.image.imread(path)\n"
+            "    print(image.shape[1], image.shape[0])\n"
+        )
+        paths = [os.path.join(directory, name) for name in names]
+        read = subprocess.run([plotting_interpreter(), "-c", reader] + paths,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                              timeout=benchmark_runs.RUN_TIMEOUT_SECONDS, check=False)
+        self.assertEqual(read.returncode, 0, read.stderr)
+        shown = [tuple(int(n) for n in line.split()) for line in read.stdout.split("\n")[:-1]]
+        self.assertEqual(shown, [tuple(sizes[name]) for name in names])
+
+    def test_a_file_that_is_not_a_report_draws_nothing(self):
+        bad = copy_as(self.three, RUNS.workdir("bad"), os.path.basename(self.three),
+                      lambda ls: ls[:-6])
+        done, directory = self.plot(self.one, bad)
+        self.assertNotEqual(done.returncode, 0)
+        self.assertIn("not a results file", done.stderr)
+        self.assertIn("ends early", done.stderr)
+        self.assertFalse(os.path.exists(directory))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
