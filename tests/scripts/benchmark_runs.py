@@ -33,10 +33,18 @@ class Runs:
     def __init__(self):
         self.mpiexec = _required_env("ORVANTIC_MPIEXEC")
         self.binary = _required_env("ORVANTIC_SMALL_BINARY")
+        self.flags = self.launcher_flags()
         self.root = tempfile.mkdtemp(prefix="orvantic-scripts-")
 
     def close(self):
         shutil.rmtree(self.root, ignore_errors=True)
+
+    def launcher_flags(self):
+        """Open MPI refuses more processes than cores unless told; MPICH's
+        launcher needs no flag and knows none of Open MPI's."""
+        version = subprocess.run([self.mpiexec, "--version"], stdout=subprocess.PIPE,
+                                 stderr=subprocess.STDOUT, timeout=60, check=False).stdout
+        return ["--oversubscribe"] if b"Open MPI" in version or b"OpenRTE" in version else []
 
     def workdir(self, name):
         path = os.path.join(self.root, name)
@@ -52,7 +60,7 @@ class Runs:
             prepare(directory)
         env = dict(os.environ, OMPI_ALLOW_RUN_AS_ROOT="1", OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1")
         done = subprocess.run(
-            [self.mpiexec, "--oversubscribe", "-n", str(processes), self.binary],
+            [self.mpiexec] + self.flags + ["-n", str(processes), self.binary],
             cwd=directory, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
             stderr=subprocess.STDOUT, timeout=RUN_TIMEOUT_SECONDS, check=False,
         )
