@@ -1,0 +1,108 @@
+"""A disk that fills up during a run: the tests whose files no longer fit
+say so in Warning lines, the job still ends normally, and the results file
+keeps every whole line that reached it before the disk was full."""
+
+import os
+import unittest
+
+import faults_support as f
+from faults_support import h
+
+PAGE = 4096  # tmpfs hands out space a page at a time
+
+
+class DiskFull:
+    """Cases shared by the small and the shipped build."""
+
+    binary = None
+
+    def setUp(self):
+        f.require_root(self, "unshare")
+        self.node = h.host_name()
+
+    def run_in(self, mounts, apps):
+        """A job whose app contexts, given as (process count, directory),
+        run in directories turned into tmpfs mounts, given as (directory,
+        size, bytes taken before the start). Directories are relative to a
+        fresh workspace; "." is its run directory."""
+        ws = h.Workspace(self, self.binary)
+        self.ws, self.consoles = ws, f.consoles_dir(ws)
+        where = lambda directory: os.path.normpath(os.path.join(ws.cwd, directory))
+        prefix, self.left = f.on_tmpfs(ws, *[(where(d), size, fill) for d, size, fill in mounts])
+        cmd = f.job(ws, *[(count, ["-wdir", where(d)] + f.own_console(self.consoles, [ws.exe]))
+                      for count, d in apps])
+        run = ws.run(cmd, prefix=prefix, timeout=h.HANG_LIMIT)
+        self.assertEqual(run.returncode, 0, "exit status; stderr:\n" + run.stderr)
+        return run
+
+    def left_in(self, directory, *name):
+        """Where the copy of what the job left in directory is."""
+        mount = os.path.normpath(os.path.join(self.ws.cwd, directory))
+        return os.path.join(self.left, os.path.basename(mount), *name)
+
+    def check_root(self, run, ranks, failing, saved):
+        """Root console against the report with the given Warning lines; the
+        results file a whole-line prefix of the file side. Returns its bytes."""
+        name, data = f.results_file(self, self.left_in("."))
+        h.check_results_name(self, name, self.node, run)
+        nodes = {k: self.node for k in range(ranks)}
+        report = f.expected_report(nodes, self.ws.cwd + "/" + name, failing, saved=saved)
+        console = h.match_lines(self, report.console, f.console_of(self, self.consoles, 0), "rank 0 console")
+        complete = f.check_results_prefix(self, data, report, console)
+        self.assertEqual(complete, saved, "end-of-run line against the results file")
+        return data
+
+    def test_scratch_files_do_not_fit(self):
+        # Root and worker each on a tmpfs smaller than one scratch file: the
+        # byte-wise writes and the copies fail, the block reads find the
+        # shorter file and read it whole. The results file took its page
+        # with the banner, before the scratch file filled the rest.
+        run = self.run_in([(".", self.tmpfs_size, 0), ("../worker", self.tmpfs_size, 0)],
+                          [(1, "."), (1, "../worker")])
+        self.check_root(run, 2, failing={"lw", "lr", "hw"}, saved=True)
+        worker = f.console_of(self, self.consoles, 1)
+        h.match_lines(self, f.expected_worker_lines(1, failing={3, 4, 6}), worker, "rank 1 console")
+        for directory, name in ((".", "data64-windows-mx-single.tmp"),
+                                ("../worker", "data64-windows-mx-1 @%s.tmp" % self.node)):
+            written = os.path.getsize(self.left_in(directory, name))
+            self.assertTrue(0 < written < self.scratch_size, "%s is %d bytes" % (name, written))
+
+
+class SmallBuildDiskFullTests(DiskFull, unittest.TestCase):
+    binary = h.SMALL
+    scratch_size = h.SMALL_COUNTS.first_pass
+    tmpfs_size = 12 * PAGE
+
+    def test_no_room_even_for_the_results_file(self):
+        # Every page taken before the start: files can still be created,
+        # not one byte written.
+        run = self.run_in([(".", 16 * PAGE, 16 * PAGE)], [(1, ".")])
+        data = self.check_root(run, 1, failing={"lw", "lr"}, saved=False)
+        self.assertEqual(data, b"")
+
+    def test_results_file_cut_short(self):
+        # Two pages left to the root: the banner takes the first for the
+        # results file, the byte-wise write the second, so the file stops at
+        # one page, in the cluster section. Where that falls within a line
+        # depends on the widths of the numbers before it; jobs of several
+        # sizes put it into different lines, so that a cut that happens to
+        # fall on a line end in one of them cannot hide a half line.
+        # The workers run on a roomy tmpfs of their own.
+        for workers in (3, 4, 5, 6):
+            with self.subTest(workers=workers):
+                run = self.run_in([(".", 16 * PAGE, 14 * PAGE), ("../workers", 2 << 20, 0)],
+                                  [(1, "."), (workers, "../workers")])
+                data = self.check_root(run, workers + 1, failing={"lw", "lr", "hw"}, saved=False)
+                self.assertLessEqual(len(data), PAGE)
+                for rank in range(1, workers + 1):
+                    self.assertEqual(f.console_of(self, self.consoles, rank), [], "rank %d console" % rank)
+
+
+class ShippedBuildDiskFullTests(DiskFull, unittest.TestCase):
+    binary = h.SHIPPED
+    scratch_size = h.SHIPPED_COUNTS.first_pass
+    tmpfs_size = 1 << 20  # a sixteenth of a scratch file: seconds of byte-wise writing
+
+
+if __name__ == "__main__":
+    unittest.main()
