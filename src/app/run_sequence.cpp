@@ -8,12 +8,10 @@
 #include <string>
 
 #include "cluster/cluster_frame.h"
-#include "report/failure_notes.h"
 #include "report/line_shapes.h"
 #include "report/report_sink.h"
 #include "report/results_file.h"
 #include "single/single_node.h"
-#include "state/process_state.h"
 #include "state/run_identity.h"
 #include "state/work_counts.h"
 
@@ -109,7 +107,6 @@ int RunBenchmark(int* argc, char*** argv) {
   RefuseOversizedJob();
   if (IsRootRank()) {
     ResultsFileName();
-    ClaimFileName(ResultsFileNameBuffer);
     OpenResultsFile();
     WriteBanner();
     RunSingleNodeTests();

@@ -1,7 +1,6 @@
 // Phases 1 and 2: file handling on every worker at once, through streams and
 // through descriptors, and the root's report of both.
 #include "cluster/cluster_frame.h"
-#include "report/failure_notes.h"
 #include "report/line_shapes.h"
 #include "report/report_sink.h"
 #include "single/handling_loops.h"
@@ -61,20 +60,20 @@ void ReportHandlingPhase(int phase, const char* heading, double singleNodeRate) 
 
 void WorkerStreamHandling() {
   RankNumberTable[OwnRank] = OwnRank;
-  ClaimFileName(StreamHandlingName());
+  const NameSource name = ClaimedNameSource(StreamHandlingName);
   BeginWorkerPhase(kStreamPhase);
   const long long failed =
       HandleFilesWithStreams(RankHandlingWriteStreams[OwnRank], RankHandlingReadStreams[OwnRank],
-                             kHandlingIterations, StreamHandlingName);
+                             kHandlingIterations, name);
   EndWorkerPhase(kStreamPhase, kHandlingIterations, failed);
 }
 
 void WorkerDescriptorHandling() {
   RankNumberTable[OwnRank] = OwnRank;
-  ClaimFileName(DescriptorHandlingName());
+  const NameSource name = ClaimedNameSource(DescriptorHandlingName);
   BeginWorkerPhase(kDescriptorPhase);
-  const long long failed = HandleFilesWithDescriptors(RankDescriptorTable[OwnRank],
-                                                      kHandlingIterations, DescriptorHandlingName);
+  const long long failed =
+      HandleFilesWithDescriptors(RankDescriptorTable[OwnRank], kHandlingIterations, name);
   EndWorkerPhase(kDescriptorPhase, kHandlingIterations, failed);
 }
 

@@ -39,11 +39,11 @@ void WorkerHighRead() {
 
 void WorkerHighWrite() {
   FormatCopyName();
-  ClaimFileName(RankCopyNameBuffer);
+  const char* writeName = ClaimFileName(RankCopyNameBuffer);
   BeginWorkerPhase(kHighWritePhase);
-  FormatCopyName();
+  FormatCopyName();  // inside the timed span, as in every phase
   const long long failed =
-      WriteHighPasses(RankHighWriteStreams[OwnRank], RankCopyNameBuffer, RankLengthTable[OwnRank],
+      WriteHighPasses(RankHighWriteStreams[OwnRank], writeName, RankLengthTable[OwnRank],
                       RankBlockTable[OwnRank], SecondPassDivisor());
   EndWorkerPhase(kHighWritePhase, BytesOfBothPasses(), failed);
 }

@@ -30,11 +30,11 @@ double AccessesOfBothPasses() {
 void WorkerLowWrite() {
   RankNumberTable[OwnRank] = OwnRank;
   FormatScratchName();
-  ClaimFileName(RankScratchNameBuffer);
+  const char* writeName = ClaimFileName(RankScratchNameBuffer);
   BeginWorkerPhase(kLowWritePhase);
-  FormatScratchName();
+  FormatScratchName();  // inside the timed span, as in every phase
   // The stream stays open, every byte flushed, until the process ends.
-  const long long failed = WriteLowPasses(RankLowWriteStreams[OwnRank], RankScratchNameBuffer,
+  const long long failed = WriteLowPasses(RankLowWriteStreams[OwnRank], writeName,
                                           RankLengthTable[OwnRank], SecondPassCount());
   EndWorkerPhase(kLowWritePhase, AccessesOfBothPasses(), failed);
 }

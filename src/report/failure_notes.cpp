@@ -14,19 +14,22 @@ std::string FailureText(long long failed) {
 
 }  // namespace
 
-void ClaimFileName(const char* name) {
+const char* RefusedName() { return ""; }
+
+const char* ClaimFileName(const char* name) {
   switch (RemoveSymbolicLink(name)) {
     case LinkRemoval::NoLink:
-      return;
+      break;
     case LinkRemoval::Removed:
       TextLine(Console(), (std::string("Removed a symbolic link found at ") + name +
                            "; its target was left untouched.").c_str());
-      return;
+      break;
     case LinkRemoval::CannotRemove:
       TextLine(Console(), (std::string("Warning: cannot remove the symbolic link found at ") +
-                           name + ".").c_str());
-      return;
+                           name + "; the benchmark will not use that name.").c_str());
+      return RefusedName();
   }
+  return name;
 }
 
 void WarnOfFailedOperations(long long failed) {

@@ -1,8 +1,12 @@
 #include "report/results_file.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
 
 #include "platform/platform.h"
+#include "report/failure_notes.h"
 #include "state/process_state.h"
 #include "state/run_identity.h"
 
@@ -22,12 +26,46 @@ void ResultsFileName() {
   FormatResultsFileName(NodeName, localTime);
 }
 
-void OpenResultsFile() { ResultsFile.open(ResultsFileNameBuffer, std::ios::out); }
+void OpenResultsFile() {
+  // Never through a link planted at the name: it could point at anyone's file.
+  ResultsFile.open(ClaimFileName(ResultsFileNameBuffer), std::ios::out);
+}
+
+void TrimToWholeLines(const char* name) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  // Only the file this run created: never through a link put there since.
+  if (!fs::is_regular_file(fs::symlink_status(name, error))) return;
+  const std::uintmax_t size = fs::file_size(name, error);
+  if (error) return;
+  std::ifstream file(name, std::ios::in | std::ios::binary);
+  char block[4096];
+  std::uintmax_t end = size;
+  while (end > 0) {
+    const std::uintmax_t start = end > sizeof block ? end - sizeof block : 0;
+    file.seekg(static_cast<std::streamoff>(start));
+    file.read(block, static_cast<std::streamsize>(end - start));
+    if (file.gcount() != static_cast<std::streamsize>(end - start)) return;
+    for (std::uintmax_t i = end - start; i-- > 0;) {
+      if (block[i] == '\n') {
+        if (start + i + 1 < size) fs::resize_file(name, start + i + 1, error);
+        return;
+      }
+    }
+    end = start;
+  }
+  fs::resize_file(name, 0, error);
+}
 
 bool CloseResultsFile() {
-  const bool written = ResultsFile.is_open() && ResultsFile.good();
+  const bool opened = ResultsFile.is_open();
+  const bool written = opened && ResultsFile.good();
   ResultsFile.close();
-  return written && !ResultsFile.fail();
+  const bool saved = written && !ResultsFile.fail();
+  // A full disk can take half a line before the write fails: cut it off so
+  // that scripts reading the file see only whole lines.
+  if (opened && !saved) TrimToWholeLines(ResultsFileNameBuffer);
+  return saved;
 }
 
 std::string JoinPath(const std::string& directory, const char* name, char separator) {

@@ -11,6 +11,8 @@ void FormatResultsFileName(const char* node, const std::tm& localTime);
 // The same for this process's node at the current local time.
 void ResultsFileName();
 void OpenResultsFile();
+// Cuts a file back to the end of its last whole line.
+void TrimToWholeLines(const char* name);
 // Closes the file; true only when it was opened and every line written to it
 // reached the file, so the end of the run never claims a result not saved.
 bool CloseResultsFile();

@@ -8,6 +8,10 @@
 
 using NameSource = const char* (*)();
 
+// Claims the name `source` yields (outside any timed span) and returns the
+// source to use: `source` itself, or one that yields the refused name.
+NameSource ClaimedNameSource(NameSource source);
+
 long long HandleFilesWithStreams(std::ofstream& writeStream, std::ifstream& readStream,
                                  long iterations, NameSource nextName);
 // `descriptor` holds the descriptor of the current iteration, -1 when its

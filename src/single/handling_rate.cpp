@@ -30,10 +30,10 @@ void OpenSingleNodePhase() { ReportHeading("Force to be single thread."); }
 
 void TestStreamHandling() {
   ReportHeading("Power of Handling Files -- Lower");
-  ClaimFileName(SingleScratchName);
+  const NameSource name = ClaimedNameSource(SingleName);
   const double start = MPI_Wtime();
   const long long failed = HandleFilesWithStreams(HandlingWriteStream, HandlingReadStream,
-                                                  kHandlingIterations, SingleName);
+                                                  kHandlingIterations, name);
   StreamHandlingSeconds = MPI_Wtime() - start;
   StreamHandlingRate = kHandlingIterations / StreamHandlingSeconds;
   HandlingLines(StreamHandlingSeconds, StreamHandlingRate);
@@ -43,10 +43,10 @@ void TestStreamHandling() {
 void TestDescriptorHandling() {
   SectionHeading(Console(), "Power of Handling Files -- Hihger", FileSink(),
                  "Power of Handling Files -- Higher");
-  ClaimFileName(SingleScratchName);
+  const NameSource name = ClaimedNameSource(SingleName);
   int descriptor = -1;
   const double start = MPI_Wtime();
-  const long long failed = HandleFilesWithDescriptors(descriptor, kHandlingIterations, SingleName);
+  const long long failed = HandleFilesWithDescriptors(descriptor, kHandlingIterations, name);
   DescriptorHandlingSeconds = MPI_Wtime() - start;
   DescriptorHandlingRate = kHandlingIterations / DescriptorHandlingSeconds;
   HandlingLines(DescriptorHandlingSeconds, DescriptorHandlingRate);

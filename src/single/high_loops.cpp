@@ -1,5 +1,8 @@
 #include "single/high_loops.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "platform/platform.h"
 #include "report/line_shapes.h"
 #include "report/report_sink.h"
@@ -27,7 +30,10 @@ long long ReadHighPasses(std::ifstream& stream, const char* name, std::int64_t& 
   stream.open(name, std::ios::in | std::ios::binary);
   stream.seekg(0, std::ios::end);
   size = stream.tellg();
-  if (size < 0) {
+  // A directory at the name opens and reports a nonsense size on some file
+  // systems; only a regular file has a size worth a block.
+  std::error_code error;
+  if (size < 0 || !std::filesystem::is_regular_file(name, error)) {
     TextLine(Console(), "Unable to open file");
     size = 0;
     ++failed;

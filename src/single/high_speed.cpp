@@ -37,10 +37,10 @@ void TestHighSpeed() {
   SpeedLines(FileSink(), HighReadSeconds, " Secs. to Read:", HighReadRate);
   WarnOfFailedOperations(readFailed);
 
-  ClaimFileName(SingleCopyName);
+  const char* writeName = ClaimFileName(SingleCopyName);
   start = MPI_Wtime();
-  const long long writeFailed = WriteHighPasses(HighWriteStream, SingleCopyName, HighBlockSize,
-                                                HighBlock, kHighSecondPassDivisor);
+  const long long writeFailed =
+      WriteHighPasses(HighWriteStream, writeName, HighBlockSize, HighBlock, kHighSecondPassDivisor);
   HighWriteSeconds = MPI_Wtime() - start;
   HighWriteRate = BytesMoved() / HighWriteSeconds;
   SpeedLines(Console(), HighWriteSeconds, " Secs. to Write.", HighWriteRate);

@@ -20,11 +20,11 @@ void SpeedLines(std::ostream& sink, double seconds, const char* secondsUnit, dou
 
 void TestLowSpeed() {
   ReportHeading("Low writing and reading speeds:");
-  ClaimFileName(SingleScratchName);
+  const char* writeName = ClaimFileName(SingleScratchName);
 
   double start = MPI_Wtime();
   const long long writeFailed =
-      WriteLowPasses(LowWriteStream, SingleScratchName, LowSecondPassCount, kLowSecondPass);
+      WriteLowPasses(LowWriteStream, writeName, LowSecondPassCount, kLowSecondPass);
   LowWriteSeconds = MPI_Wtime() - start;
   LowWriteRate = kLowAccesses / LowWriteSeconds;
   SpeedLines(Console(), LowWriteSeconds, " Secs. to Write.", LowWriteRate);

@@ -23,7 +23,7 @@ UNPRIVILEGED = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"
 NOBODY_UID = 65534
 SINGLE_TESTS = ("stream", "desc", "lw", "lr", "hr", "hw")
 LINK_REMOVED = "Removed a symbolic link found at %s; its target was left untouched."
-LINK_KEPT = "Warning: cannot remove the symbolic link found at %s."
+LINK_KEPT = "Warning: cannot remove the symbolic link found at %s; the benchmark will not use that name."
 
 
 def job(ws, *apps):

@@ -151,6 +151,20 @@ TEST_F(LoopsTest, HighReadOfMissingFileGivesAnEmptyBlockNotACrash) {
   ReleasePageAlignedBlock(block);
 }
 
+TEST_F(LoopsTest, HighReadOfADirectoryTakesNoBogusSize) {
+  // Some file systems report a directory's end offset as 2^63 - 1.
+  fs::create_directory(FixedName());
+  std::ofstream(std::string(FixedName()) + "/inside") << "keeps the directory non-empty";
+  std::ifstream read;
+  std::int64_t size = 99;
+  char* block = nullptr;
+  testing::internal::CaptureStdout();
+  EXPECT_GT(ReadHighPasses(read, FixedName(), size, block, 2), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Unable to open file\n");
+  EXPECT_EQ(size, 0);
+  ReleasePageAlignedBlock(block);
+}
+
 TEST(PageAlignedBlock, StartsOnAPageBoundaryForEverySize) {
   for (std::int64_t size : {0, 1, 4095, 4096, 16777216}) {
     char* block = AllocatePageAlignedBlock(size);

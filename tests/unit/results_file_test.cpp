@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "app/run_sequence.h"
@@ -51,6 +54,25 @@ TEST(ResultsFilePath, UsesThisPlatformsSeparator) {
 #else
   EXPECT_EQ(PathSeparator(), '/');
 #endif
+}
+
+TEST(TrimToWholeLines, CutsAHalfLineLeftByAFullDisk) {
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() / "orvantic-trim-test.txt";
+  const auto trimmed = [&](const std::string& contents) {
+    std::ofstream(file, std::ios::binary) << contents;
+    TrimToWholeLines(file.c_str());
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  EXPECT_EQ(trimmed("Thread(s): 4\n\nThread:3 @vm It was: 896.025 Millions Acces"),
+            "Thread(s): 4\n\n");
+  EXPECT_EQ(trimmed("whole\nlines\n"), "whole\nlines\n");
+  EXPECT_EQ(trimmed("no line end at all"), "");
+  // The last line end lies more than one read block back.
+  const std::string head = std::string(100, 'a') + "\n";
+  EXPECT_EQ(trimmed(head + std::string(10000, 'b')), head);
+  std::filesystem::remove(file);
 }
 
 TEST(JobSize, LargestTableSizeRunsOneMoreIsRefused) {
