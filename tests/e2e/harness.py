@@ -11,7 +11,6 @@ import stat
 import subprocess
 import tempfile
 import time
-import unittest
 
 MPIEXEC = os.environ.get("ORVANTIC_MPIEXEC", "mpiexec")
 SHIPPED = os.environ.get("ORVANTIC_BINARY")
@@ -19,6 +18,11 @@ SMALL = os.environ.get("ORVANTIC_SMALL_BINARY")
 
 RESULTS_PREFIX = "results_drives_windows_clusters_mac_mx @ "
 HANG_LIMIT = 300  # seconds; only there to turn a hang into a failure
+
+# Runs see a zone half an hour off any whole-hour one, so a results-file name
+# made from UTC instead of local time cannot pass for local time.
+os.environ["TZ"] = "ORV-05:30"
+time.tzset()
 
 
 class Counts:
@@ -42,6 +46,19 @@ def launcher_env(**extra):
     return env
 
 
+_open_mpi = None
+
+
+def open_mpi():
+    """Open MPI's launcher, or else MPICH's (Hydra): their flags differ."""
+    global _open_mpi
+    if _open_mpi is None:
+        version = subprocess.run([MPIEXEC, "--version"], stdout=subprocess.PIPE,
+                                 stderr=subprocess.STDOUT, timeout=60).stdout
+        _open_mpi = b"Open MPI" in version or b"OpenRTE" in version
+    return _open_mpi
+
+
 def host_name():
     return socket.gethostname()
 
@@ -63,7 +80,7 @@ def rank_of(pid):
     try:
         with open("/proc/%d/environ" % pid, "rb") as f:
             for item in f.read().split(b"\0"):
-                if item.startswith(b"OMPI_COMM_WORLD_RANK="):
+                if item.startswith((b"OMPI_COMM_WORLD_RANK=", b"PMI_RANK=")):
                     return int(item.split(b"=", 1)[1])
     except OSError:
         pass
@@ -74,9 +91,8 @@ class Run:
     def __init__(self, returncode, console, started, ended, workspace, stderr=""):
         self.returncode = returncode
         self.stderr = stderr
-        self.lines = console.split("\n")
-        if self.lines and self.lines[-1] == "":
-            self.lines.pop()
+        self.lines = split_lines(console)
+        self.whole_lines = console.endswith("\n")
         self.started = started
         self.ended = ended
         self.workspace = workspace
@@ -89,11 +105,12 @@ class Workspace:
 
     def __init__(self, test, binary, shared=False):
         if not binary:
-            raise unittest.SkipTest("binary not given in the environment")
+            test.fail("ORVANTIC_BINARY / ORVANTIC_SMALL_BINARY not set")
         self.test = test
         self.root = tempfile.mkdtemp(prefix="orvantic-e2e-")
         self.cwd = os.path.realpath(os.path.join(self.root, "run"))
         self.out = os.path.join(self.root, "out")
+        self.split_output = False
         os.mkdir(self.cwd)
         os.mkdir(os.path.join(self.root, "bin"))
         self.exe = os.path.join(os.path.realpath(self.root), "bin", os.path.basename(binary))
@@ -116,13 +133,43 @@ class Workspace:
         if leftovers:
             self.test.fail("benchmark processes left running: %s" % leftovers)
 
-    def mpiexec(self, nprocs, oversubscribe=False, output=False):
+    def diagnose(self):
+        """Where each of our benchmark processes stands, for a hang report."""
+        report = []
+        for pid in benchmark_pids(self.exe):
+            try:
+                with open("/proc/%d/stat" % pid) as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+                with open("/proc/%d/wchan" % pid) as f:
+                    wchan = f.read()
+            except OSError:
+                continue
+            report.append("pid %d rank %s state %s cpu ticks %s wchan %s"
+                          % (pid, rank_of(pid), fields[0], int(fields[11]) + int(fields[12]), wchan))
+            if shutil.which("gdb"):
+                trace = subprocess.run(["gdb", "-p", str(pid), "-batch", "-ex", "bt"], stdout=subprocess.PIPE,
+                                       stderr=subprocess.DEVNULL, timeout=60)
+                report += [l for l in trace.stdout.decode("utf-8", "replace").splitlines() if l.startswith("#")]
+        return "\n".join(report)
+
+    def launcher(self, output=False):
+        """The launcher and its flags for the options the contexts share.
+        With output, each rank's standard streams also go to files."""
         cmd = [MPIEXEC]
-        if oversubscribe:
-            cmd.append("--oversubscribe")
+        if open_mpi():
+            cmd.append("--oversubscribe")  # more ranks than the machine's cores
         if output:
-            cmd += ["--output-filename", self.out]
-        return cmd + ["-n", str(nprocs)]
+            self.split_output = True
+            os.makedirs(self.out, exist_ok=True)  # MPICH's launcher makes no directory
+            if open_mpi():
+                cmd += ["--output-filename", self.out]
+            else:
+                cmd += ["-outfile-pattern", os.path.join(self.out, "stdout.%r"),
+                        "-errfile-pattern", os.path.join(self.out, "stderr.%r")]
+        return cmd
+
+    def mpiexec(self, nprocs, output=False):
+        return self.launcher(output) + ["-n", str(nprocs)]
 
     def start(self, cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
               env=None, prefix=()):
@@ -137,6 +184,9 @@ class Workspace:
         if proc.poll() is None:
             os.killpg(proc.pid, signal.SIGKILL)
             proc.wait()
+        for pipe in (proc.stdin, proc.stdout, proc.stderr):
+            if pipe:
+                pipe.close()
 
     def run(self, cmd, timeout=HANG_LIMIT, stdin=subprocess.DEVNULL, env=None, prefix=()):
         started = time.time()
@@ -144,19 +194,29 @@ class Workspace:
         try:
             out, err = proc.communicate(timeout=timeout)
         except subprocess.TimeoutExpired:
+            state = self.diagnose()
             os.killpg(proc.pid, signal.SIGKILL)
-            proc.communicate()
-            self.test.fail("job still running after %d s" % timeout)
+            out, _ = proc.communicate()
+            self.test.fail("job still running after %d s\n%s\nconsole tail:\n%s"
+                           % (timeout, state, "\n".join(split_lines(out.decode("utf-8", "replace"))[-12:])))
         ended = time.time()
-        return Run(proc.returncode, out.decode("utf-8", "replace"), started, ended, self,
-                   err.decode("utf-8", "replace"))
+        console = out.decode("utf-8", "replace")
+        if self.split_output and not open_mpi():
+            # MPICH's launcher writes the ranks' output to the files only.
+            console = self.rank_output(0)
+        return Run(proc.returncode, console, started, ended, self, err.decode("utf-8", "replace"))
 
     def run_binary(self, nprocs=1, timeout=HANG_LIMIT, output=False, stdin=subprocess.DEVNULL):
-        cmd = self.mpiexec(nprocs, oversubscribe=nprocs > 2, output=output) + [self.exe]
-        return self.run(cmd, timeout=timeout, stdin=stdin)
+        return self.run(self.mpiexec(nprocs, output) + [self.exe], timeout=timeout, stdin=stdin)
 
     def rank_output(self, rank, stream="stdout"):
-        paths = glob.glob(os.path.join(self.out, "*", "rank.%d" % rank, stream))
+        """What one rank wrote to stdout or stderr (launcher output files)."""
+        if open_mpi():
+            paths = glob.glob(os.path.join(self.out, "*", "rank.%d" % rank, stream))
+        else:
+            paths = glob.glob(os.path.join(self.out, "%s.%d" % (stream, rank)))
+        if not paths and not open_mpi():
+            return ""  # MPICH's launcher makes no file for a silent rank
         self.test.assertEqual(len(paths), 1, "launcher output file of rank %d" % rank)
         with open(paths[0], encoding="utf-8", errors="replace") as f:
             return f.read()
@@ -267,22 +327,23 @@ def assert_filled(test, path, size, value=0x0B):
             offset += len(chunk)
 
 
-def read_results(test, run):
-    """The one results file of a run, checked for its name; returns
-    (name, lines)."""
-    names = run.workspace.results_files()
-    test.assertEqual(len(names), 1, "results files in %s: %s" % (run.workspace.cwd, names))
-    return names[0], read_lines(os.path.join(run.workspace.cwd, names[0]))
-
-
-def read_lines(path):
-    with open(path, "rb") as f:
+def read_results(test, workspace):
+    """The one results file a run left: (name, lines). Every line, the last
+    one too, must be complete."""
+    names = workspace.results_files()
+    test.assertEqual(len(names), 1, "results files in %s: %s" % (workspace.cwd, names))
+    with open(os.path.join(workspace.cwd, names[0]), "rb") as f:
         data = f.read()
-    text = data.decode("utf-8", "replace")
+    test.assertTrue(data.endswith(b"\n"), "results file ends inside a line: %r" % data[-80:])
+    return names[0], split_lines(data.decode("utf-8", "replace"))
+
+
+def split_lines(text):
     lines = text.split("\n")
     if lines[-1] == "":
         lines.pop()
     return lines
+
 
 
 def check_results_name(test, name, node, run):

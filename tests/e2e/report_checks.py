@@ -40,7 +40,7 @@ def check_cluster_arithmetic(test, v, counts, workers, high_size=None):
     the worker count, speed-ups the totals over the root's own printed rate.
     high_size: the length the block phases found (the scratch file's)."""
     def num(*key):
-        return float(v[key][0])
+        return float(v[key if len(key) > 1 else key[0]][0])
 
     n = len(workers)
     for phase, divisor in ((1, "stream_rate"), (2, "desc_rate")):
@@ -71,7 +71,8 @@ def check_run(test, run, counts, nodes):
     Returns the console numbers."""
     ws = run.workspace
     test.assertEqual(run.returncode, 0, "exit status; stderr:\n" + run.stderr)
-    name, file_lines = h.read_results(test, run)
+    test.assertTrue(run.whole_lines, "console ends inside a line")
+    name, file_lines = h.read_results(test, ws)
     h.check_results_name(test, name, nodes[0], run)
     report = r.full_report(nodes, ws.cwd + "/" + name)
     console = h.match_lines(test, report.console, run.lines, "console")

@@ -90,7 +90,7 @@ def single_node(report, failing=False):
     speed_block(report, "hw", " Secs. to Write.", report.con)
     report.con("")
     speed_block(report, "hw", " Secs. to Write.", report.fil)
-    report.fil("", "")
+    report.fil("")
     report.con("")
     report.fil("")
     report.warning(failing, "hw")

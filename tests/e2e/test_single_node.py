@@ -64,7 +64,7 @@ class StdinTests(unittest.TestCase):
         time.sleep(1.0)
         self.assertIsNone(proc.poll(), "the run ended without waiting for Enter")
         # The results file is closed and complete before the wait.
-        name, file_lines = h.read_results(self, h.Run(None, "", started, time.time(), ws))
+        name, file_lines = h.read_results(self, ws)
         report = r.full_report({0: node}, ws.cwd + "/" + name)
         h.match_lines(self, report.file, file_lines, "results file")
 
