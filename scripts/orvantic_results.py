@@ -289,47 +289,41 @@ def _cluster_speed_average(lines, run_info, rows, measurement, label, unit):
                      mb_per_sec=mb))
 
 
-def _cluster_low(lines, run_info, rows):
+def _cluster_speeds(lines, run_info, rows, kind, heading, rank_order, totals_blanks,
+                    write_average_unit, trailing_blank):
+    """One speed section: rank lines of both phases, totals (writing first), averages."""
     lines.text("Multi-Thread Enabled:")
-    lines.heading(LOW_SPEEDS)
-    _cluster_speed_ranks(lines, run_info, rows, "low-write", " Secs. to Write.")
-    _cluster_speed_ranks(lines, run_info, rows, "low-read", " Secs. to Read.")
+    lines.heading(heading)
+    for direction in rank_order:
+        _cluster_speed_ranks(lines, run_info, rows, "%s-%s" % (kind, direction.lower()),
+                             " Secs. to %s." % direction)
     lines.last_row = None
+    for _ in range(totals_blanks):
+        lines.blank()
+    _cluster_speed_total(lines, run_info, rows, kind + "-write", "Write", "writing")
+    _cluster_speed_total(lines, run_info, rows, kind + "-read", "Read", "reading")
     lines.blank()
     lines.blank()
-    _cluster_speed_total(lines, run_info, rows, "low-write", "Write", "writing")
-    _cluster_speed_total(lines, run_info, rows, "low-read", "Read", "reading")
+    _cluster_speed_average(lines, run_info, rows, kind + "-write",
+                           "Among all nodes, the average %s writing process per thread was: " % kind,
+                           write_average_unit)
     lines.blank()
-    lines.blank()
-    _cluster_speed_average(lines, run_info, rows, "low-write",
-                           "Among all nodes, the average low writing process per thread was: ",
-                           " MB/sec.")
-    lines.blank()
-    _cluster_speed_average(lines, run_info, rows, "low-read",
-                           "Among all nodes, the average low reading process per thread was: ",
+    _cluster_speed_average(lines, run_info, rows, kind + "-read",
+                           "Among all nodes, the average %s reading process per thread was: " % kind,
                            "  MB/sec.")
-    lines.blank()
+    if trailing_blank:
+        lines.blank()
+
+
+def _cluster_low(lines, run_info, rows):
+    _cluster_speeds(lines, run_info, rows, "low", LOW_SPEEDS, ("Write", "Read"), 2,
+                    " MB/sec.", True)
 
 
 def _cluster_high(lines, run_info, rows):
-    lines.text("Multi-Thread Enabled:")
-    lines.heading(HIGH_SPEEDS)
-    _cluster_speed_ranks(lines, run_info, rows, "high-read", " Secs. to Read.")
-    _cluster_speed_ranks(lines, run_info, rows, "high-write", " Secs. to Write.")
-    lines.last_row = None
-    lines.blank()
-    # The totals name writing first here, unlike the rank lines above them.
-    _cluster_speed_total(lines, run_info, rows, "high-write", "Write", "writing")
-    _cluster_speed_total(lines, run_info, rows, "high-read", "Read", "reading")
-    lines.blank()
-    lines.blank()
-    _cluster_speed_average(lines, run_info, rows, "high-write",
-                           "Among all nodes, the average high writing process per thread was: ",
-                           "  MB/sec.")
-    lines.blank()
-    _cluster_speed_average(lines, run_info, rows, "high-read",
-                           "Among all nodes, the average high reading process per thread was: ",
-                           "  MB/sec.")
+    # The rank lines come read first; the totals name writing first all the same.
+    _cluster_speeds(lines, run_info, rows, "high", HIGH_SPEEDS, ("Read", "Write"), 1,
+                    "  MB/sec.", False)
 
 
 def _read_lines(path):

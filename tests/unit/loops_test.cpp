@@ -133,36 +133,30 @@ TEST_F(LoopsTest, HighPassesCopyAnOddSizedFileExactly) {
   }
 }
 
-TEST_F(LoopsTest, HighReadOfMissingFileGivesAnEmptyBlockNotACrash) {
-  std::ifstream read;
-  std::int64_t size = 99;
-  char* block = nullptr;
-  testing::internal::CaptureStdout();
-  EXPECT_GT(ReadHighPasses(read, FixedName(), size, block, 2), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Unable to open file\n");
-  EXPECT_EQ(size, 0);
-  ASSERT_NE(block, nullptr);
+TEST_F(LoopsTest, HighReadOfAnUnreadableNameGivesAnEmptyBlockNotACrash) {
+  // First a missing file, then a directory at the name: some file systems
+  // report a directory's end offset as 2^63 - 1.
+  for (const bool directory : {false, true}) {
+    if (directory) {
+      fs::create_directory(FixedName());
+      std::ofstream(std::string(FixedName()) + "/inside") << "keeps the directory non-empty";
+    }
+    std::ifstream read;
+    std::int64_t size = 99;
+    char* block = nullptr;
+    testing::internal::CaptureStdout();
+    EXPECT_GT(ReadHighPasses(read, FixedName(), size, block, 2), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Unable to open file\n");
+    EXPECT_EQ(size, 0);
+    ASSERT_NE(block, nullptr);
 
-  std::ofstream write;
-  EXPECT_EQ(WriteHighPasses(write, "copy", size, block, 2), 0);
-  write.close();
-  EXPECT_TRUE(fs::exists("copy"));
-  EXPECT_EQ(fs::file_size("copy"), 0u);
-  ReleasePageAlignedBlock(block);
-}
-
-TEST_F(LoopsTest, HighReadOfADirectoryTakesNoBogusSize) {
-  // Some file systems report a directory's end offset as 2^63 - 1.
-  fs::create_directory(FixedName());
-  std::ofstream(std::string(FixedName()) + "/inside") << "keeps the directory non-empty";
-  std::ifstream read;
-  std::int64_t size = 99;
-  char* block = nullptr;
-  testing::internal::CaptureStdout();
-  EXPECT_GT(ReadHighPasses(read, FixedName(), size, block, 2), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Unable to open file\n");
-  EXPECT_EQ(size, 0);
-  ReleasePageAlignedBlock(block);
+    std::ofstream write;
+    EXPECT_EQ(WriteHighPasses(write, "copy", size, block, 2), 0);
+    write.close();
+    EXPECT_TRUE(fs::exists("copy"));
+    EXPECT_EQ(fs::file_size("copy"), 0u);
+    ReleasePageAlignedBlock(block);
+  }
 }
 
 TEST(PageAlignedBlock, StartsOnAPageBoundaryForEverySize) {
