@@ -31,6 +31,27 @@ void OpenResultsFile() {
   ResultsFile.open(ClaimFileName(ResultsFileNameBuffer), std::ios::out);
 }
 
+namespace {
+
+// The length of the file's whole lines: the offset just past its last
+// newline, 0 when it has none, `size` when it cannot be read.
+std::uintmax_t WholeLinesLength(std::ifstream& file, std::uintmax_t size) {
+  char block[4096];
+  for (std::uintmax_t end = size; end > 0;) {
+    const std::uintmax_t start = end > sizeof block ? end - sizeof block : 0;
+    const auto count = static_cast<std::streamsize>(end - start);
+    file.seekg(static_cast<std::streamoff>(start));
+    if (file.read(block, count).gcount() != count) return size;
+    for (std::streamsize i = count; i-- > 0;) {
+      if (block[i] == '\n') return start + static_cast<std::uintmax_t>(i) + 1;
+    }
+    end = start;
+  }
+  return 0;
+}
+
+}  // namespace
+
 void TrimToWholeLines(const char* name) {
   namespace fs = std::filesystem;
   std::error_code error;
@@ -39,22 +60,8 @@ void TrimToWholeLines(const char* name) {
   const std::uintmax_t size = fs::file_size(name, error);
   if (error) return;
   std::ifstream file(name, std::ios::in | std::ios::binary);
-  char block[4096];
-  std::uintmax_t end = size;
-  while (end > 0) {
-    const std::uintmax_t start = end > sizeof block ? end - sizeof block : 0;
-    file.seekg(static_cast<std::streamoff>(start));
-    file.read(block, static_cast<std::streamsize>(end - start));
-    if (file.gcount() != static_cast<std::streamsize>(end - start)) return;
-    for (std::uintmax_t i = end - start; i-- > 0;) {
-      if (block[i] == '\n') {
-        if (start + i + 1 < size) fs::resize_file(name, start + i + 1, error);
-        return;
-      }
-    }
-    end = start;
-  }
-  fs::resize_file(name, 0, error);
+  const std::uintmax_t length = WholeLinesLength(file, size);
+  if (length < size) fs::resize_file(name, length, error);
 }
 
 bool CloseResultsFile() {
