@@ -1,0 +1,89 @@
+"""What a job leaves on disk: the results file and its name, the scratch
+files and their content, and whether a file someone else owns was touched."""
+
+import calendar
+import hashlib
+import os
+import re
+import time
+
+import harness  # noqa: F401  (puts scripts/ on the path)
+import orvantic_results as g
+
+
+def results_file(test, directory):
+    """(name, bytes) of the one results file in directory."""
+    names = [n for n in os.listdir(directory) if n.startswith(g.RESULTS_PREFIX)]
+    test.assertEqual(len(names), 1, "results files in %s: %s" % (directory, names))
+    with open(os.path.join(directory, names[0]), "rb") as f:
+        return names[0], f.read()
+
+
+def _zone_time(seconds, zone_east):
+    return time.localtime(seconds) if zone_east is None else time.gmtime(seconds + zone_east)
+
+
+def _from_zone_time(fields, zone_east):
+    return time.mktime(fields) if zone_east is None else calendar.timegm(fields) - zone_east
+
+
+def results_name(node, when, zone_east=None):
+    """The name of the results file of a job whose root started at `when`."""
+    return g.RESULTS_PREFIX + node + time.strftime(" @ local date %Y.%m.%d time %H.%M.%S.txt",
+                                                   _zone_time(when, zone_east))
+
+
+def check_results_name(test, name, node, run):
+    pattern = re.escape(g.RESULTS_PREFIX + node) + \
+        r" @ local date (\d{4}\.\d\d\.\d\d time \d\d\.\d\d\.\d\d)\.txt\Z"
+    found = re.match(pattern, name)
+    test.assertIsNotNone(found, "results file name %r" % name)
+    stamp = _from_zone_time(time.strptime(found.group(1), "%Y.%m.%d time %H.%M.%S"), run.zone_east)
+    # Local time of the job, taken while it ran (whole seconds).
+    test.assertTrue(int(run.started) - 1 <= stamp <= run.ended + 1,
+                    "results file time %s outside the run" % found.group(1))
+
+
+def scratch_names(nodes, ranks=None):
+    """Every scratch name the given ranks (all of nodes by default) use."""
+    ranks = sorted(nodes) if ranks is None else ranks
+    names = [g.SINGLE_SCRATCH, g.SINGLE_COPY] if 0 in ranks else []
+    for rank in ranks:
+        if rank:
+            names += list(g.rank_files(rank, nodes[rank]))
+    return names
+
+
+def assert_filled(test, path, size, value=0x0B):
+    test.assertTrue(os.path.isfile(path), "missing file %s" % path)
+    test.assertEqual(os.path.getsize(path), size, "size of %s" % path)
+    fill = bytes([value])
+    with open(path, "rb") as f:
+        offset = 0
+        while True:
+            chunk = f.read(1 << 20)
+            if not chunk:
+                break
+            stray = chunk.strip(fill)
+            if stray:
+                test.fail("%s: byte other than %#x near offset %d" % (path, value, offset + chunk.find(stray[0:1])))
+            offset += len(chunk)
+
+
+def check_files_left(test, directory, nodes, name, counts):
+    """A complete run leaves the results file and every scratch file, each
+    as long as one first pass and filled with the benchmark's byte."""
+    scratch = scratch_names(nodes)
+    test.assertEqual(set(os.listdir(directory)), set(scratch) | {name}, "files left in the run directory")
+    for f in scratch:
+        assert_filled(test, os.path.join(directory, f), counts.first_pass)
+
+
+def snapshot(path):
+    """Identity, owner, mode, size, time and content of a file: enough to
+    tell whether anything wrote, truncated, replaced or removed it."""
+    info = os.lstat(path)
+    with open(path, "rb") as f:
+        digest = hashlib.sha256(f.read()).hexdigest()
+    return {"inode": info.st_ino, "mode": oct(info.st_mode), "owner": info.st_uid, "size": info.st_size,
+            "modified": info.st_mtime_ns, "sha256": digest}

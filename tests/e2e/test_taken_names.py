@@ -1,0 +1,117 @@
+"""Scratch names already taken by a directory, by a read-only file of
+another user, or by a file another process holds open. The job still ends
+normally and says which tests went wrong."""
+
+import os
+import stat
+import subprocess
+import sys
+import unittest
+
+import files_left as f
+import harness as h
+import report_checks as c
+from report_checks import g
+
+
+def without_unable(lines):
+    return [line for line in lines if line != g.UNABLE]
+
+
+class TakenNameTests(unittest.TestCase):
+    def setUp(self):
+        self.node = h.host_name()
+        self.nodes = {0: self.node, 1: self.node}
+
+    def test_directories_at_the_scratch_names(self):
+        # Not empty, so that a remove() of the name cannot take them away.
+        ws = h.Workspace(self, h.SMALL)
+        names = f.scratch_names(self.nodes)
+        for name in names:
+            os.makedirs(os.path.join(ws.cwd, name, "kept"))
+            with open(os.path.join(ws.cwd, name, "kept", "data"), "w") as kept:
+                kept.write(name)
+        run = ws.run(ws.job((2, ws.own_console([ws.exe]))))
+        self.assertEqual(run.returncode, 0, "exit status; stderr:\n" + run.stderr)
+
+        name, data = f.results_file(self, ws.cwd)
+        # Whether a directory opens as an input file differs between systems,
+        # so "Unable to open file" may or may not come before the reads'
+        # lines; that every test failed must show in either case.
+        expected = g.report_lines(g.CONSOLE, self.nodes, ws.cwd + "/" + name, failing=g.ALL_TESTS)
+        console = c.check_sink(self, expected, without_unable(ws.console_of(0)), "rank 0 console", self.node)
+        _, complete = c.check_results(self, data, g.report_lines(g.FILE, self.nodes, failing=g.ALL_TESTS),
+                                      self.node, console)
+        self.assertTrue(complete, "results file incomplete")
+        c.match_lines(self, g.worker_lines(1, self.node, g.ALL_TESTS), without_unable(ws.console_of(1)),
+                      "rank 1 console")
+        self.assertEqual(sorted(ws.files()), sorted(names + [name]))
+        for taken in names:
+            with open(os.path.join(ws.cwd, taken, "kept", "data")) as kept:
+                self.assertEqual(kept.read(), taken)
+
+    def test_read_only_files_of_another_user(self):
+        # The root rank runs in a sticky, world-writable directory (it may
+        # create files but neither change nor remove root's), the worker in
+        # one it cannot write at all. Every scratch name is a root-owned
+        # file of mode 0444 holding other data.
+        h.require_root(self, "setpriv")
+        ws = h.Workspace(self, h.SMALL, shared=True)
+        env = ws.nobody_env()
+        locked = os.path.join(ws.root, "locked")
+        os.mkdir(locked, 0o755)
+        os.chmod(ws.cwd, 0o1777)
+        planted = {}
+        for directory, ranks in ((ws.cwd, [0]), (locked, [1])):
+            for name in f.scratch_names(self.nodes, ranks):
+                path = os.path.join(directory, name)
+                with open(path, "wb") as other:
+                    other.write(os.urandom(1000))
+                os.chmod(path, 0o444)
+                planted[path] = f.snapshot(path)
+        cmd = ws.job((1, ["-wdir", ws.cwd] + ws.own_console([ws.exe], for_nobody=True)),
+                     (1, ["-wdir", locked] + ws.own_console([ws.exe])))
+        run = ws.run(cmd, env=env, prefix=h.UNPRIVILEGED)
+        self.assertEqual(run.returncode, 0, run.stderr)
+
+        for path, before in planted.items():
+            self.assertEqual(f.snapshot(path), before, "%s was changed" % path)
+        name, data = f.results_file(self, ws.cwd)
+        # The block read finds the 1000 bytes and reads them whole; every
+        # other test needed to write, or to read 65536 bytes.
+        failing = g.ALL_TESTS - {"high-read"}
+        expected = g.report_lines(g.CONSOLE, self.nodes, ws.cwd + "/" + name, failing=failing)
+        console = c.check_sink(self, expected, ws.console_of(0), "rank 0 console", self.node)
+        _, complete = c.check_results(self, data, g.report_lines(g.FILE, self.nodes, failing=failing),
+                                      self.node, console)
+        self.assertTrue(complete, "results file incomplete")
+        c.match_lines(self, g.worker_lines(1, self.node, failing), ws.console_of(1), "rank 1 console")
+        self.assertEqual(sorted(os.listdir(locked)), sorted(f.scratch_names(self.nodes, [1])))
+
+    def test_files_held_open_by_another_process(self):
+        # Another process has every scratch name open, locked, with data of
+        # its own. Nothing stops the benchmark here: a complete, clean run.
+        ws = h.Workspace(self, h.SMALL)
+        paths = [os.path.join(ws.cwd, name) for name in f.scratch_names(self.nodes)]
+        holder = subprocess.Popen(
+            [sys.executable, "-c",
+             "import fcntl, sys\n"
+             "files = [open(p, 'w+b') for p in sys.argv[1:]]\n"
+             "for held in files:\n"
+             "    held.write(b'held' * 5000); held.flush(); fcntl.flock(held, fcntl.LOCK_EX)\n"
+             "print('held', flush=True)\n"
+             "sys.stdin.read()\n"] + paths,
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, start_new_session=True)
+        self.addCleanup(ws.stop, holder)
+        self.assertEqual(holder.stdout.readline(), b"held\n")
+        run = ws.run_binary(2)
+        self.assertIsNone(holder.poll(), "the holding process ended early")
+        c.check_run(self, run, h.SMALL_COUNTS, self.nodes)
+        for path in paths:
+            self.assertTrue(stat.S_ISREG(os.lstat(path).st_mode))
+        holder.stdin.close()
+        self.assertEqual(holder.wait(timeout=60), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,71 @@
+"""Directories the benchmark may not write in, for the whole job or for one
+worker: the job still ends normally, and every test that went wrong says
+so. As an unprivileged user, because root writes through permission bits."""
+
+import os
+import unittest
+
+import files_left as f
+import harness as h
+import report_checks as c
+from report_checks import g
+
+READS = {"low-read", "high-read"}
+
+
+class UnwritableDirectoryTests(unittest.TestCase):
+    def setUp(self):
+        h.require_root(self, "setpriv")
+        self.ws = h.Workspace(self, h.SMALL, shared=True)
+        self.env = self.ws.nobody_env()
+        self.node = h.host_name()
+
+    def test_whole_job_in_a_directory_it_cannot_write(self):
+        ws = self.ws
+        run = ws.run(ws.job((3, ws.own_console([ws.exe], for_nobody=True))), env=self.env, prefix=h.UNPRIVILEGED)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(ws.files(), [], "files created in an unwritable directory")
+
+        # No file to find the name by: take it from the console and check it.
+        root = ws.console_of(0)
+        path_lines = [line for line in root if line.startswith(g.NOT_SAVED)]
+        self.assertEqual(len(path_lines), 1, "the \"could not be saved\" line:\n" + "\n".join(root[-8:]))
+        path = path_lines[0][len(g.NOT_SAVED):]
+        self.assertEqual(os.path.dirname(path), ws.cwd)
+        f.check_results_name(self, os.path.basename(path), self.node, run)
+        nodes = {k: self.node for k in range(3)}
+        expected = g.report_lines(g.CONSOLE, nodes, path, failing=g.ALL_TESTS, unable=READS, saved=False)
+        rows = c.check_sink(self, expected, root, "rank 0 console", self.node)
+        # The block tests found no file to size: nothing moved, rates of 0.
+        for row in rows:
+            if row["scope"] == g.SCOPE_SINGLE and row["measurement"].startswith("high"):
+                self.assertEqual(float(row["rate"]), 0, row["measurement"])
+        for rank in (1, 2):
+            c.match_lines(self, g.worker_lines(rank, self.node, g.ALL_TESTS, READS), ws.console_of(rank),
+                          "rank %d console" % rank)
+
+    def test_worker_in_a_directory_it_cannot_write(self):
+        ws = self.ws
+        h.writable_by_nobody(ws.cwd)
+        launcher = ws.launcher(output=True)
+        h.writable_by_nobody(ws.out)
+        locked = os.path.join(ws.root, "locked")
+        os.mkdir(locked, 0o555)
+        cmd = launcher + ["-n", "1", "-wdir", ws.cwd, ws.exe, ":", "-n", "1", "-wdir", locked, ws.exe]
+        run = ws.run(cmd, env=self.env, prefix=h.UNPRIVILEGED)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        nodes = {0: self.node, 1: self.node}
+        name, data = f.results_file(self, ws.cwd)
+        # The launcher's own console mixes both ranks; the root's is apart.
+        console = c.check_sink(self, g.report_lines(g.CONSOLE, nodes, ws.cwd + "/" + name),
+                               h.split_lines(ws.rank_output(0)), "rank 0 console", self.node)
+        results, _ = c.check_results(self, data, g.report_lines(g.FILE, nodes), self.node, console)
+        c.check_arithmetic(self, results, h.SMALL_COUNTS, high_size=0)
+        c.match_lines(self, g.worker_lines(1, self.node, g.ALL_TESTS, READS), h.split_lines(ws.rank_output(1)),
+                      "rank 1 console")
+        self.assertEqual(os.listdir(locked), [])
+        self.assertEqual(set(ws.files()), {name, g.SINGLE_SCRATCH, g.SINGLE_COPY})
+
+
+if __name__ == "__main__":
+    unittest.main()
