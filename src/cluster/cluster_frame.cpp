@@ -1,13 +1,12 @@
 #include "cluster/cluster_frame.h"
 
-#include <mpi.h>
-
 #include "cluster/result_messages.h"
 #include "platform/platform.h"
 #include "report/failure_notes.h"
+#include "report/line_shapes.h"
+#include "report/report_sink.h"
 #include "state/process_state.h"
 #include "state/rank_state.h"
-#include "state/run_identity.h"
 
 namespace {
 
@@ -44,23 +43,40 @@ void RunClusterSection() {
   }
 }
 
-void BeginWorkerPhase(int phase) {
-  RankPhases[phase - 1].StartTime[OwnRank] = MPI_Wtime();
+Measurement OwnPhaseMeasurement(int phase) {
+  RankPhaseTables& tables = OfPhase(RankPhases, phase);
+  return {tables.StartTime[OwnRank], tables.EndTime[OwnRank], tables.TimeSpent[OwnRank],
+          tables.Rate[OwnRank]};
 }
 
-void EndWorkerPhase(int phase, double work, long long failed) {
-  RankPhaseTables& tables = RankPhases[phase - 1];
-  tables.EndTime[OwnRank] = MPI_Wtime();
-  tables.TimeSpent[OwnRank] = tables.EndTime[OwnRank] - tables.StartTime[OwnRank];
-  tables.Rate[OwnRank] = work / tables.TimeSpent[OwnRank];
+void SendPhaseResults(int phase, long long failed) {
+  const RankPhaseTables& tables = OfPhase(RankPhases, phase);
   SendResultSet(tables.Rate, tables.TimeSpent);
   WarnOfFailedPhase(OwnRank, phase, failed);
 }
 
 void ReceivePhaseFromRank(int phase, int rank) {
-  ReceivedPhaseTables& tables = ReceivedPhases[phase - 1];
+  ReceivedPhaseTables& tables = OfPhase(ReceivedPhases, phase);
   tables.NodeNames[rank] = ReceiveResultSet(rank, tables.Rate, tables.TimeSpent);
   tables.Total += tables.Rate[rank];
 }
 
 int WorkerCount() { return JobSize - 1; }
+
+void ComputePhaseAverage(int phase) {
+  ReceivedPhaseTables& tables = OfPhase(ReceivedPhases, phase);
+  tables.Average = tables.Total / WorkerCount();
+}
+
+void ReportSpeedUp(double total, double singleNodeRate) {
+  OnBothSinks([=](std::ostream& sink) {
+    ValueLine(sink, "Multi-Thread Improvements: ", total / singleNodeRate, " times.");
+  });
+}
+
+void ReportAverage(const char* label, double average, const char* unit) {
+  OnBothSinks([=](std::ostream& sink) {
+    BlankLine(sink);
+    ValueLine(sink, label, average, unit);
+  });
+}

@@ -3,11 +3,10 @@
 #include "cluster/cluster_frame.h"
 #include "report/line_shapes.h"
 #include "report/report_sink.h"
-#include "single/handling_loops.h"
 #include "state/process_state.h"
 #include "state/rank_state.h"
-#include "state/run_identity.h"
 #include "state/scratch_names.h"
+#include "workloads/handling_loops.h"
 
 namespace {
 
@@ -26,33 +25,34 @@ const char* DescriptorHandlingName() {
   return RankHandlingDescriptorName;
 }
 
-void HandlingRankLines(int phase, int rank) {
-  const ReceivedPhaseTables& tables = ReceivedPhases[phase - 1];
+double HandlingIterations() { return kHandlingIterations; }
+
+void HandlingRankLines(std::ostream& sink, const ReceivedPhaseTables& tables, int rank,
+                       const char* spentLabel, const char* rateLabel) {
   const int number = ReceivedRankTable[rank];
   const std::string& node = tables.NodeNames[rank];
-  RankLine(Console(), number, node, " The system spent: ", tables.TimeSpent[rank], " Secs.");
-  RankLine(Console(), number, node, " The system could process ", tables.Rate[rank], " Files/sec.");
-  RankLine(FileSink(), number, node, "The system spent: ", tables.TimeSpent[rank], " Secs.");
-  RankLine(FileSink(), number, node, "The system could process ", tables.Rate[rank], " Files/sec.");
+  RankLine(sink, number, node, spentLabel, tables.TimeSpent[rank], " Secs.");
+  RankLine(sink, number, node, rateLabel, tables.Rate[rank], " Files/sec.");
 }
 
-void ReportHandlingPhase(int phase, const char* heading, double singleNodeRate) {
-  ReportHeading(heading);
-  ReceivedPhaseTables& tables = ReceivedPhases[phase - 1];
-  for (int rank = kFirstWorkerRank; rank < JobSize; ++rank) {
-    ReceivePhaseFromRank(phase, rank);
-    HandlingRankLines(phase, rank);
-  }
-  ReportValue("Overall, The system could process: ", tables.Total, " Files/sec.");
-  ReportValue("Multi-Thread Improvements: ", tables.Total / singleNodeRate, " times.");
+void ReportHandlingRank(int phase, int rank) {
+  const ReceivedPhaseTables& tables = OfPhase(ReceivedPhases, phase);
+  // In the file the node name runs straight into the label.
+  HandlingRankLines(Console(), tables, rank, " The system spent: ", " The system could process ");
+  HandlingRankLines(FileSink(), tables, rank, "The system spent: ", "The system could process ");
+}
+
+void ReportHandlingPhase(int phase, double singleNodeRate) {
+  ReceivePhase(phase, [phase](int rank) { ReportHandlingRank(phase, rank); });
+  const ReceivedPhaseTables& tables = OfPhase(ReceivedPhases, phase);
+  OnBothSinks([&tables](std::ostream& sink) {
+    ValueLine(sink, "Overall, The system could process: ", tables.Total, " Files/sec.");
+  });
+  ReportSpeedUp(tables.Total, singleNodeRate);
   ReportBlankLines();
-  tables.Average = tables.Total / WorkerCount();
-  const char* averageLabel = "Among all nodes, the average process per thread was: ";
-  BlankLine(Console());
-  BlankLine(Console());
-  ValueLine(Console(), averageLabel, tables.Average, " Files/sec.");
-  BlankLine(FileSink());
-  ValueLine(FileSink(), averageLabel, tables.Average, " Files/sec.");
+  BlankLine(Console());  // the console has one blank line more than the file here
+  ReportAverage("Among all nodes, the average process per thread was: ", tables.Average,
+                " Files/sec.");
   ReportBlankLines();
 }
 
@@ -60,25 +60,25 @@ void ReportHandlingPhase(int phase, const char* heading, double singleNodeRate) 
 
 void WorkerStreamHandling() {
   RankNumberTable[OwnRank] = OwnRank;
-  const NameSource name = ClaimedNameSource(StreamHandlingName);
-  BeginWorkerPhase(kStreamPhase);
-  const long long failed =
-      HandleFilesWithStreams(RankHandlingWriteStreams[OwnRank], RankHandlingReadStreams[OwnRank],
-                             kHandlingIterations, name);
-  EndWorkerPhase(kStreamPhase, kHandlingIterations, failed);
+  const NameSource name = ClaimedNameSource(Console(), StreamHandlingName);
+  RunWorkerPhase(kStreamPhase, HandlingIterations, [name] {
+    return HandleFilesWithStreams(RankHandlingWriteStreams[OwnRank],
+                                  RankHandlingReadStreams[OwnRank], kHandlingIterations, name);
+  });
 }
 
 void WorkerDescriptorHandling() {
   RankNumberTable[OwnRank] = OwnRank;
-  const NameSource name = ClaimedNameSource(DescriptorHandlingName);
-  BeginWorkerPhase(kDescriptorPhase);
-  const long long failed =
-      HandleFilesWithDescriptors(RankDescriptorTable[OwnRank], kHandlingIterations, name);
-  EndWorkerPhase(kDescriptorPhase, kHandlingIterations, failed);
+  const NameSource name = ClaimedNameSource(Console(), DescriptorHandlingName);
+  RunWorkerPhase(kDescriptorPhase, HandlingIterations, [name] {
+    return HandleFilesWithDescriptors(RankDescriptorTable[OwnRank], kHandlingIterations, name);
+  });
 }
 
 void ReportHandlingPhases() {
   ReportText("Multi-Thread Enabled:");
-  ReportHandlingPhase(kStreamPhase, "Power of Handling Files -- Lower", StreamHandlingRate);
-  ReportHandlingPhase(kDescriptorPhase, "Power of Handling Files -- Higher", DescriptorHandlingRate);
+  ReportHeading("Power of Handling Files -- Lower");
+  ReportHandlingPhase(kStreamPhase, StreamHandlingRate);
+  ReportHeading("Power of Handling Files -- Higher");
+  ReportHandlingPhase(kDescriptorPhase, DescriptorHandlingRate);
 }

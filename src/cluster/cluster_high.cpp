@@ -2,12 +2,12 @@
 // root's report of both, the last section of the run.
 #include "cluster/cluster_frame.h"
 #include "cluster/speed_report.h"
-#include "report/failure_notes.h"
-#include "single/high_loops.h"
+#include "report/report_sink.h"
 #include "state/process_state.h"
 #include "state/rank_state.h"
-#include "state/run_identity.h"
 #include "state/scratch_names.h"
+#include "workloads/high_loops.h"
+#include "workloads/name_claims.h"
 
 namespace {
 
@@ -29,35 +29,33 @@ double BytesOfBothPasses() {
 }  // namespace
 
 void WorkerHighRead() {
-  BeginWorkerPhase(kHighReadPhase);
-  // Reads the file phase 3 wrote; its name is still in the shared buffer.
-  const long long failed =
-      ReadHighPasses(RankHighReadStreams[OwnRank], RankScratchNameBuffer, RankLengthTable[OwnRank],
-                     RankBlockTable[OwnRank], SecondPassDivisor());
-  EndWorkerPhase(kHighReadPhase, BytesOfBothPasses(), failed);
+  std::ostream& console = Console();
+  RunWorkerPhase(kHighReadPhase, BytesOfBothPasses, [&console] {
+    // Reads the file phase 3 wrote; its name is still in the shared buffer.
+    return ReadHighPasses(console, RankHighReadStreams[OwnRank], RankScratchNameBuffer,
+                          RankLengthTable[OwnRank], RankBlockTable[OwnRank], SecondPassDivisor());
+  });
 }
 
 void WorkerHighWrite() {
   FormatCopyName();
-  const char* writeName = ClaimFileName(RankCopyNameBuffer);
-  BeginWorkerPhase(kHighWritePhase);
-  FormatCopyName();  // inside the timed span, as in every phase
-  const long long failed =
-      WriteHighPasses(RankHighWriteStreams[OwnRank], writeName, RankLengthTable[OwnRank],
-                      RankBlockTable[OwnRank], SecondPassDivisor());
-  EndWorkerPhase(kHighWritePhase, BytesOfBothPasses(), failed);
+  const char* writeName = ClaimFileName(Console(), RankCopyNameBuffer);
+  RunWorkerPhase(kHighWritePhase, BytesOfBothPasses, [writeName] {
+    FormatCopyName();  // inside the timed span, as in every phase
+    return WriteHighPasses(RankHighWriteStreams[OwnRank], writeName, RankLengthTable[OwnRank],
+                           RankBlockTable[OwnRank], SecondPassDivisor());
+  });
 }
 
 void ReportHighPhases() {
-  ReportSpeedSection(SpeedSection{
-      "High writing and reading speeds:",
-      kHighReadPhase, " Secs. to Read.",
-      kHighWritePhase, " Secs. to Write.",
-      kHighWritePhase, kHighReadPhase,
-      1,
-      HighWriteRate, HighReadRate,
-      "Among all nodes, the average high writing process per thread was: ", "  MB/sec.",
-      "Among all nodes, the average high reading process per thread was: ",
-      false,
-  });
+  OpenSpeedSection("High writing and reading speeds:");
+  ReportSpeedPhase(kHighReadPhase, " Secs. to Read.");
+  ReportSpeedPhase(kHighWritePhase, " Secs. to Write.");
+  ReportWriteTotals(1, kHighWritePhase, HighWriteRate);
+  ReportReadTotals(kHighReadPhase, HighReadRate);
+  ReportBlankLines();
+  ReportSpeedAverage("Among all nodes, the average high writing process per thread was: ",
+                     kHighWritePhase, "  MB/sec.");
+  ReportSpeedAverage("Among all nodes, the average high reading process per thread was: ",
+                     kHighReadPhase, "  MB/sec.");
 }

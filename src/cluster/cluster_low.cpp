@@ -2,12 +2,12 @@
 // root's report of both.
 #include "cluster/cluster_frame.h"
 #include "cluster/speed_report.h"
-#include "report/failure_notes.h"
-#include "single/low_loops.h"
+#include "report/report_sink.h"
 #include "state/process_state.h"
 #include "state/rank_state.h"
-#include "state/run_identity.h"
 #include "state/scratch_names.h"
+#include "workloads/low_loops.h"
+#include "workloads/name_claims.h"
 
 namespace {
 
@@ -30,34 +30,37 @@ double AccessesOfBothPasses() {
 void WorkerLowWrite() {
   RankNumberTable[OwnRank] = OwnRank;
   FormatScratchName();
-  const char* writeName = ClaimFileName(RankScratchNameBuffer);
-  BeginWorkerPhase(kLowWritePhase);
-  FormatScratchName();  // inside the timed span, as in every phase
-  // The stream stays open, every byte flushed, until the process ends.
-  const long long failed = WriteLowPasses(RankLowWriteStreams[OwnRank], writeName,
-                                          RankLengthTable[OwnRank], SecondPassCount());
-  EndWorkerPhase(kLowWritePhase, AccessesOfBothPasses(), failed);
+  const char* writeName = ClaimFileName(Console(), RankScratchNameBuffer);
+  RunWorkerPhase(kLowWritePhase, AccessesOfBothPasses, [writeName] {
+    FormatScratchName();  // inside the timed span, as in every phase
+    // The stream stays open, every byte flushed, until the process ends.
+    return WriteLowPasses(RankLowWriteStreams[OwnRank], writeName, RankLengthTable[OwnRank],
+                          SecondPassCount());
+  });
 }
 
 void WorkerLowRead() {
+  std::ostream& console = Console();
   char discarded = 0;
-  BeginWorkerPhase(kLowReadPhase);
-  const long long failed = ReadLowPasses(RankLowReadStreams[OwnRank], RankScratchNameBuffer,
-                                         RankLengthTable[OwnRank], SecondPassCount(), discarded);
-  RankLowReadStreams[OwnRank].close();
-  EndWorkerPhase(kLowReadPhase, AccessesOfBothPasses(), failed);
+  RunWorkerPhase(kLowReadPhase, AccessesOfBothPasses, [&console, &discarded] {
+    const long long failed =
+        ReadLowPasses(console, RankLowReadStreams[OwnRank], RankScratchNameBuffer,
+                      RankLengthTable[OwnRank], SecondPassCount(), discarded);
+    RankLowReadStreams[OwnRank].close();
+    return failed;
+  });
 }
 
 void ReportLowPhases() {
-  ReportSpeedSection(SpeedSection{
-      "Low writing and reading speeds:",
-      kLowWritePhase, " Secs. to Write.",
-      kLowReadPhase, " Secs. to Read.",
-      kLowWritePhase, kLowReadPhase,
-      2,
-      LowWriteRate, LowReadRate,
-      "Among all nodes, the average low writing process per thread was: ", " MB/sec.",
-      "Among all nodes, the average low reading process per thread was: ",
-      true,
-  });
+  OpenSpeedSection("Low writing and reading speeds:");
+  ReportSpeedPhase(kLowWritePhase, " Secs. to Write.");
+  ReportSpeedPhase(kLowReadPhase, " Secs. to Read.");
+  ReportWriteTotals(2, kLowWritePhase, LowWriteRate);
+  ReportReadTotals(kLowReadPhase, LowReadRate);
+  ReportBlankLines();
+  ReportSpeedAverage("Among all nodes, the average low writing process per thread was: ",
+                     kLowWritePhase, " MB/sec.");
+  ReportSpeedAverage("Among all nodes, the average low reading process per thread was: ",
+                     kLowReadPhase, "  MB/sec.");
+  ReportBlankLines();
 }

@@ -7,13 +7,11 @@
 #include "report/report_sink.h"
 #include "report/units.h"
 #include "state/rank_state.h"
-#include "state/run_identity.h"
 
 namespace {
 
-void SpeedRankLines(std::ostream& sink, int phase, int rank, const char* secondsUnit,
-                    const char* millionsUnit) {
-  const ReceivedPhaseTables& tables = ReceivedPhases[phase - 1];
+void SpeedRankLines(std::ostream& sink, const ReceivedPhaseTables& tables, int rank,
+                    const char* secondsUnit, const char* millionsUnit) {
   const int number = ReceivedRankTable[rank];
   const std::string& node = tables.NodeNames[rank];
   const double rate = tables.Rate[rank];
@@ -22,64 +20,43 @@ void SpeedRankLines(std::ostream& sink, int phase, int rank, const char* seconds
   ValueLine(sink, "Conventionally, it was: ", ToMegabytes(rate), " MB/sec.");
 }
 
-void ReceiveSpeedPhase(int phase, const char* secondsUnit) {
-  for (int rank = kFirstWorkerRank; rank < JobSize; ++rank) {
-    ReceivePhaseFromRank(phase, rank);
-    SpeedRankLines(Console(), phase, rank, secondsUnit, " Millions Access/sec.");
-    SpeedRankLines(FileSink(), phase, rank, secondsUnit, " Millions Accesses/sec.");
-  }
-  ReceivedPhases[phase - 1].Average = ReceivedPhases[phase - 1].Total / WorkerCount();
-}
-
-void WriteTotalLines(std::ostream& sink, double total) {
-  ValueLine(sink, "Overall, It was: ", ToMillions(total), " Millions Accesses/sec.to Write");
-  ValueLine(sink, "Conventionally, total writing speed was: ", ToMegabytes(total), " MB/sec.");
-}
-
-void ReadTotalLines(std::ostream& sink, double total) {
-  ValueLine(sink, "Overall, It was: ", ToMillions(total), " Millions Accesses/sec.to Read");
-  ValueLine(sink, "Conventionally, total reading speed was: ", ToMegabytes(total), " MB/sec.");
-}
-
-void BlankLines(std::ostream& sink, int count) {
-  for (int i = 0; i < count; ++i) BlankLine(sink);
-}
-
-void ReportTotals(const SpeedSection& section) {
-  const ReceivedPhaseTables& write = ReceivedPhases[section.writePhase - 1];
-  const ReceivedPhaseTables& read = ReceivedPhases[section.readPhase - 1];
-  BlankLines(Console(), section.blankLinesBeforeTotals);
-  WriteTotalLines(Console(), write.Total);
-  BlankLines(FileSink(), section.blankLinesBeforeTotals);
-  WriteTotalLines(FileSink(), write.Total);
-  ReportValue("Multi-Thread Improvements: ", write.Total / section.singleNodeWriteRate, " times.");
-  ReadTotalLines(Console(), read.Total);
-  ReadTotalLines(FileSink(), read.Total);
-  ReportValue("Multi-Thread Improvements: ", read.Total / section.singleNodeReadRate, " times.");
-}
-
-void ReportAverages(const SpeedSection& section) {
-  const double writeAverage = ToMegabytes(ReceivedPhases[section.writePhase - 1].Average);
-  const double readAverage = ToMegabytes(ReceivedPhases[section.readPhase - 1].Average);
-  ReportBlankLines();
-  BlankLine(Console());
-  ValueLine(Console(), section.writeAverageLabel, writeAverage, section.writeAverageUnit);
-  BlankLine(FileSink());
-  ValueLine(FileSink(), section.writeAverageLabel, writeAverage, section.writeAverageUnit);
-  BlankLine(Console());
-  ValueLine(Console(), section.readAverageLabel, readAverage, "  MB/sec.");
-  BlankLine(FileSink());
-  ValueLine(FileSink(), section.readAverageLabel, readAverage, "  MB/sec.");
-  if (section.blankLineAfterAverages) ReportBlankLines();
+void ReportTotals(int blankLinesBefore, int phase, const char* millionsUnit,
+                  const char* speedLabel, double singleNodeRate) {
+  const double total = OfPhase(ReceivedPhases, phase).Total;
+  OnBothSinks([=](std::ostream& sink) {
+    for (int i = 0; i < blankLinesBefore; ++i) BlankLine(sink);
+    ValueLine(sink, "Overall, It was: ", ToMillions(total), millionsUnit);
+    ValueLine(sink, speedLabel, ToMegabytes(total), " MB/sec.");
+  });
+  ReportSpeedUp(total, singleNodeRate);
 }
 
 }  // namespace
 
-void ReportSpeedSection(const SpeedSection& section) {
+void OpenSpeedSection(const char* heading) {
   ReportText("Multi-Thread Enabled:");
-  ReportHeading(section.heading);
-  ReceiveSpeedPhase(section.firstPhase, section.firstSecondsUnit);
-  ReceiveSpeedPhase(section.secondPhase, section.secondSecondsUnit);
-  ReportTotals(section);
-  ReportAverages(section);
+  ReportHeading(heading);
+}
+
+void ReportSpeedPhase(int phase, const char* secondsUnit) {
+  const ReceivedPhaseTables& tables = OfPhase(ReceivedPhases, phase);
+  ReceivePhase(phase, [&tables, secondsUnit](int rank) {
+    // "Access" on the console, "Accesses" in the file.
+    SpeedRankLines(Console(), tables, rank, secondsUnit, " Millions Access/sec.");
+    SpeedRankLines(FileSink(), tables, rank, secondsUnit, " Millions Accesses/sec.");
+  });
+}
+
+void ReportWriteTotals(int blankLinesBefore, int phase, double singleNodeRate) {
+  ReportTotals(blankLinesBefore, phase, " Millions Accesses/sec.to Write",
+               "Conventionally, total writing speed was: ", singleNodeRate);
+}
+
+void ReportReadTotals(int phase, double singleNodeRate) {
+  ReportTotals(0, phase, " Millions Accesses/sec.to Read",
+               "Conventionally, total reading speed was: ", singleNodeRate);
+}
+
+void ReportSpeedAverage(const char* label, int phase, const char* unit) {
+  ReportAverage(label, ToMegabytes(OfPhase(ReceivedPhases, phase).Average), unit);
 }

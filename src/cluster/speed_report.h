@@ -1,23 +1,15 @@
-// The root's report of a pair of speed phases (low write/read, high
-// read/write): per-rank lines of both phases, then totals, speed-ups over
-// the single-node rates and averages per worker.
+// The pieces the root's two speed sections (low write/read, high read/write)
+// are built of, in the order a section uses them: per-rank lines of both
+// phases, then totals with speed-ups over the single-node rates, then the
+// averages per worker. The sections differ in phase order, blank lines and
+// units, so each lists its own pieces.
 #pragma once
 
-struct SpeedSection {
-  const char* heading;
-  int firstPhase;  // the phase whose rank lines come first
-  const char* firstSecondsUnit;
-  int secondPhase;
-  const char* secondSecondsUnit;
-  int writePhase;
-  int readPhase;
-  int blankLinesBeforeTotals;
-  double singleNodeWriteRate;
-  double singleNodeReadRate;
-  const char* writeAverageLabel;
-  const char* writeAverageUnit;
-  const char* readAverageLabel;
-  bool blankLineAfterAverages;
-};
-
-void ReportSpeedSection(const SpeedSection& section);
+// "Multi-Thread Enabled:" and the section's heading.
+void OpenSpeedSection(const char* heading);
+// Receives the phase from every worker, three lines per rank.
+void ReportSpeedPhase(int phase, const char* secondsUnit);
+void ReportWriteTotals(int blankLinesBefore, int phase, double singleNodeRate);
+void ReportReadTotals(int phase, double singleNodeRate);
+// The phase's average per worker in MB/sec.
+void ReportSpeedAverage(const char* label, int phase, const char* unit);

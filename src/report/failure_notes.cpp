@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "platform/platform.h"
 #include "report/line_shapes.h"
 #include "report/report_sink.h"
 
@@ -13,24 +12,6 @@ std::string FailureText(long long failed) {
 }
 
 }  // namespace
-
-const char* RefusedName() { return ""; }
-
-const char* ClaimFileName(const char* name) {
-  switch (RemoveSymbolicLink(name)) {
-    case LinkRemoval::NoLink:
-      break;
-    case LinkRemoval::Removed:
-      TextLine(Console(), (std::string("Removed a symbolic link found at ") + name +
-                           "; its target was left untouched.").c_str());
-      break;
-    case LinkRemoval::CannotRemove:
-      TextLine(Console(), (std::string("Warning: cannot remove the symbolic link found at ") +
-                           name + "; the benchmark will not use that name.").c_str());
-      return RefusedName();
-  }
-  return name;
-}
 
 void WarnOfFailedOperations(long long failed) {
   if (failed == 0) return;

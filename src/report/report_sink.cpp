@@ -9,18 +9,9 @@ std::ostream& Console() { return std::cout; }
 std::ostream& FileSink() { return ResultsFile; }
 
 void ReportText(const char* text) {
-  TextLine(Console(), text);
-  TextLine(FileSink(), text);
+  OnBothSinks([text](std::ostream& sink) { TextLine(sink, text); });
 }
 
-void ReportValue(const char* label, double value, const char* unit) {
-  ValueLine(Console(), label, value, unit);
-  ValueLine(FileSink(), label, value, unit);
-}
-
-void ReportBlankLines() {
-  BlankLine(Console());
-  BlankLine(FileSink());
-}
+void ReportBlankLines() { OnBothSinks(BlankLine); }
 
 void ReportHeading(const char* text) { SectionHeading(Console(), text, FileSink(), text); }

@@ -5,10 +5,9 @@
 #include <fstream>
 #include <system_error>
 
-#include "platform/platform.h"
-#include "report/failure_notes.h"
+#include "report/report_sink.h"
 #include "state/process_state.h"
-#include "state/run_identity.h"
+#include "workloads/name_claims.h"
 
 void FormatResultsFileName(const char* node, const std::tm& localTime) {
   if (std::strftime(DateText, sizeof DateText, "local date %Y.%m.%d time %H.%M.%S.txt",
@@ -19,16 +18,9 @@ void FormatResultsFileName(const char* node, const std::tm& localTime) {
                 "results_drives_windows_clusters_mac_mx @ %s @ %s", node, DateText);
 }
 
-void ResultsFileName() {
-  const std::time_t now = std::time(nullptr);
-  std::tm localTime{};
-  if (const std::tm* converted = std::localtime(&now)) localTime = *converted;
-  FormatResultsFileName(NodeName, localTime);
-}
-
 void OpenResultsFile() {
   // Never through a link planted at the name: it could point at anyone's file.
-  ResultsFile.open(ClaimFileName(ResultsFileNameBuffer), std::ios::out);
+  ResultsFile.open(ClaimFileName(Console(), ResultsFileNameBuffer), std::ios::out);
 }
 
 namespace {
@@ -77,9 +69,4 @@ bool CloseResultsFile() {
 
 std::string JoinPath(const std::string& directory, const char* name, char separator) {
   return directory + separator + name;
-}
-
-std::string ResultsFilePath() {
-  const std::string directory = StartDirectory.empty() ? "<unknown directory>" : StartDirectory;
-  return JoinPath(directory, ResultsFileNameBuffer, PathSeparator());
 }

@@ -1,14 +1,13 @@
 // Whole-block read and write speed of this node: the scratch file read into
 // one block, the block written to a copy, each in as few calls as possible.
-#include <mpi.h>
-
 #include "report/failure_notes.h"
 #include "report/line_shapes.h"
 #include "report/report_sink.h"
-#include "single/high_loops.h"
 #include "single/single_node.h"
 #include "state/process_state.h"
 #include "state/scratch_names.h"
+#include "workloads/high_loops.h"
+#include "workloads/name_claims.h"
 
 namespace {
 
@@ -27,26 +26,27 @@ void CloseSingleNodeStreams() {
 
 void TestHighSpeed() {
   ReportHeading("High writing and reading speeds:");
+  std::ostream& console = Console();
 
-  double start = MPI_Wtime();
-  const long long readFailed = ReadHighPasses(HighReadStream, SingleScratchName, HighBlockSize,
-                                              HighBlock, kHighSecondPassDivisor);
-  HighReadSeconds = MPI_Wtime() - start;
-  HighReadRate = BytesMoved() / HighReadSeconds;
-  SpeedLines(Console(), HighReadSeconds, " Secs. to Read:", HighReadRate);
-  SpeedLines(FileSink(), HighReadSeconds, " Secs. to Read:", HighReadRate);
+  const long long readFailed = MeasureSingleNode(HighReadSeconds, HighReadRate, BytesMoved, [&] {
+    return ReadHighPasses(console, HighReadStream, SingleScratchName, HighBlockSize, HighBlock,
+                          kHighSecondPassDivisor);
+  });
+  OnBothSinks([](std::ostream& sink) {
+    SpeedLines(sink, HighReadSeconds, " Secs. to Read:", HighReadRate);
+  });
   WarnOfFailedOperations(readFailed);
 
-  const char* writeName = ClaimFileName(SingleCopyName);
-  start = MPI_Wtime();
+  const char* writeName = ClaimFileName(console, SingleCopyName);
   const long long writeFailed =
-      WriteHighPasses(HighWriteStream, writeName, HighBlockSize, HighBlock, kHighSecondPassDivisor);
-  HighWriteSeconds = MPI_Wtime() - start;
-  HighWriteRate = BytesMoved() / HighWriteSeconds;
-  SpeedLines(Console(), HighWriteSeconds, " Secs. to Write.", HighWriteRate);
-  BlankLine(Console());
-  SpeedLines(FileSink(), HighWriteSeconds, " Secs. to Write.", HighWriteRate);
-  BlankLine(FileSink());
+      MeasureSingleNode(HighWriteSeconds, HighWriteRate, BytesMoved, [&] {
+        return WriteHighPasses(HighWriteStream, writeName, HighBlockSize, HighBlock,
+                               kHighSecondPassDivisor);
+      });
+  OnBothSinks([](std::ostream& sink) {
+    SpeedLines(sink, HighWriteSeconds, " Secs. to Write.", HighWriteRate);
+    BlankLine(sink);
+  });
   ReportBlankLines();
   WarnOfFailedOperations(writeFailed);
 

@@ -5,11 +5,21 @@
 
 #include <ostream>
 
+#include "workloads/timed_span.h"
+
 void OpenSingleNodePhase();
 void TestStreamHandling();
 void TestDescriptorHandling();
 void TestLowSpeed();
 void TestHighSpeed();
+
+// A single-node measurement keeps only its seconds and rate.
+template <typename Work>
+long long MeasureSingleNode(double& seconds, double& rate, WorkAmount amount, const Work& work) {
+  double start = 0.0;
+  double end = 0.0;
+  return Measure({start, end, seconds, rate}, amount, work);
+}
 
 // The three lines of one direction of a speed test: seconds, millions of
 // accesses per second, MB per second.

@@ -30,7 +30,7 @@ struct RankPhaseTables {
   double TimeSpent[kMaxRanks];
   double Rate[kMaxRanks];
 };
-extern RankPhaseTables RankPhases[kPhaseCount];  // index 0 is phase 1
+extern RankPhaseTables RankPhases[kPhaseCount];
 
 extern int RankNumberTable[kMaxRanks];  // own entry = own rank; sent with every set
 extern int RankDescriptorTable[kMaxRanks];
@@ -51,6 +51,12 @@ struct ReceivedPhaseTables {
   double Average;
 };
 extern ReceivedPhaseTables ReceivedPhases[kPhaseCount];
+
+// Phases are numbered 1 to 6; the tables of phase p are entry p - 1.
+template <typename Tables>
+Tables& OfPhase(Tables (&tables)[kPhaseCount], int phase) {
+  return tables[phase - 1];
+}
 extern int ReceivedRankTable[kMaxRanks];
 extern char ReceivedNodeName[MPI_MAX_PROCESSOR_NAME];
 extern MPI_Status ReceiveStatus;

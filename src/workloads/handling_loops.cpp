@@ -1,13 +1,8 @@
-#include "single/handling_loops.h"
+#include "workloads/handling_loops.h"
 
 #include <cstdio>
 
 #include "platform/platform.h"
-#include "report/failure_notes.h"
-
-NameSource ClaimedNameSource(NameSource source) {
-  return ClaimFileName(source()) == RefusedName() ? RefusedName : source;
-}
 
 long long HandleFilesWithStreams(std::ofstream& writeStream, std::ifstream& readStream,
                                  long iterations, NameSource nextName) {

@@ -6,11 +6,7 @@
 
 #include <fstream>
 
-using NameSource = const char* (*)();
-
-// Claims the name `source` yields (outside any timed span) and returns the
-// source to use: `source` itself, or one that yields the refused name.
-NameSource ClaimedNameSource(NameSource source);
+#include "workloads/name_claims.h"
 
 long long HandleFilesWithStreams(std::ofstream& writeStream, std::ifstream& readStream,
                                  long iterations, NameSource nextName);

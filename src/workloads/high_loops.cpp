@@ -1,11 +1,10 @@
-#include "single/high_loops.h"
+#include "workloads/high_loops.h"
 
 #include <filesystem>
 #include <system_error>
 
 #include "platform/platform.h"
 #include "report/line_shapes.h"
-#include "report/report_sink.h"
 
 namespace {
 
@@ -24,8 +23,8 @@ long long WriteBlock(std::ofstream& stream, const char* block, std::int64_t coun
 
 }  // namespace
 
-long long ReadHighPasses(std::ifstream& stream, const char* name, std::int64_t& size,
-                         char*& block, std::int64_t divisor) {
+long long ReadHighPasses(std::ostream& console, std::ifstream& stream, const char* name,
+                         std::int64_t& size, char*& block, std::int64_t divisor) {
   long long failed = 0;
   stream.open(name, std::ios::in | std::ios::binary);
   stream.seekg(0, std::ios::end);
@@ -34,7 +33,7 @@ long long ReadHighPasses(std::ifstream& stream, const char* name, std::int64_t& 
   // systems; only a regular file has a size worth a block.
   std::error_code error;
   if (size < 0 || !std::filesystem::is_regular_file(name, error)) {
-    TextLine(Console(), "Unable to open file");
+    TextLine(console, "Unable to open file");
     size = 0;
     ++failed;
   }

@@ -9,9 +9,10 @@
 
 // Takes the file's size, allocates `block` to hold it, and reads. A file that
 // cannot be opened or sized gives size 0 and an empty block, never a negative
-// allocation. The stream is left open.
-long long ReadHighPasses(std::ifstream& stream, const char* name, std::int64_t& size,
-                         char*& block, std::int64_t divisor);
+// allocation; "Unable to open file" on `console` says so. The stream is left
+// open.
+long long ReadHighPasses(std::ostream& console, std::ifstream& stream, const char* name,
+                         std::int64_t& size, char*& block, std::int64_t divisor);
 // Creates or truncates `name` and writes `block` to it. The stream is left open.
 long long WriteHighPasses(std::ofstream& stream, const char* name, std::int64_t size,
                           const char* block, std::int64_t divisor);

@@ -1,7 +1,6 @@
-#include "single/low_loops.h"
+#include "workloads/low_loops.h"
 
 #include "report/line_shapes.h"
-#include "report/report_sink.h"
 #include "state/work_counts.h"
 
 namespace {
@@ -50,8 +49,8 @@ long long WriteLowPasses(std::ofstream& stream, const char* name, std::int64_t& 
   return failed;
 }
 
-long long ReadLowPasses(std::ifstream& stream, const char* name, std::int64_t& countSlot,
-                        std::int64_t secondPassCount, char& lastByte) {
+long long ReadLowPasses(std::ostream& console, std::ifstream& stream, const char* name,
+                        std::int64_t& countSlot, std::int64_t secondPassCount, char& lastByte) {
   stream.open(name, std::ios::in | std::ios::binary);
   stream.seekg(0);
   long long failed = 0;
@@ -60,7 +59,7 @@ long long ReadLowPasses(std::ifstream& stream, const char* name, std::int64_t& c
     // A file shorter than pass 1 means accesses charged to the rate never happened.
     if (delivered < kLowFirstPass) failed += kLowFirstPass - delivered;
   } else {
-    TextLine(Console(), "Unable to open file");
+    TextLine(console, "Unable to open file");
     failed += 1 + kLowFirstPass;
   }
   stream.clear();

@@ -12,6 +12,7 @@
 long long WriteLowPasses(std::ofstream& stream, const char* name, std::int64_t& countSlot,
                          std::int64_t secondPassCount);
 // Every read of one character is followed by the stream's sync. The stream is
-// left open; the caller closes it where its timing wants it closed.
-long long ReadLowPasses(std::ifstream& stream, const char* name, std::int64_t& countSlot,
-                        std::int64_t secondPassCount, char& lastByte);
+// left open; the caller closes it where its timing wants it closed. A file
+// that cannot be opened is the one failure said on `console`, at once.
+long long ReadLowPasses(std::ostream& console, std::ifstream& stream, const char* name,
+                        std::int64_t& countSlot, std::int64_t secondPassCount, char& lastByte);

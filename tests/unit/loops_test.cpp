@@ -5,13 +5,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 
 #include "platform/platform.h"
-#include "single/handling_loops.h"
-#include "single/high_loops.h"
-#include "single/low_loops.h"
 #include "state/work_counts.h"
+#include "workloads/handling_loops.h"
+#include "workloads/high_loops.h"
+#include "workloads/low_loops.h"
 
 namespace fs = std::filesystem;
 
@@ -43,6 +44,7 @@ class LoopsTest : public testing::Test {
 
   fs::path previous_;
   fs::path directory_;
+  std::ostringstream console_;
 };
 
 const char* FixedName() { return "scratch.tmp"; }
@@ -85,7 +87,7 @@ TEST_F(LoopsTest, LowPassesWriteAndReadTheWholeFileOnce) {
   std::ifstream read;
   char last = 0;
   slot = 0;
-  EXPECT_EQ(ReadLowPasses(read, FixedName(), slot, count, last), 0);
+  EXPECT_EQ(ReadLowPasses(console_, read, FixedName(), slot, count, last), 0);
   EXPECT_EQ(slot, count);
   EXPECT_EQ(last, kLowByte);
 }
@@ -94,9 +96,8 @@ TEST_F(LoopsTest, LowReadOfMissingFileSaysSoAndCountsEveryAccess) {
   std::ifstream read;
   std::int64_t slot = 0;
   char last = 'k';
-  testing::internal::CaptureStdout();
-  const long long failed = ReadLowPasses(read, FixedName(), slot, kLowSecondPass, last);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Unable to open file\n");
+  const long long failed = ReadLowPasses(console_, read, FixedName(), slot, kLowSecondPass, last);
+  EXPECT_EQ(console_.str(), "Unable to open file\n");
   EXPECT_EQ(failed, 1 + kLowAccesses);
   EXPECT_EQ(last, 'k');
 }
@@ -114,7 +115,7 @@ TEST_F(LoopsTest, HighPassesCopyAnOddSizedFileExactly) {
     std::ifstream read;
     std::int64_t size = -5;
     char* block = nullptr;
-    EXPECT_EQ(ReadHighPasses(read, FixedName(), size, block, divisor), 0);
+    EXPECT_EQ(ReadHighPasses(console_, read, FixedName(), size, block, divisor), 0);
     ASSERT_EQ(size, 7);
     ASSERT_NE(block, nullptr);
     // Pass 2 rereads the bytes from offset size / divisor into the block's start.
@@ -144,9 +145,9 @@ TEST_F(LoopsTest, HighReadOfAnUnreadableNameGivesAnEmptyBlockNotACrash) {
     std::ifstream read;
     std::int64_t size = 99;
     char* block = nullptr;
-    testing::internal::CaptureStdout();
-    EXPECT_GT(ReadHighPasses(read, FixedName(), size, block, 2), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Unable to open file\n");
+    std::ostringstream console;
+    EXPECT_GT(ReadHighPasses(console, read, FixedName(), size, block, 2), 0);
+    EXPECT_EQ(console.str(), "Unable to open file\n");
     EXPECT_EQ(size, 0);
     ASSERT_NE(block, nullptr);
 

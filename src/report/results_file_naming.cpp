@@ -1,0 +1,20 @@
+// The results file's name and shown path for this process: they take its
+// node name, the local time and the start directory.
+#include <ctime>
+
+#include "platform/platform.h"
+#include "report/results_file.h"
+#include "state/process_state.h"
+#include "state/run_identity.h"
+
+void ResultsFileName() {
+  const std::time_t now = std::time(nullptr);
+  std::tm localTime{};
+  if (const std::tm* converted = std::localtime(&now)) localTime = *converted;
+  FormatResultsFileName(NodeName, localTime);
+}
+
+std::string ResultsFilePath() {
+  const std::string directory = StartDirectory.empty() ? "<unknown directory>" : StartDirectory;
+  return JoinPath(directory, ResultsFileNameBuffer, PathSeparator());
+}
