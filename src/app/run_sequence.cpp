@@ -99,8 +99,6 @@ void EndOfRun() {
 
 }  // namespace
 
-bool JobSizeAllowed(int jobSize) { return jobSize <= kMaxRanks; }
-
 int RunBenchmark(int* argc, char*** argv) {
   StartMpi(argc, argv);
   RefuseLowThreadLevel();

@@ -2,6 +2,3 @@
 #pragma once
 
 int RunBenchmark(int* argc, char*** argv);
-
-// A job larger than every per-rank table is refused.
-bool JobSizeAllowed(int jobSize);

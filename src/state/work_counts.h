@@ -6,6 +6,9 @@
 
 constexpr int kMaxRanks = 0x1000;  // largest job that runs; size of every per-rank table
 
+// A job larger than every per-rank table is refused.
+inline bool JobSizeAllowed(int jobSize) { return jobSize <= kMaxRanks; }
+
 #ifndef ORVANTIC_SMALL_COUNTS
 constexpr long kHandlingIterations = 0x20000;      // create/open/close/remove cycles per test
 constexpr std::int64_t kLowFirstPass = 0x1000000;  // single-byte accesses of pass 1, and the scratch file size

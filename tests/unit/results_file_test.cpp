@@ -8,9 +8,9 @@
 #include <iterator>
 #include <string>
 
-#include "app/run_sequence.h"
 #include "platform/platform.h"
 #include "state/process_state.h"
+#include "state/work_counts.h"
 
 namespace {
 
@@ -77,8 +77,8 @@ TEST(TrimToWholeLines, CutsAHalfLineLeftByAFullDisk) {
 
 TEST(JobSize, LargestTableSizeRunsOneMoreIsRefused) {
   EXPECT_TRUE(JobSizeAllowed(1));
-  EXPECT_TRUE(JobSizeAllowed(4096));
-  EXPECT_FALSE(JobSizeAllowed(4097));
+  EXPECT_TRUE(JobSizeAllowed(kMaxRanks));
+  EXPECT_FALSE(JobSizeAllowed(kMaxRanks + 1));
 }
 
 }  // namespace
