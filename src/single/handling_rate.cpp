@@ -47,8 +47,8 @@ void TestDescriptorHandling() {
                  "Power of Handling Files -- Higher");
   const NameSource name = ClaimedNameSource(Console(), SingleName);
   int descriptor = -1;
-  const long long failed =
-      MeasureSingleNode(DescriptorHandlingSeconds, DescriptorHandlingRate, HandlingIterations,
-                        [&] { return HandleFilesWithDescriptors(descriptor, kHandlingIterations, name); });
+  const long long failed = MeasureSingleNode(
+      DescriptorHandlingSeconds, DescriptorHandlingRate, HandlingIterations,
+      [&] { return HandleFilesWithDescriptors(descriptor, kHandlingIterations, name); });
   ReportHandling(DescriptorHandlingSeconds, DescriptorHandlingRate, failed);
 }
