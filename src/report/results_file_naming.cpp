@@ -1,9 +1,10 @@
 // The results file's name and shown path for this process: they take its
 // node name, the local time and the start directory.
+#include "report/results_file.h"
+
 #include <ctime>
 
 #include "platform/platform.h"
-#include "report/results_file.h"
 #include "state/process_state.h"
 #include "state/run_identity.h"
 
