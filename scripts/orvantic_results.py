@@ -1,12 +1,17 @@
-"""Reads the results file that orvantic-drives leaves on the root rank's node.
+"""The report orvantic-drives writes, as one grammar.
 
-The parser walks the file line by line against the exact shapes the program
-writes and refuses anything else: a number taken from a line that only looks
-similar would be worse than no number. Numbers are kept as the text the file
-shows, so a CSV or a plot label repeats the report character for character;
-`as_float` converts when arithmetic is needed.
+`report_lines` yields the lines a job of a given size writes on one sink
+(the root's console or the results file), with what went wrong in the run
+(tests whose file operations failed, reads that could not open their file,
+symbolic links found at the benchmark's names) as inputs. `match` walks
+actual lines against them and `rows_of` turns what matched into one row
+per measurement; `parse` does both for a results file on disk and refuses
+anything else: a number taken from a line that only looks similar would be
+worse than no number. Numbers are kept as the text the report shows, so a
+CSV or a plot label repeats it character for character; `as_float`
+converts when arithmetic is needed.
 
-Shared by results-to-csv and plot-results.
+Shared by results-to-csv, plot-results and the end-to-end tests.
 """
 
 import datetime
@@ -14,15 +19,27 @@ import os
 import re
 
 TITLE = "Velbrix :: Orvantic Benchmark Drives for Windows Clusters on Mac Mx system 2023.03.06."
+NOTICE = "Notice: measures the drive of the current directory and leaves its scratch files there."
+SUPPORT = "Support: see the README of orvantic-drives."
+UNABLE = "Unable to open file"
+SAVED = "Results have been saved in a file and you can find it at: "
+NOT_SAVED = "Results could not be saved in a file at: "
+PRESS_ENTER = "Press Enter to Exit."
+RESULTS_PREFIX = "results_drives_windows_clusters_mac_mx @ "
+MAX_JOB_SIZE = 4096
 
 FILE_NAME = re.compile(
-    r"^results_drives_windows_clusters_mac_mx @ (?P<node>.*) @ local date "
+    "^" + re.escape(RESULTS_PREFIX) + r"(?P<node>.*) @ local date "
     r"(?P<Y>\d{4})\.(?P<m>\d{2})\.(?P<d>\d{2}) time (?P<H>\d{2})\.(?P<M>\d{2})\.(?P<S>\d{2})\.txt$"
 )
 
-# The streams' default format: six significant digits, general notation;
-# a division by a zero time prints inf, and a failed one may print nan.
-NUMBER = r"(-?(?:inf|nan|\d+(?:\.\d+)?(?:e[-+]\d+)?))"
+# The streams' default format: six significant digits, general notation
+# with an exponent of at least two digits; a division by a zero time prints
+# inf, and a failed one may print nan.
+NUMBER = r"-?(?:inf|nan|\d+(?:\.\d+)?(?:e[-+]\d\d+)?)"
+
+CONSOLE = "console"
+FILE = "file"
 
 SCOPE_SINGLE = "single"
 SCOPE_RANK = "rank"
@@ -39,7 +56,8 @@ LOW_SPEEDS = "Low writing and reading speeds:"
 HIGH_SPEEDS = "High writing and reading speeds:"
 
 # The six measurements in the order the single-node part of the report holds
-# them, each with the heading of its section.
+# them, each with the heading of its section; a worker's phases 1 to 6 run
+# them in the same order.
 MEASUREMENTS = [
     ("stream-handling", HANDLING_LOWER),
     ("descriptor-handling", HANDLING_HIGHER),
@@ -49,6 +67,13 @@ MEASUREMENTS = [
     ("high-write", HIGH_SPEEDS),
 ]
 SECTION_OF = dict(MEASUREMENTS)
+HANDLING = ("stream-handling", "descriptor-handling")
+ALL_TESTS = frozenset(SECTION_OF)
+
+
+def phase_of(measurement):
+    return [m for m, _ in MEASUREMENTS].index(measurement) + 1
+
 
 CSV_COLUMNS = [
     "run_node",
@@ -67,6 +92,414 @@ CSV_COLUMNS = [
     "valid",
     "warning",
 ]
+
+# Scratch files: the root's, and each worker's named after its rank and node.
+SINGLE_SCRATCH = "data64-windows-mx-single.tmp"
+SINGLE_COPY = "data64-windows-mx-single"
+
+
+def rank_files(rank, node):
+    """A worker's scratch file and its copy."""
+    base = "data64-windows-mx-%d @%s" % (rank, node)
+    return base + ".tmp", base
+
+
+# Notes on a symbolic link found at a name the benchmark is about to create.
+LINK_REMOVED = "removed"
+LINK_KEPT = "kept"
+
+
+def link_note(name, kind=LINK_REMOVED):
+    if kind == LINK_REMOVED:
+        return "Removed a symbolic link found at %s; its target was left untouched." % name
+    return "Warning: cannot remove the symbolic link found at %s; the benchmark will not use that name." % name
+
+
+# ---- lines ---------------------------------------------------------------
+
+
+class Value:
+    """A number in the default format, kept in its row under `field`."""
+
+    def __init__(self, field):
+        self.field = field
+        self.pattern = NUMBER
+
+    def describe(self):
+        return "<number>"
+
+    def render(self, row):
+        return row[self.field]
+
+
+class NodeOf:
+    """The node name of a rank: given, or any text when the job's node names
+    are not known beforehand (only the ends of a line tell where it stops)."""
+
+    field = "node"
+
+    def __init__(self, rank, name=None):
+        self.rank = rank
+        self.name = name
+        self.pattern = ".*" if name is None else re.escape(name)
+
+    def describe(self):
+        return "<node of rank %d>" % self.rank if self.name is None else self.name
+
+    def render(self, row):
+        return row["node"]
+
+
+class Count:
+    """A count of failed file operations; a warning is only written for one."""
+
+    field = None
+    pattern = r"[1-9]\d*"
+
+    def describe(self):
+        return "<count>"
+
+
+class Line:
+    """One line of the report: literal pieces and slots. `row` names the
+    measurement its numbers belong to, as (measurement, scope, rank);
+    a `warning` line marks that measurement as not valid. Optional lines
+    are those a report may or may not hold at that place."""
+
+    def __init__(self, *pieces, row=None, warning=False, optional=False):
+        self.pieces = pieces
+        self.row = row
+        self.warning = warning
+        self.optional = optional
+        self.slots = [p for p in pieces if not isinstance(p, str)]
+        self.regex = re.compile("".join(
+            re.escape(p) if isinstance(p, str) else "(%s)" % p.pattern for p in pieces))
+
+    def describe(self):
+        return repr("".join(p if isinstance(p, str) else p.describe() for p in self.pieces))
+
+    __repr__ = describe
+
+    def render(self, row):
+        if self.warning:
+            return row["warning"]
+        return "".join(p if isinstance(p, str) else p.render(row) for p in self.pieces)
+
+
+class _Sink:
+    """Collects the lines of one sink; `console` tells the two apart where
+    their texts differ."""
+
+    def __init__(self, sink, nodes, failing, unable, links):
+        if sink not in (CONSOLE, FILE):
+            raise ValueError("sink is %r or %r" % (CONSOLE, FILE))
+        self.console = sink == CONSOLE
+        self.nodes = nodes
+        self.failing = failing
+        self.unable = unable
+        self.links = links
+        self.lines = []
+
+    def text(self, *texts):
+        self.lines.extend(Line(t) for t in texts)
+
+    def console_text(self, *texts):
+        if self.console:
+            self.text(*texts)
+
+    def heading(self, text, console_text=None):
+        self.text(console_text if self.console and console_text else text, "")
+
+    def value(self, row, label, field, unit):
+        self.lines.append(Line(label, Value(field), unit, row=row))
+
+    def rank_value(self, row, label, field, unit):
+        rank = row[2]
+        self.lines.append(Line("Thread:%d @" % rank, NodeOf(rank, self.nodes.get(rank)), label,
+                               Value(field), unit, row=row))
+
+    def warning(self, measurement):
+        """The note after a single-node test whose file operations failed."""
+        if self.failing is MAYBE or measurement in self.failing:
+            self.lines.append(Line(
+                "Warning: ", Count(), " file operations failed in this test; the rate above is not valid.",
+                row=(measurement, SCOPE_SINGLE, 0), warning=True, optional=self.failing is MAYBE))
+
+    def unable_to_open(self, measurement):
+        if self.console and measurement in self.unable:
+            self.text(UNABLE)
+
+    def claim(self, name):
+        """The console note of a link found where `name` is first created;
+        the link is gone by the next claim of the name."""
+        if self.console and name in self.links:
+            self.text(link_note(name, self.links.pop(name)))
+
+
+MAYBE = object()  # failing tests not known: every warning line optional
+
+
+def _banner(out, size):
+    out.console_text("", TITLE, NOTICE, SUPPORT, "", "", "")
+    if not out.console:
+        out.text(TITLE, "")
+    out.text("Thread(s): %d" % size, "")
+
+
+def _single_handling(out, measurement, console_heading=None):
+    row = (measurement, SCOPE_SINGLE, 0)
+    out.heading(SECTION_OF[measurement], console_heading)
+    out.claim(SINGLE_SCRATCH)
+    out.value(row, "The system spent: ", "seconds", " Secs.")
+    out.value(row, "The system could process " if out.console else "The system could process  ",
+              "rate", " Files/sec.")
+    out.text("")
+    out.warning(measurement)
+
+
+def _single_speed(out, measurement, seconds_unit):
+    row = (measurement, SCOPE_SINGLE, 0)
+    out.value(row, "The system spent: ", "seconds", seconds_unit)
+    out.value(row, "It was: ", "rate", " Millions Accesses/sec.")
+    out.value(row, "Conventionally, it was: ", "mb_per_sec", " MB/sec.")
+
+
+def _single_node(out):
+    out.heading("Force to be single thread.")
+    _single_handling(out, "stream-handling")
+    _single_handling(out, "descriptor-handling", console_heading="Power of Handling Files -- Hihger")
+
+    out.heading(LOW_SPEEDS)
+    _single_speed(out, "low-write", " Secs. to Write.")
+    out.warning("low-write")
+    out.unable_to_open("low-read")
+    _single_speed(out, "low-read", " Secs. to Read:")
+    out.text("")
+    out.warning("low-read")
+
+    out.heading(HIGH_SPEEDS)
+    out.unable_to_open("high-read")
+    _single_speed(out, "high-read", " Secs. to Read:")
+    out.warning("high-read")
+    out.claim(SINGLE_COPY)
+    _single_speed(out, "high-write", " Secs. to Write.")
+    out.text("", "")
+    out.warning("high-write")
+
+
+def _workers(out):
+    return sorted(k for k in out.nodes if k > 0)
+
+
+def _cluster_handling(out, measurement):
+    out.heading(SECTION_OF[measurement])
+    blank = " " if out.console else ""
+    for k in _workers(out):
+        row = (measurement, SCOPE_RANK, k)
+        out.rank_value(row, blank + "The system spent: ", "seconds", " Secs.")
+        out.rank_value(row, blank + "The system could process ", "rate", " Files/sec.")
+    total = (measurement, SCOPE_TOTAL, None)
+    out.value(total, "Overall, The system could process: ", "rate", " Files/sec.")
+    out.value(total, "Multi-Thread Improvements: ", "speedup", " times.")
+    out.text("", "")
+    out.console_text("")
+    out.value((measurement, SCOPE_AVERAGE, None),
+              "Among all nodes, the average process per thread was: ", "rate", " Files/sec.")
+    out.text("")
+
+
+def _rank_speeds(out, measurement, direction):
+    unit = " Millions Access/sec." if out.console else " Millions Accesses/sec."
+    for k in _workers(out):
+        row = (measurement, SCOPE_RANK, k)
+        out.rank_value(row, " The system spent: ", "seconds", " Secs. to %s." % direction)
+        out.rank_value(row, " It was: ", "rate", unit)
+        out.value(row, "Conventionally, it was: ", "mb_per_sec", " MB/sec.")
+
+
+def _speed_totals(out, measurement, direction, noun):
+    row = (measurement, SCOPE_TOTAL, None)
+    out.value(row, "Overall, It was: ", "rate", " Millions Accesses/sec.to " + direction)
+    out.value(row, "Conventionally, total %s speed was: " % noun, "mb_per_sec", " MB/sec.")
+    out.value(row, "Multi-Thread Improvements: ", "speedup", " times.")
+
+
+def _speed_average(out, measurement, noun, unit):
+    kind = measurement.split("-")[0]
+    out.text("")
+    out.value((measurement, SCOPE_AVERAGE, None),
+              "Among all nodes, the average %s %s process per thread was: " % (kind, noun),
+              "mb_per_sec", unit)
+
+
+def _cluster_low(out):
+    out.text("Multi-Thread Enabled:")
+    out.heading(LOW_SPEEDS)
+    _rank_speeds(out, "low-write", "Write")
+    _rank_speeds(out, "low-read", "Read")
+    out.text("", "")
+    _speed_totals(out, "low-write", "Write", "writing")
+    _speed_totals(out, "low-read", "Read", "reading")
+    out.text("")
+    _speed_average(out, "low-write", "writing", " MB/sec.")
+    _speed_average(out, "low-read", "reading", "  MB/sec.")
+    out.text("")
+
+
+def _cluster_high(out):
+    out.text("Multi-Thread Enabled:")
+    out.heading(HIGH_SPEEDS)
+    _rank_speeds(out, "high-read", "Read")
+    _rank_speeds(out, "high-write", "Write")
+    out.text("")
+    # Totals name writing first, although the rank lines come read first.
+    _speed_totals(out, "high-write", "Write", "writing")
+    _speed_totals(out, "high-read", "Read", "reading")
+    out.text("")
+    _speed_average(out, "high-write", "writing", "  MB/sec.")
+    _speed_average(out, "high-read", "reading", "  MB/sec.")
+
+
+def report_lines(sink, nodes, path="", failing=(), unable=(), links=None, saved=True):
+    """The lines of one sink of a whole run.
+
+    nodes: {rank: node name} for every rank, 0 included; a name may be None
+    where it is not known. path: the results-file path the end of the run
+    shows. failing: the single-node tests (measurement names) whose file
+    operations failed, each followed by a Warning line; MAYBE where that is
+    not known. unable: the reads ("low-read", "high-read") that could not
+    open their file. links: {name: LINK_REMOVED or LINK_KEPT} for the
+    root's names at which a symbolic link was found. saved: whether the
+    results file could be written."""
+    out = _Sink(sink, nodes, failing, unable, dict(links or {}))
+    out.claim(os.path.basename(path))
+    _banner(out, len(nodes))
+    _single_node(out)
+    if len(nodes) > 1:
+        out.text("Multi-Thread Enabled:")
+        _cluster_handling(out, "stream-handling")
+        _cluster_handling(out, "descriptor-handling")
+        _cluster_low(out)
+        _cluster_high(out)
+    if out.console:
+        out.text("", "", (SAVED if saved else NOT_SAVED) + path, "", "", PRESS_ENTER)
+    return out.lines
+
+
+def worker_lines(rank, node, failing=(), unable=(), links=None):
+    """A worker's own console: notes on links at its names as it claims
+    them, the open failure of the read phases in `unable`, and a note after
+    every phase whose measurement is in `failing`."""
+    links = links or {}
+    scratch, copy = rank_files(rank, node)
+    claims = {"stream-handling": scratch, "high-write": copy}
+    lines = []
+    for measurement, _ in MEASUREMENTS:
+        name = claims.get(measurement)
+        if name in links:
+            lines.append(Line(link_note(name, links[name])))
+        if measurement in unable:
+            lines.append(Line(UNABLE))
+        if measurement in failing:
+            lines.append(Line("Warning: rank %d, phase %d: " % (rank, phase_of(measurement)), Count(),
+                              " file operations failed; the rate sent for this phase is not valid."))
+    return lines
+
+
+# ---- matching -------------------------------------------------------------
+
+
+class Mismatch(Exception):
+    """Actual lines that are not the expected ones; `index` is the line."""
+
+    def __init__(self, index, what):
+        Exception.__init__(self, what)
+        self.index = index
+        self.what = what
+
+
+class Matched:
+    def __init__(self, line, text, groups):
+        self.line = line
+        self.text = text
+        self.groups = groups
+
+
+def match(expected, actual, prefix_only=False):
+    """Matches actual lines one by one against the expected ones and returns
+    a Matched per actual line. With prefix_only the actual lines may stop
+    early (a run cut short). A node name must read the same on every line
+    of its rank."""
+    found = []
+    nodes = {}
+    index = 0
+    for line in expected:
+        if index >= len(actual):
+            if prefix_only or line.optional:
+                continue
+            raise Mismatch(index, "expected %s" % line.describe())
+        hit = line.regex.fullmatch(actual[index])
+        if not hit:
+            if line.optional:
+                continue
+            raise Mismatch(index, "expected %s" % line.describe())
+        for slot, text in zip(line.slots, hit.groups()):
+            if isinstance(slot, NodeOf) and nodes.setdefault(slot.rank, text) != text:
+                raise Mismatch(index, "rank %d's lines name different nodes (%r, %r)"
+                               % (slot.rank, nodes[slot.rank], text))
+        found.append(Matched(line, actual[index], hit.groups()))
+        index += 1
+    if index < len(actual):
+        raise Mismatch(index, "%d line(s) more than the report has" % (len(actual) - index))
+    return found
+
+
+def numbers(found):
+    """Every number token that matched, for checks of their format."""
+    return [text for m in found for slot, text in zip(m.line.slots, m.groups) if isinstance(slot, Value)]
+
+
+def rows_of(found, run_node, run_datetime="", job_size=""):
+    """One row per measurement, keyed by CSV_COLUMNS, in the order the lines
+    name them: a single-node test, one worker rank's phase, or a phase's
+    total or average over all workers."""
+    rows = {}
+    for m in found:
+        key = m.line.row
+        if key is None:
+            continue
+        measurement, scope, rank = key
+        row = rows.get(key)
+        if row is None:
+            row = rows[key] = dict((column, "") for column in CSV_COLUMNS)
+            row.update(run_node=run_node, run_datetime=run_datetime, job_size=str(job_size),
+                       section=SECTION_OF[measurement], scope=scope, measurement=measurement,
+                       valid="true", rank="" if rank is None else str(rank),
+                       node=run_node if scope == SCOPE_SINGLE else "")
+        if m.line.warning:
+            row["valid"] = "false"
+            row["warning"] = m.text
+        for slot, text in zip(m.line.slots, m.groups):
+            if slot.field:
+                row[slot.field] = text
+                if slot.field == "rate":
+                    row["rate_unit"] = HANDLING_UNIT if measurement in HANDLING else ACCESS_UNIT
+    return list(rows.values())
+
+
+def render_file(rows):
+    """The results-file lines that the rows of one run stand for."""
+    size = int(rows[0]["job_size"])
+    nodes = {0: rows[0]["run_node"]}
+    nodes.update((int(r["rank"]), r["node"]) for r in rows if r["scope"] == SCOPE_RANK)
+    failing = {r["measurement"] for r in rows if r["scope"] == SCOPE_SINGLE and r["valid"] == "false"}
+    if len(nodes) != size:
+        raise ValueError("rows of %d ranks for a job of %d" % (len(nodes), size))
+    by_key = dict(((r["measurement"], r["scope"], int(r["rank"]) if r["rank"] else None), r) for r in rows)
+    return [line.render(by_key.get(line.row)) for line in report_lines(FILE, nodes, failing=failing)]
+
+
+# ---- results files ---------------------------------------------------------
 
 
 class NotAResultsFile(Exception):
@@ -110,220 +543,14 @@ def parse_file_name(path):
     return match.group("node"), started
 
 
-class _Lines:
-    """A cursor over the file's lines. "Warning: " lines follow the lines of
-    the measurement they judge, wherever its block ends, so they are taken out
-    of the stream here and pinned on the measurement read last."""
-
-    def __init__(self, path, lines):
-        self.path = path
-        self.lines = lines
-        self.index = 0
-        self.last_row = None
-
-    def _collect_warnings(self):
-        while self.index < len(self.lines) and self.lines[self.index].startswith("Warning: "):
-            if self.last_row is None:
-                self.fail("a warning follows no measurement")
-            row = self.last_row
-            row["valid"] = "false"
-            text = self.lines[self.index]
-            row["warning"] = text if not row["warning"] else row["warning"] + " | " + text
-            self.index += 1
-
-    def fail(self, what):
-        if self.index < len(self.lines):
-            raise NotAResultsFile(
-                "%s: line %d: %s; the line reads %r"
-                % (self.path, self.index + 1, what, self.lines[self.index])
-            )
-        raise NotAResultsFile("%s: the file ends early: %s" % (self.path, what))
-
-    def at_end(self):
-        self._collect_warnings()
-        return self.index >= len(self.lines)
-
-    def take(self, pattern, what):
-        """The groups of the next line, which must match `pattern` whole."""
-        self._collect_warnings()
-        if self.index >= len(self.lines):
-            self.fail("expected %s" % what)
-        match = re.fullmatch(pattern, self.lines[self.index])
-        if not match:
-            self.fail("expected %s" % what)
-        self.index += 1
-        return match.groups()
-
-    def text(self, literal):
-        self.take(re.escape(literal), repr(literal))
-
-    def blank(self):
-        self.take("", "an empty line")
-
-    def value(self, label, unit):
-        return self.take(re.escape(label) + NUMBER + re.escape(unit), repr(label + "N" + unit))[0]
-
-    def heading(self, literal):
-        self.text(literal)
-        self.blank()
-
-
-def _row(run_info, section, scope, measurement, **values):
-    """One measurement: a single-node test, one worker rank's phase, or a
-    phase's total or average over all workers, keyed by CSV_COLUMNS."""
-    row = dict((column, "") for column in CSV_COLUMNS)
-    row.update(run_info)
-    row.update(section=section, scope=scope, measurement=measurement, valid="true")
-    row.update(values)
-    return row
-
-
-def _single_handling(lines, run_info, rows, measurement):
-    seconds = lines.value("The system spent: ", " Secs.")
-    rate = lines.value("The system could process  ", " Files/sec.")
-    lines.blank()
-    row = _row(run_info, SECTION_OF[measurement], SCOPE_SINGLE, measurement, rank="0",
-               node=run_info["run_node"], seconds=seconds, rate=rate, rate_unit=HANDLING_UNIT)
-    rows.append(row)
-    lines.last_row = row
-
-
-def _single_speed(lines, run_info, rows, measurement, seconds_unit):
-    seconds = lines.value("The system spent: ", seconds_unit)
-    accesses = lines.value("It was: ", " Millions Accesses/sec.")
-    mb = lines.value("Conventionally, it was: ", " MB/sec.")
-    row = _row(run_info, SECTION_OF[measurement], SCOPE_SINGLE, measurement, rank="0",
-               node=run_info["run_node"], seconds=seconds, rate=accesses, rate_unit=ACCESS_UNIT,
-               mb_per_sec=mb)
-    rows.append(row)
-    lines.last_row = row
-
-
-def _single_node(lines, run_info, rows):
-    lines.heading("Force to be single thread.")
-    lines.heading(HANDLING_LOWER)
-    _single_handling(lines, run_info, rows, "stream-handling")
-    lines.heading(HANDLING_HIGHER)
-    _single_handling(lines, run_info, rows, "descriptor-handling")
-    lines.heading(LOW_SPEEDS)
-    _single_speed(lines, run_info, rows, "low-write", " Secs. to Write.")
-    _single_speed(lines, run_info, rows, "low-read", " Secs. to Read:")
-    lines.blank()
-    lines.heading(HIGH_SPEEDS)
-    _single_speed(lines, run_info, rows, "high-read", " Secs. to Read:")
-    _single_speed(lines, run_info, rows, "high-write", " Secs. to Write.")
-    lines.blank()
-    lines.blank()
-
-
-def _rank_line(lines, rank, after_node, label, unit, what):
-    """One "Thread:k @NODE..." line of worker `rank`: its node name and number.
-    The node name may hold any character, so it is whatever lies between
-    " @" and the label that ends the line."""
-    pattern = r"Thread:(-?\d+) @(.*)" + re.escape(after_node + label) + NUMBER + re.escape(unit)
-    shown_rank, node, number = lines.take(pattern, what % rank)
-    if int(shown_rank) != rank:
-        lines.index -= 1
-        lines.fail("expected the line of rank %d, found rank %s" % (rank, shown_rank))
-    return node, number
-
-
-def _same_node(lines, rank, first, second):
-    if first != second:
-        lines.index -= 1
-        lines.fail("rank %d's two lines name different nodes (%r, %r)" % (rank, first, second))
-
-
-def _cluster_handling(lines, run_info, rows, measurement):
-    section = SECTION_OF[measurement]
-    lines.heading(section)
-    for rank in range(1, int(run_info["job_size"])):
-        node, seconds = _rank_line(lines, rank, "", "The system spent: ", " Secs.",
-                                   "the time line of rank %d")
-        node2, rate = _rank_line(lines, rank, "", "The system could process ", " Files/sec.",
-                                 "the rate line of rank %d")
-        _same_node(lines, rank, node, node2)
-        row = _row(run_info, section, SCOPE_RANK, measurement, rank=str(rank), node=node,
-                   seconds=seconds, rate=rate, rate_unit=HANDLING_UNIT)
-        rows.append(row)
-        lines.last_row = row
-    total = lines.value("Overall, The system could process: ", " Files/sec.")
-    speedup = lines.value("Multi-Thread Improvements: ", " times.")
-    lines.blank()
-    lines.blank()
-    average = lines.value("Among all nodes, the average process per thread was: ", " Files/sec.")
-    lines.blank()
-    rows.append(_row(run_info, section, SCOPE_TOTAL, measurement, rate=total,
-                     rate_unit=HANDLING_UNIT, speedup=speedup))
-    rows.append(_row(run_info, section, SCOPE_AVERAGE, measurement, rate=average,
-                     rate_unit=HANDLING_UNIT))
-    lines.last_row = None
-
-
-def _cluster_speed_ranks(lines, run_info, rows, measurement, seconds_unit):
-    for rank in range(1, int(run_info["job_size"])):
-        node, seconds = _rank_line(lines, rank, " ", "The system spent: ", seconds_unit,
-                                   "the time line of rank %d")
-        node2, accesses = _rank_line(lines, rank, " ", "It was: ", " Millions Accesses/sec.",
-                                     "the accesses line of rank %d")
-        _same_node(lines, rank, node, node2)
-        mb = lines.value("Conventionally, it was: ", " MB/sec.")
-        row = _row(run_info, SECTION_OF[measurement], SCOPE_RANK, measurement, rank=str(rank),
-                   node=node, seconds=seconds, rate=accesses, rate_unit=ACCESS_UNIT,
-                   mb_per_sec=mb)
-        rows.append(row)
-        lines.last_row = row
-
-
-def _cluster_speed_total(lines, run_info, rows, measurement, direction, noun):
-    accesses = lines.value("Overall, It was: ", " Millions Accesses/sec.to " + direction)
-    mb = lines.value("Conventionally, total %s speed was: " % noun, " MB/sec.")
-    speedup = lines.value("Multi-Thread Improvements: ", " times.")
-    rows.append(_row(run_info, SECTION_OF[measurement], SCOPE_TOTAL, measurement, rate=accesses,
-                     rate_unit=ACCESS_UNIT, mb_per_sec=mb, speedup=speedup))
-
-
-def _cluster_speed_average(lines, run_info, rows, measurement, label, unit):
-    mb = lines.value(label, unit)
-    rows.append(_row(run_info, SECTION_OF[measurement], SCOPE_AVERAGE, measurement,
-                     mb_per_sec=mb))
-
-
-def _cluster_speeds(lines, run_info, rows, kind, heading, rank_order, totals_blanks,
-                    write_average_unit, trailing_blank):
-    """One speed section: rank lines of both phases, totals (writing first), averages."""
-    lines.text("Multi-Thread Enabled:")
-    lines.heading(heading)
-    for direction in rank_order:
-        _cluster_speed_ranks(lines, run_info, rows, "%s-%s" % (kind, direction.lower()),
-                             " Secs. to %s." % direction)
-    lines.last_row = None
-    for _ in range(totals_blanks):
-        lines.blank()
-    _cluster_speed_total(lines, run_info, rows, kind + "-write", "Write", "writing")
-    _cluster_speed_total(lines, run_info, rows, kind + "-read", "Read", "reading")
-    lines.blank()
-    lines.blank()
-    _cluster_speed_average(lines, run_info, rows, kind + "-write",
-                           "Among all nodes, the average %s writing process per thread was: " % kind,
-                           write_average_unit)
-    lines.blank()
-    _cluster_speed_average(lines, run_info, rows, kind + "-read",
-                           "Among all nodes, the average %s reading process per thread was: " % kind,
-                           "  MB/sec.")
-    if trailing_blank:
-        lines.blank()
-
-
-def _cluster_low(lines, run_info, rows):
-    _cluster_speeds(lines, run_info, rows, "low", LOW_SPEEDS, ("Write", "Read"), 2,
-                    " MB/sec.", True)
-
-
-def _cluster_high(lines, run_info, rows):
-    # The rank lines come read first; the totals name writing first all the same.
-    _cluster_speeds(lines, run_info, rows, "high", HIGH_SPEEDS, ("Read", "Write"), 1,
-                    "  MB/sec.", False)
+def split_lines(data):
+    """Text lines of a file or console: the Windows runtime writes CR LF;
+    node names are taken as UTF-8 and any byte that is not shows as a
+    replacement character rather than failing. Returns the lines and
+    whether the last one is whole."""
+    text = data.decode("utf-8", errors="replace").replace("\r\n", "\n")
+    lines = text.split("\n")
+    return lines[:-1], lines[-1] == ""
 
 
 def _read_lines(path):
@@ -332,41 +559,36 @@ def _read_lines(path):
             data = handle.read()
     except OSError as error:
         raise NotAResultsFile("%s: cannot be read: %s" % (path, error.strerror or error))
-    # The Windows runtime writes CR LF; node names are taken as UTF-8 and any
-    # byte that is not shows as a replacement character rather than failing.
-    text = data.decode("utf-8", errors="replace").replace("\r\n", "\n")
-    if not text.endswith("\n"):
-        if text:
-            raise NotAResultsFile("%s: the last line has no end of line" % path)
-    return text.split("\n")[:-1] if text else []
+    lines, whole = split_lines(data)
+    if not whole:
+        raise NotAResultsFile("%s: the last line has no end of line" % path)
+    return lines
+
+
+def _job_size(path, lines):
+    """The job size the banner names; 1 where it names none, so that the
+    banner's own check tells what is wrong."""
+    size = re.fullmatch(r"Thread\(s\): (\d+)", lines[2]) if len(lines) > 2 else None
+    if not size:
+        return 1
+    if not 1 <= int(size.group(1)) <= MAX_JOB_SIZE:
+        raise NotAResultsFile("%s: line 3: a job has 1 to %d processes; the line reads %r"
+                              % (path, MAX_JOB_SIZE, lines[2]))
+    return int(size.group(1))
 
 
 def parse(path):
     """The Run that the results file at `path` holds; NotAResultsFile when its
     name or any line is not what the program writes, or when it stops early."""
     node, started = parse_file_name(path)
-    lines = _Lines(path, _read_lines(path))
-    lines.text(TITLE)
-    lines.blank()
-    (size_text,) = lines.take(r"Thread\(s\): (\d+)", "'Thread(s): N'")
-    size = int(size_text)
-    if size < 1:
-        lines.index -= 1
-        lines.fail("a job has at least one process")
-    lines.blank()
-    run_info = {
-        "run_node": node,
-        "run_datetime": started.isoformat(),
-        "job_size": str(size),
-    }
-    rows = []
-    _single_node(lines, run_info, rows)
-    if size > 1:
-        lines.text("Multi-Thread Enabled:")
-        _cluster_handling(lines, run_info, rows, "stream-handling")
-        _cluster_handling(lines, run_info, rows, "descriptor-handling")
-        _cluster_low(lines, run_info, rows)
-        _cluster_high(lines, run_info, rows)
-    if not lines.at_end():
-        lines.fail("expected the end of the file")
-    return Run(path, node, started, size, rows)
+    lines = _read_lines(path)
+    size = _job_size(path, lines)
+    expected = report_lines(FILE, dict((k, node if k == 0 else None) for k in range(size)), failing=MAYBE)
+    try:
+        found = match(expected, lines)
+    except Mismatch as error:
+        if error.index >= len(lines):
+            raise NotAResultsFile("%s: the file ends early: %s" % (path, error.what))
+        raise NotAResultsFile("%s: line %d: %s; the line reads %r"
+                              % (path, error.index + 1, error.what, lines[error.index]))
+    return Run(path, node, started, size, rows_of(found, node, started.isoformat(), size))

@@ -87,3 +87,20 @@ def snapshot(path):
         digest = hashlib.sha256(f.read()).hexdigest()
     return {"inode": info.st_ino, "mode": oct(info.st_mode), "owner": info.st_uid, "size": info.st_size,
             "modified": info.st_mtime_ns, "sha256": digest}
+
+
+def text_lines(path):
+    with open(path, encoding="utf-8") as handle:
+        return handle.read().split("\n")[:-1]
+
+
+def copy_as(source, directory, name, transform=None):
+    """A copy of a results file under another name, its lines passed through
+    `transform` (a function of the list of lines) when one is given."""
+    lines = text_lines(source)
+    if transform:
+        lines = transform(lines)
+    path = os.path.join(directory, name)
+    with open(path, "w", encoding="utf-8", newline="") as handle:
+        handle.write("".join(line + "\n" for line in lines))
+    return path

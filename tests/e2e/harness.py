@@ -1,28 +1,40 @@
-"""Runs orvantic-drives under the MPI launcher in a throw-away directory and
-matches what it printed and left on disk against the expected report."""
+"""Launching orvantic-drives under the MPI launcher: throw-away workspaces
+with a private copy of the binary, launcher commands that suit Open MPI and
+MPICH alike, each rank's console apart, an unprivileged user, and private
+tmpfs mounts to run in."""
 
 import glob
 import os
-import re
 import shutil
 import signal
 import socket
 import stat
 import subprocess
+import sys
 import tempfile
 import time
+import unittest
+
+# The report's grammar lives with the scripts that read results files.
+SCRIPTS = os.path.realpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, "scripts"))
+sys.dont_write_bytecode = True  # keep the checkout clean
+sys.path.insert(0, SCRIPTS)
+
+import orvantic_results  # noqa: E402
 
 MPIEXEC = os.environ.get("ORVANTIC_MPIEXEC", "mpiexec")
 SHIPPED = os.environ.get("ORVANTIC_BINARY")
 SMALL = os.environ.get("ORVANTIC_SMALL_BINARY")
 
-RESULTS_PREFIX = "results_drives_windows_clusters_mac_mx @ "
 HANG_LIMIT = 300  # seconds; only there to turn a hang into a failure
 
-# Runs see a zone half an hour off any whole-hour one, so a results-file name
-# made from UTC instead of local time cannot pass for local time.
-os.environ["TZ"] = "ORV-05:30"
-time.tzset()
+# Jobs run in a zone half an hour off any whole-hour one, so a results-file
+# name made from UTC instead of local time cannot pass for local time.
+RUN_ZONE = "ORV-05:30"
+RUN_ZONE_EAST_OF_UTC = 5 * 3600 + 30 * 60
+
+UNPRIVILEGED = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+NOBODY_UID = 65534
 
 
 class Counts:
@@ -40,8 +52,10 @@ SHIPPED_COUNTS = Counts(131072, 16777216)
 
 
 def launcher_env(**extra):
-    env = dict(os.environ)
-    env.update(OMPI_ALLOW_RUN_AS_ROOT="1", OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1")
+    env = dict(os.environ, OMPI_ALLOW_RUN_AS_ROOT="1", OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1", TZ=RUN_ZONE)
+    # On an AddressSanitizer build: the MPI libraries keep their own
+    # allocations until exit by design, which is not ours to report.
+    env.setdefault("ASAN_OPTIONS", "detect_leaks=0")
     env.update(extra)
     return env
 
@@ -61,6 +75,19 @@ def open_mpi():
 
 def host_name():
     return socket.gethostname()
+
+
+def require_root(test, *tools):
+    if os.geteuid() != 0:
+        test.skipTest("needs root (mounts, other users, host names)")
+    for tool in tools:
+        if shutil.which(tool) is None:
+            test.skipTest("%s is not installed" % tool)
+
+
+def writable_by_nobody(path):
+    os.chown(path, NOBODY_UID, NOBODY_UID)
+    os.chmod(path, stat.S_IRWXU)
 
 
 def benchmark_pids(exe):
@@ -87,8 +114,18 @@ def rank_of(pid):
     return None
 
 
+def split_lines(text):
+    lines = text.split("\n")
+    if lines[-1] == "":
+        lines.pop()
+    return lines
+
+
 class Run:
-    def __init__(self, returncode, console, started, ended, workspace, stderr=""):
+    """A finished job. zone_east: seconds east of UTC of the job's local
+    time, None for this process's own zone."""
+
+    def __init__(self, returncode, console, started, ended, workspace, stderr="", zone_east=None):
         self.returncode = returncode
         self.stderr = stderr
         self.lines = split_lines(console)
@@ -96,24 +133,56 @@ class Run:
         self.started = started
         self.ended = ended
         self.workspace = workspace
+        self.zone_east = zone_east
+
+
+# Each rank's standard output in a file of its own, written by the rank
+# itself rather than forwarded by the launcher, so that nothing in flight is
+# lost when the launcher is killed, and the same under either launcher.
+_OWN_CONSOLE = 'exec "$@" > "$0/rank.${OMPI_COMM_WORLD_RANK:-$PMI_RANK}"'
+
+# Run directories become fresh tmpfs mounts inside a private mount namespace,
+# so nothing stays mounted whatever happens to the test. What the job left
+# in them is copied out before the namespace, and the mounts with it, goes
+# away.
+_ON_TMPFS = r'''
+left=$1
+shift
+mounts=
+while [ "$1" != -- ]; do
+  dir=$1 size=$2 fill=$3
+  shift 3
+  mkdir -p "$dir" && mount -t tmpfs -o "size=$size,mode=755" orvantic-faults "$dir" || exit 97
+  if [ "$fill" -gt 0 ]; then head -c "$fill" /dev/zero > "$dir/filler" || exit 97; fi
+  mounts="$mounts $dir"
+done
+shift
+"$@"
+status=$?
+for dir in $mounts; do
+  mkdir "$left/${dir##*/}" && cp -a "$dir"/. "$left/${dir##*/}"/ || exit 97
+done
+exit $status
+'''
 
 
 class Workspace:
     """A fresh directory to run in, a private copy of the binary (so our own
-    processes can be told apart from anyone else's) and a place for the
-    per-rank output files of the launcher."""
+    processes can be told apart from anyone else's) and places for the
+    ranks' consoles."""
 
     def __init__(self, test, binary, shared=False):
         if not binary:
             test.fail("ORVANTIC_BINARY / ORVANTIC_SMALL_BINARY not set")
         self.test = test
-        self.root = tempfile.mkdtemp(prefix="orvantic-e2e-")
-        self.cwd = os.path.realpath(os.path.join(self.root, "run"))
+        self.root = os.path.realpath(tempfile.mkdtemp(prefix="orvantic-e2e-"))
+        self.cwd = os.path.join(self.root, "run")
         self.out = os.path.join(self.root, "out")
+        self.consoles = os.path.join(self.root, "consoles")
         self.split_output = False
         os.mkdir(self.cwd)
         os.mkdir(os.path.join(self.root, "bin"))
-        self.exe = os.path.join(os.path.realpath(self.root), "bin", os.path.basename(binary))
+        self.exe = os.path.join(self.root, "bin", os.path.basename(binary))
         shutil.copy2(binary, self.exe)
         if shared:
             # Another user must be able to reach the binary.
@@ -132,6 +201,14 @@ class Workspace:
         shutil.rmtree(self.root, ignore_errors=True)
         if leftovers:
             self.test.fail("benchmark processes left running: %s" % leftovers)
+
+    def nobody_env(self):
+        """Launcher environment for a job run as nobody: a home and a scratch
+        place of its own, since the launcher keeps session files there."""
+        home = os.path.join(self.root, "home")
+        os.mkdir(home)
+        writable_by_nobody(home)
+        return launcher_env(HOME=home, TMPDIR=home)
 
     def diagnose(self):
         """Where each of our benchmark processes stands, for a hang report."""
@@ -168,8 +245,51 @@ class Workspace:
                         "-errfile-pattern", os.path.join(self.out, "stderr.%r")]
         return cmd
 
+    def job(self, *apps, output=False):
+        """Launcher command for app contexts given as (process count, argv);
+        argv may begin with launcher options of its own context (-wdir DIR)."""
+        cmd = self.launcher(output)
+        for index, (count, argv) in enumerate(apps):
+            if index:
+                cmd.append(":")
+            cmd += ["-n", str(count)] + list(argv)
+        return cmd
+
     def mpiexec(self, nprocs, output=False):
-        return self.launcher(output) + ["-n", str(nprocs)]
+        return self.job((nprocs, []), output=output)
+
+    def own_console(self, argv, for_nobody=False):
+        """argv, its standard output going to a file of the rank's own in
+        self.consoles (see console_of)."""
+        if not os.path.isdir(self.consoles):
+            os.mkdir(self.consoles)
+            if for_nobody:
+                writable_by_nobody(self.consoles)
+        return ["sh", "-c", _OWN_CONSOLE, self.consoles] + list(argv)
+
+    def console_of(self, rank):
+        """What a rank started through own_console wrote: its lines, the last
+        one whole."""
+        path = os.path.join(self.consoles, "rank.%d" % rank)
+        self.test.assertTrue(os.path.exists(path), "no console file of rank %d" % rank)
+        with open(path, "rb") as f:
+            data = f.read()
+        self.test.assertTrue(data == b"" or data.endswith(b"\n"), "console of rank %d ends inside a line" % rank)
+        return split_lines(data.decode("utf-8", "replace"))
+
+    def on_tmpfs(self, *mounts):
+        """Prefix for run that turns each of `mounts`, given as (directory,
+        size in bytes, bytes already taken by a file named filler), into a
+        tmpfs of its own. Returns the prefix and where the contents of
+        directory D are found afterwards: os.path.join(left, basename(D))."""
+        left = os.path.join(self.root, "left")
+        os.mkdir(left)
+        args = []
+        for directory, size, fill in mounts:
+            if " " in directory:
+                raise ValueError("tmpfs mount points are kept in a blank-separated list")
+            args += [directory, str(size), str(fill)]
+        return ["unshare", "-m", "sh", "-c", _ON_TMPFS, "orvantic-tmpfs", left] + args + ["--"], left
 
     def start(self, cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
               env=None, prefix=()):
@@ -204,7 +324,8 @@ class Workspace:
         if self.split_output and not open_mpi():
             # MPICH's launcher writes the ranks' output to the files only.
             console = self.rank_output(0)
-        return Run(proc.returncode, console, started, ended, self, err.decode("utf-8", "replace"))
+        return Run(proc.returncode, console, started, ended, self, err.decode("utf-8", "replace"),
+                   zone_east=RUN_ZONE_EAST_OF_UTC)
 
     def run_binary(self, nprocs=1, timeout=HANG_LIMIT, output=False, stdin=subprocess.DEVNULL):
         return self.run(self.mpiexec(nprocs, output) + [self.exe], timeout=timeout, stdin=stdin)
@@ -221,142 +342,58 @@ class Workspace:
         with open(paths[0], encoding="utf-8", errors="replace") as f:
             return f.read()
 
+    def check_workers_silent(self, size):
+        for rank in range(1, size):
+            for stream in ("stdout", "stderr"):
+                self.test.assertEqual(self.rank_output(rank, stream), "",
+                                      "rank %d wrote to its %s" % (rank, stream))
+
     def files(self):
         return sorted(os.listdir(self.cwd))
 
-    def results_files(self):
-        return [name for name in self.files() if name.startswith(RESULTS_PREFIX)]
+    def subdir(self, name):
+        """A fresh directory of its own beside the run directory."""
+        path = os.path.join(self.root, name)
+        os.makedirs(path)
+        return path
+
+    def wait_until_gone(self, within=10):
+        """Waits for our benchmark processes to end; fails if any stay."""
+        deadline = time.time() + within
+        while benchmark_pids(self.exe) and time.time() < deadline:
+            time.sleep(0.2)
+        self.test.assertEqual(benchmark_pids(self.exe), [], "benchmark processes left behind")
 
 
-# ---- matching report lines ----------------------------------------------
-
-NUMBER = "{N}"  # a double in the streams' default format
-INTEGER = "{I}"  # a decimal int
-_PIECE = re.compile(r"(\{N\}|\{I\})")
-_NUMBER_RE = r"(-?(?:inf|nan|\d+(?:\.\d+)?(?:e[+-]\d\d+)?))"
-_compiled = {}
-
-
-def _pattern(template):
-    """Regex for a template, and which of its groups are doubles."""
-    if template not in _compiled:
-        parts, doubles = [], []
-        for piece in _PIECE.split(template):
-            if piece == NUMBER:
-                parts.append(_NUMBER_RE)
-                doubles.append(True)
-            elif piece == INTEGER:
-                parts.append(r"(-?\d+)")
-                doubles.append(False)
-            else:
-                parts.append(re.escape(piece))
-        _compiled[template] = (re.compile("".join(parts) + r"\Z"), doubles)
-    return _compiled[template]
+def module_workspace(binary):
+    """A workspace for a whole test module, made in setUpModule and removed
+    when the module's tests are done."""
+    owner = unittest.TestCase()
+    unittest.addModuleCleanup(owner.doCleanups)
+    return Workspace(owner, binary)
 
 
-def default_format(token):
-    """True when token is what a default-formatted stream writes for its own
-    value: at most six significant digits, %g layout."""
-    return "%g" % float(token) == token
+def results_of_run(processes, prepare=None):
+    """Runs the small build with `processes` processes in a module workspace
+    of its own and returns the path of the one results file it wrote there,
+    with the console beside the run directory in console.txt. `prepare`,
+    given the run directory, may plant files before the run."""
+    ws = module_workspace(SMALL)
+    if prepare:
+        prepare(ws.cwd)
+    run = ws.run_binary(processes)
+    if run.returncode != 0:
+        raise RuntimeError("the benchmark run failed (%d):\n%s" % (run.returncode, run.stderr))
+    with open(os.path.join(ws.root, "console.txt"), "w", encoding="utf-8") as console:
+        console.write("".join(line + "\n" for line in run.lines))
+    names = [n for n in ws.files() if n.startswith(orvantic_results.RESULTS_PREFIX)]
+    if len(names) != 1:
+        raise RuntimeError("expected one results file in %s, found %r" % (ws.cwd, names))
+    return os.path.join(ws.cwd, names[0])
 
 
-class Line:
-    """One expected line: a template with number markers, and an optional key
-    under which the numbers it holds are kept for arithmetic checks."""
-
-    def __init__(self, template, key=None):
-        self.template = template
-        self.key = key
-
-    def __repr__(self):
-        return repr(self.template)
-
-
-def match_lines(test, expected, actual, sink, prefix_only=False):
-    """Compares line by line; returns {key: [numbers as printed]}. With
-    prefix_only the actual lines may stop early (a run cut short)."""
-    values = {}
-    if prefix_only:
-        test.assertLessEqual(len(actual), len(expected), "%s has more lines than a full run" % sink)
-    for index, line in enumerate(expected):
-        if prefix_only and index >= len(actual):
-            break
-        context = "\n".join("  %3d: %r" % (i, actual[i])
-                            for i in range(max(0, index - 4), min(len(actual), index + 3)))
-        if index >= len(actual):
-            test.fail("%s ends after %d lines; expected next: %r\n%s" % (sink, index, line.template, context))
-        regex, doubles = _pattern(line.template)
-        found = regex.match(actual[index])
-        if not found:
-            test.fail("%s line %d: expected %r, got %r\n%s" % (sink, index, line.template, actual[index], context))
-        for token, is_double in zip(found.groups(), doubles):
-            if is_double:
-                test.assertTrue(default_format(token), "%s line %d: %r is not in the default number format"
-                                % (sink, index, token))
-        if line.key is not None:
-            values[line.key] = list(found.groups())
-    if not prefix_only and len(actual) > len(expected):
-        test.fail("%s has %d lines after the expected end, first: %r"
-                  % (sink, len(actual) - len(expected), actual[len(expected)]))
-    return values
-
-
-def assert_close(test, actual, expected, what, rel=2e-5):
-    """Printed numbers carry six significant digits; a few rounding steps
-    together stay well inside rel."""
-    if expected == 0:
-        test.assertEqual(actual, 0, what)
-        return
-    test.assertLessEqual(abs(actual - expected), rel * abs(expected),
-                         "%s: printed %r, expected %r" % (what, actual, expected))
-
-
-def assert_filled(test, path, size, value=0x0B):
-    test.assertTrue(os.path.isfile(path), "missing file %s" % path)
-    test.assertEqual(os.path.getsize(path), size, "size of %s" % path)
-    fill = bytes([value])
-    with open(path, "rb") as f:
-        offset = 0
-        while True:
-            chunk = f.read(1 << 20)
-            if not chunk:
-                break
-            stray = chunk.strip(fill)
-            if stray:
-                test.fail("%s: byte other than %#x near offset %d" % (path, value, offset + chunk.find(stray[0:1])))
-            offset += len(chunk)
-
-
-def read_results(test, workspace):
-    """The one results file a run left: (name, lines). Every line, the last
-    one too, must be complete."""
-    names = workspace.results_files()
-    test.assertEqual(len(names), 1, "results files in %s: %s" % (workspace.cwd, names))
-    with open(os.path.join(workspace.cwd, names[0]), "rb") as f:
-        data = f.read()
-    test.assertTrue(data.endswith(b"\n"), "results file ends inside a line: %r" % data[-80:])
-    return names[0], split_lines(data.decode("utf-8", "replace"))
-
-
-def split_lines(text):
-    lines = text.split("\n")
-    if lines[-1] == "":
-        lines.pop()
-    return lines
-
-
-
-def check_results_name(test, name, node, run):
-    pattern = re.escape(RESULTS_PREFIX + node) + \
-        r" @ local date (\d{4}\.\d\d\.\d\d time \d\d\.\d\d\.\d\d)\.txt\Z"
-    found = re.match(pattern, name)
-    test.assertIsNotNone(found, "results file name %r" % name)
-    stamp = time.mktime(time.strptime(found.group(1), "%Y.%m.%d time %H.%M.%S"))
-    # Local time, taken while the job ran (whole seconds).
-    test.assertTrue(int(run.started) - 1 <= stamp <= run.ended + 1,
-                    "results file time %s outside the run" % found.group(1))
-
-
-def writable_by_nobody(path):
-    os.chown(path, 65534, 65534)
-    os.chmod(path, stat.S_IRWXU)
+def run_script(name, *args, interpreter=None):
+    """Runs one of scripts/ and returns the finished process (text output)."""
+    command = ([interpreter] if interpreter else []) + [os.path.join(SCRIPTS, name)] + list(args)
+    return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                          timeout=HANG_LIMIT, check=False)

@@ -1,92 +1,131 @@
-"""Checks shared by the end-to-end scripts: a whole run's report against the
-expected lines, the arithmetic between its printed numbers, and the files the
-run leaves behind."""
+"""A run's report against the report grammar of scripts/orvantic_results.py:
+each sink line by line, the same numbers on both, and the arithmetic between
+them, checked on the rows the grammar reads out of the lines."""
 
-import os
-
-import harness as h
-import report_lines as r
-
-SINGLE_SCRATCH = "data64-windows-mx-single.tmp"
-SINGLE_COPY = "data64-windows-mx-single"
+import files_left
+import harness  # noqa: F401  (puts scripts/ on the path)
+import orvantic_results as g
 
 
-def rank_files(rank, node):
-    base = "data64-windows-mx-%d @%s" % (rank, node)
-    return base + ".tmp", base
+def default_format(token):
+    """True when token is what a default-formatted stream writes for its own
+    value: at most six significant digits, %g layout. C's %g writes the sign
+    of a NaN (0 / 0 gives "-nan"), Python's never does."""
+    return token.lstrip("-") == "nan" or "%g" % float(token) == token
 
 
-def same_numbers_on_both_sinks(test, console, results):
-    for key, value in console.items():
-        if key in results:
-            test.assertEqual(value, results[key], "console and results file differ for %r" % (key,))
+def match_lines(test, expected, actual, sink, prefix_only=False):
+    """Compares line by line (see orvantic_results.match); every number must
+    be in the default format. Returns what matched."""
+    try:
+        found = g.match(expected, actual, prefix_only)
+    except g.Mismatch as mismatch:
+        index = mismatch.index
+        context = "\n".join("  %3d: %r" % (i, actual[i])
+                            for i in range(max(0, index - 4), min(len(actual), index + 3)))
+        where = "%s ends after %d lines" % (sink, index) if index >= len(actual) else "%s line %d" % (sink, index)
+        test.fail("%s: %s\n%s" % (where, mismatch.what, context))
+    for token in g.numbers(found):
+        test.assertTrue(default_format(token), "%s: %r is not in the default number format" % (sink, token))
+    return found
 
 
-def check_single_arithmetic(test, v, counts):
-    def num(key):
-        return float(v[key][0])
-
-    for name in ("stream", "desc"):
-        h.assert_close(test, num(name + "_rate"), counts.handling / num(name + "_secs"), name + " rate")
-    for name, work in (("lw", counts.low_accesses), ("lr", counts.low_accesses),
-                       ("hr", counts.high_bytes), ("hw", counts.high_bytes)):
-        rate = work / num(name + "_secs")
-        h.assert_close(test, num(name + "_millions"), rate / 1e6, name + " millions")
-        h.assert_close(test, num(name + "_mb"), rate / 1048576, name + " MB")
+def check_sink(test, expected, actual, sink, node, prefix_only=False):
+    """match_lines, and the rows of what matched."""
+    return g.rows_of(match_lines(test, expected, actual, sink, prefix_only), node)
 
 
-def check_cluster_arithmetic(test, v, counts, workers, high_size=None):
-    """Totals are sums of the printed per-rank rates, averages the totals over
-    the worker count, speed-ups the totals over the root's own printed rate.
-    high_size: the length the block phases found (the scratch file's)."""
-    def num(*key):
-        return float(v[key if len(key) > 1 else key[0]][0])
+def check_results(test, data, expected, node, console=None, prefix_only=False):
+    """A results file's bytes against its expected lines: whole lines only,
+    each the report's next file line; where the console's rows are given,
+    with the numbers the console showed. Returns the rows and whether the
+    file holds the whole report."""
+    lines, whole = g.split_lines(data)
+    test.assertTrue(whole, "results file ends inside a line, after %d whole lines: %r"
+                    % (len(lines), data[-80:]))
+    rows = check_sink(test, expected, lines, "results file", node, prefix_only)
+    if console is not None:
+        same_numbers(test, console, rows)
+    return rows, len(lines) == len(expected)
 
-    n = len(workers)
-    for phase, divisor in ((1, "stream_rate"), (2, "desc_rate")):
-        p = "p%d" % phase
-        for k in workers:
-            h.assert_close(test, num(p, k, "rate"), counts.handling / num(p, k, "secs"), "%s rank %d rate" % (p, k))
-        total = sum(num(p, k, "rate") for k in workers)
-        h.assert_close(test, num(p, "total"), total, p + " total")
-        h.assert_close(test, num(p, "speedup"), num(p, "total") / num(divisor), p + " speed-up")
-        h.assert_close(test, num(p, "average"), num(p, "total") / n, p + " average")
-    for phase, divisor in ((3, "lw_millions"), (4, "lr_millions"), (5, "hr_millions"), (6, "hw_millions")):
-        p = "p%d" % phase
-        size = counts.first_pass if phase < 5 or high_size is None else high_size
-        for k in workers:
-            rate = (size + size // (k + 1)) / num(p, k, "secs")
-            h.assert_close(test, num(p, k, "millions"), rate / 1e6, "%s rank %d millions" % (p, k))
-            h.assert_close(test, num(p, k, "mb"), num(p, k, "millions") * 1e6 / 1048576, "%s rank %d MB" % (p, k))
-        h.assert_close(test, num(p, "total_millions"), sum(num(p, k, "millions") for k in workers),
-                       p + " total millions")
-        h.assert_close(test, num(p, "total_mb"), sum(num(p, k, "mb") for k in workers), p + " total MB")
-        h.assert_close(test, num(p, "speedup"), num(p, "total_millions") / num(divisor), p + " speed-up")
-        h.assert_close(test, num(p, "average_mb"), num(p, "total_mb") / n, p + " average")
+
+NUMBER_FIELDS = ("seconds", "rate", "mb_per_sec", "speedup", "node", "valid")
+
+
+def same_numbers(test, console, results):
+    """Each measurement shows the same numbers on both sinks, as far as both
+    got (a results file cut short may stop inside a measurement)."""
+    on_console = dict(((r["measurement"], r["scope"], r["rank"]), r) for r in console)
+    for row in results:
+        key = (row["measurement"], row["scope"], row["rank"])
+        test.assertIn(key, on_console, "results file has %r, the console not" % (key,))
+        for field in NUMBER_FIELDS:
+            if row[field] and on_console[key][field]:
+                test.assertEqual(row[field], on_console[key][field],
+                                 "console and results file differ in %s of %r" % (field, key))
+
+
+def assert_close(test, actual, expected, what, rel=2e-5):
+    """Printed numbers carry six significant digits; a few rounding steps
+    together stay well inside rel."""
+    if expected == 0:
+        test.assertEqual(actual, 0, what)
+        return
+    test.assertLessEqual(abs(actual - expected), rel * abs(expected),
+                         "%s: printed %r, expected %r" % (what, actual, expected))
+
+
+def check_arithmetic(test, rows, counts, high_size=None):
+    """Every rate is its work over its printed time; totals are sums of the
+    printed per-rank rates, averages the totals over the worker count,
+    speed-ups the totals over the root's own printed rate. A worker moves
+    one first pass and its (rank + 1)-th part again; high_size: the length
+    the block phases found (the scratch file's) where it is not that."""
+    def pick(measurement, scope):
+        return [r for r in rows if r["measurement"] == measurement and r["scope"] == scope]
+
+    def num(row, field):
+        return float(row[field])
+
+    for measurement, _ in g.MEASUREMENTS:
+        handling = measurement in g.HANDLING
+        (single,) = pick(measurement, g.SCOPE_SINGLE)
+        ranks = pick(measurement, g.SCOPE_RANK)
+        size = high_size if measurement.startswith("high") and high_size is not None else counts.first_pass
+        single_work = counts.high_bytes if measurement.startswith("high") else counts.low_accesses
+        for row in [single] + ranks:
+            what = "%s rank %s" % (measurement, row["rank"])
+            if handling:
+                assert_close(test, num(row, "rate"), counts.handling / num(row, "seconds"), what + " rate")
+                continue
+            work = single_work if row is single else size + size // (int(row["rank"]) + 1)
+            assert_close(test, num(row, "rate"), work / num(row, "seconds") / 1e6, what + " millions")
+            assert_close(test, num(row, "mb_per_sec"), work / num(row, "seconds") / 1048576, what + " MB")
+        if not ranks:
+            continue
+        (total,) = pick(measurement, g.SCOPE_TOTAL)
+        (average,) = pick(measurement, g.SCOPE_AVERAGE)
+        assert_close(test, num(total, "rate"), sum(num(r, "rate") for r in ranks), measurement + " total")
+        assert_close(test, num(total, "speedup"), num(total, "rate") / num(single, "rate"),
+                     measurement + " speed-up")
+        shown = "rate" if handling else "mb_per_sec"
+        if not handling:
+            assert_close(test, num(total, shown), sum(num(r, shown) for r in ranks), measurement + " total MB")
+        assert_close(test, num(average, shown), num(total, shown) / len(ranks), measurement + " average")
 
 
 def check_run(test, run, counts, nodes):
     """A complete run of len(nodes) ranks: exit status, results-file name and
     path, every line of both sinks, the arithmetic, and the files left.
-    Returns the console numbers."""
-    ws = run.workspace
+    Returns the console's rows."""
+    directory = run.workspace.cwd
     test.assertEqual(run.returncode, 0, "exit status; stderr:\n" + run.stderr)
     test.assertTrue(run.whole_lines, "console ends inside a line")
-    name, file_lines = h.read_results(test, ws)
-    h.check_results_name(test, name, nodes[0], run)
-    report = r.full_report(nodes, ws.cwd + "/" + name)
-    console = h.match_lines(test, report.console, run.lines, "console")
-    results = h.match_lines(test, report.file, file_lines, "results file")
-    same_numbers_on_both_sinks(test, console, results)
-    check_single_arithmetic(test, console, counts)
-    workers = sorted(k for k in nodes if k > 0)
-    if workers:
-        check_cluster_arithmetic(test, console, counts, workers)
-
-    expected_files = {name, SINGLE_SCRATCH, SINGLE_COPY}
-    for k in workers:
-        expected_files.update(rank_files(k, nodes[k]))
-    test.assertEqual(set(ws.files()), expected_files, "files left in the run directory")
-    for f in expected_files - {name}:
-        h.assert_filled(test, os.path.join(ws.cwd, f), counts.first_pass)
+    name, data = files_left.results_file(test, directory)
+    files_left.check_results_name(test, name, nodes[0], run)
+    console = check_sink(test, g.report_lines(g.CONSOLE, nodes, directory + "/" + name), run.lines,
+                         "console", nodes[0])
+    results, _ = check_results(test, data, g.report_lines(g.FILE, nodes), nodes[0], console)
+    check_arithmetic(test, results, counts)
+    files_left.check_files_left(test, directory, nodes, name, counts)
     return console

@@ -5,8 +5,10 @@ keeps every whole line that reached it before the disk was full."""
 import os
 import unittest
 
-import faults_support as f
-from faults_support import h
+import files_left as f
+import harness as h
+import report_checks as c
+from report_checks import g
 
 PAGE = 4096  # tmpfs hands out space a page at a time
 
@@ -17,7 +19,7 @@ class DiskFull:
     binary = None
 
     def setUp(self):
-        f.require_root(self, "unshare")
+        h.require_root(self, "unshare")
         self.node = h.host_name()
 
     def run_in(self, mounts, apps):
@@ -26,11 +28,10 @@ class DiskFull:
         size, bytes taken before the start). Directories are relative to a
         fresh workspace; "." is its run directory."""
         ws = h.Workspace(self, self.binary)
-        self.ws, self.consoles = ws, f.consoles_dir(ws)
+        self.ws = ws
         where = lambda directory: os.path.normpath(os.path.join(ws.cwd, directory))
-        prefix, self.left = f.on_tmpfs(ws, *[(where(d), size, fill) for d, size, fill in mounts])
-        cmd = f.job(ws, *[(count, ["-wdir", where(d)] + f.own_console(self.consoles, [ws.exe]))
-                      for count, d in apps])
+        prefix, self.left = ws.on_tmpfs(*[(where(d), size, fill) for d, size, fill in mounts])
+        cmd = ws.job(*[(count, ["-wdir", where(d)] + ws.own_console([ws.exe])) for count, d in apps])
         run = ws.run(cmd, prefix=prefix, timeout=h.HANG_LIMIT)
         self.assertEqual(run.returncode, 0, "exit status; stderr:\n" + run.stderr)
         return run
@@ -44,11 +45,12 @@ class DiskFull:
         """Root console against the report with the given Warning lines; the
         results file a whole-line prefix of the file side. Returns its bytes."""
         name, data = f.results_file(self, self.left_in("."))
-        h.check_results_name(self, name, self.node, run)
+        f.check_results_name(self, name, self.node, run)
         nodes = {k: self.node for k in range(ranks)}
-        report = f.expected_report(nodes, self.ws.cwd + "/" + name, failing, saved=saved)
-        console = h.match_lines(self, report.console, f.console_of(self, self.consoles, 0), "rank 0 console")
-        complete = f.check_results_prefix(self, data, report, console)
+        expected = g.report_lines(g.CONSOLE, nodes, self.ws.cwd + "/" + name, failing=failing, saved=saved)
+        console = c.check_sink(self, expected, self.ws.console_of(0), "rank 0 console", self.node)
+        _, complete = c.check_results(self, data, g.report_lines(g.FILE, nodes, failing=failing), self.node,
+                                      console, prefix_only=True)
         self.assertEqual(complete, saved, "end-of-run line against the results file")
         return data
 
@@ -59,11 +61,10 @@ class DiskFull:
         # with the banner, before the scratch file filled the rest.
         run = self.run_in([(".", self.tmpfs_size, 0), ("../worker", self.tmpfs_size, 0)],
                           [(1, "."), (1, "../worker")])
-        self.check_root(run, 2, failing={"lw", "lr", "hw"}, saved=True)
-        worker = f.console_of(self, self.consoles, 1)
-        h.match_lines(self, f.expected_worker_lines(1, failing={3, 4, 6}), worker, "rank 1 console")
-        for directory, name in ((".", "data64-windows-mx-single.tmp"),
-                                ("../worker", "data64-windows-mx-1 @%s.tmp" % self.node)):
+        failing = {"low-write", "low-read", "high-write"}
+        self.check_root(run, 2, failing=failing, saved=True)
+        c.match_lines(self, g.worker_lines(1, self.node, failing), self.ws.console_of(1), "rank 1 console")
+        for directory, name in ((".", g.SINGLE_SCRATCH), ("../worker", g.rank_files(1, self.node)[0])):
             written = os.path.getsize(self.left_in(directory, name))
             self.assertTrue(0 < written < self.scratch_size, "%s is %d bytes" % (name, written))
 
@@ -77,7 +78,7 @@ class SmallBuildDiskFullTests(DiskFull, unittest.TestCase):
         # Every page taken before the start: files can still be created,
         # not one byte written.
         run = self.run_in([(".", 16 * PAGE, 16 * PAGE)], [(1, ".")])
-        data = self.check_root(run, 1, failing={"lw", "lr"}, saved=False)
+        data = self.check_root(run, 1, failing={"low-write", "low-read"}, saved=False)
         self.assertEqual(data, b"")
 
     def test_results_file_cut_short(self):
@@ -92,10 +93,11 @@ class SmallBuildDiskFullTests(DiskFull, unittest.TestCase):
             with self.subTest(workers=workers):
                 run = self.run_in([(".", 16 * PAGE, 14 * PAGE), ("../workers", 2 << 20, 0)],
                                   [(1, "."), (workers, "../workers")])
-                data = self.check_root(run, workers + 1, failing={"lw", "lr", "hw"}, saved=False)
+                data = self.check_root(run, workers + 1, failing={"low-write", "low-read", "high-write"},
+                                       saved=False)
                 self.assertLessEqual(len(data), PAGE)
                 for rank in range(1, workers + 1):
-                    self.assertEqual(f.console_of(self, self.consoles, rank), [], "rank %d console" % rank)
+                    self.assertEqual(self.ws.console_of(rank), [], "rank %d console" % rank)
 
 
 class ShippedBuildDiskFullTests(DiskFull, unittest.TestCase):

@@ -10,8 +10,10 @@ import subprocess
 import time
 import unittest
 
-import faults_support as f
-from faults_support import c, h, r
+import files_left as f
+import harness as h
+import report_checks as c
+from report_checks import g
 
 ENDS_WITHIN = 60  # seconds after the signal; only there to catch a hang
 
@@ -20,53 +22,49 @@ class InterruptedJobTests(unittest.TestCase):
     def setUp(self):
         self.ws = h.Workspace(self, h.SHIPPED)
         self.node = h.host_name()
-        self.consoles = f.consoles_dir(self.ws)
-        self.launcher = self.ws.start(f.job(self.ws, (3, f.own_console(self.consoles, [self.ws.exe]))),
+        self.launcher = self.ws.start(self.ws.job((3, self.ws.own_console([self.ws.exe]))),
                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
-    def wait_for_file(self, name):
-        """Blocks until the job has written into the named file: the byte-wise
-        write phase is then under way (the handling phases leave it empty)."""
-        path = os.path.join(self.ws.cwd, name)
+    def wait_for_rank(self, rank):
+        """Blocks until the results file is open and the given rank runs,
+        then two seconds more: its first phase, tens of seconds long at
+        shipped counts, is then under way."""
         deadline = time.time() + h.HANG_LIMIT
         while time.time() < deadline:
-            self.assertIsNone(self.launcher.poll(), "the job ended before %s was written" % name)
-            try:
-                if 0 < os.path.getsize(path) < h.SHIPPED_COUNTS.first_pass // 2:
-                    return
-            except OSError:
-                pass
+            self.assertIsNone(self.launcher.poll(), "the job ended before rank %d started" % rank)
+            ranks = [pid for pid in h.benchmark_pids(self.ws.exe) if h.rank_of(pid) == rank]
+            if ranks and [n for n in self.ws.files() if n.startswith(g.RESULTS_PREFIX)]:
+                time.sleep(2)
+                self.assertIsNone(self.launcher.poll(), "the job ended before the signal")
+                return ranks
             time.sleep(0.05)
-        self.fail("%s was never written" % name)
+        self.fail("rank %d never started" % rank)
 
     def check_cut_short(self):
         try:
             self.launcher.wait(timeout=ENDS_WITHIN)
         except subprocess.TimeoutExpired:
             self.fail("the job still runs %d s after the signal" % ENDS_WITHIN)
-        deadline = time.time() + 10
-        while h.benchmark_pids(self.ws.exe) and time.time() < deadline:
-            time.sleep(0.2)
-        self.assertEqual(h.benchmark_pids(self.ws.exe), [], "benchmark processes left behind")
+        self.ws.wait_until_gone()
 
         name, data = f.results_file(self, self.ws.cwd)
         nodes = {k: self.node for k in range(3)}
-        report = r.full_report(nodes, self.ws.cwd + "/" + name)
-        console = h.match_lines(self, report.console, f.console_of(self, self.consoles, 0), "rank 0 console",
-                                prefix_only=True)
-        self.assertFalse(f.check_results_prefix(self, data, report, console), "the report was complete")
+        console = c.check_sink(self, g.report_lines(g.CONSOLE, nodes, self.ws.cwd + "/" + name),
+                               self.ws.console_of(0), "rank 0 console", self.node, prefix_only=True)
+        _, complete = c.check_results(self, data, g.report_lines(g.FILE, nodes), self.node, console,
+                                      prefix_only=True)
+        self.assertFalse(complete, "the report was complete")
         # The banner and the first single-node lines were written long before.
         self.assertIn(b"Force to be single thread.\n", data)
 
     def test_worker_killed_in_the_middle_of_a_phase(self):
-        self.wait_for_file(c.rank_files(2, self.node)[0])
-        victims = [pid for pid in h.benchmark_pids(self.ws.exe) if h.rank_of(pid) == 2]
+        victims = self.wait_for_rank(2)
         self.assertEqual(len(victims), 1, "rank 2 among %s" % h.benchmark_pids(self.ws.exe))
         os.kill(victims[0], signal.SIGKILL)
         self.check_cut_short()
 
     def test_launcher_terminated(self):
-        self.wait_for_file(c.SINGLE_SCRATCH)
+        self.wait_for_rank(0)
         self.launcher.send_signal(signal.SIGTERM)
         self.check_cut_short()
 

@@ -1,16 +1,18 @@
 """One-process jobs: the root rank's whole report, the files it leaves, the
-arithmetic between its numbers, and the wait for Enter at the end."""
+arithmetic between its numbers, and the wait for Enter at the end: none at
+end of input, and on a terminal a real wait until the key is pressed."""
 
 import os
-import queue
+import shlex
+import shutil
 import subprocess
-import threading
 import time
 import unittest
 
+import files_left as f
 import harness as h
 import report_checks as c
-import report_lines as r
+from report_checks import g
 
 
 class ReportTests(unittest.TestCase):
@@ -23,61 +25,74 @@ class ReportTests(unittest.TestCase):
         ws = h.Workspace(self, h.SMALL)
         # Longer than a run writes and of another byte: a missing truncation
         # or a wrong seek shows in the size or the content.
-        with open(os.path.join(ws.cwd, c.SINGLE_SCRATCH), "wb") as f:
-            f.write(b"\xa5" * 200000)
-        with open(os.path.join(ws.cwd, c.SINGLE_COPY), "wb") as f:
-            f.write(b"\x5a" * 300001)
+        with open(os.path.join(ws.cwd, g.SINGLE_SCRATCH), "wb") as scratch:
+            scratch.write(b"\xa5" * 200000)
+        with open(os.path.join(ws.cwd, g.SINGLE_COPY), "wb") as copy:
+            copy.write(b"\x5a" * 300001)
         run = ws.run_binary(1)
         c.check_run(self, run, h.SMALL_COUNTS, {0: h.host_name()})
 
 
+def read_text(path):
+    try:
+        with open(path) as status:
+            return status.read()
+    except FileNotFoundError:
+        return ""
+
+
 class StdinTests(unittest.TestCase):
-    def test_empty_input_ends_the_run_at_once(self):
+    def test_input_at_its_end_ends_the_run_at_once(self):
         ws = h.Workspace(self, h.SMALL)
         empty = os.path.join(ws.root, "empty")
         open(empty, "w").close()
         with open(empty) as stdin:
-            run = ws.run_binary(1, stdin=stdin)
-        c.check_run(self, run, h.SMALL_COUNTS, {0: h.host_name()})
+            run = ws.run(ws.mpiexec(2) + [ws.exe], stdin=stdin)
+        c.check_run(self, run, h.SMALL_COUNTS, {0: h.host_name(), 1: h.host_name()})
 
-    def test_open_input_waits_for_enter(self):
+    def tmux(self, *args, check=True):
+        return subprocess.run(["tmux", "-L", self.server] + list(args), env=h.launcher_env(),
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              check=check, timeout=60)
+
+    def pane(self):
+        return self.tmux("capture-pane", "-p", "-J", "-t", "bench").stdout.decode("utf-8", "replace")
+
+    def test_waits_for_enter_on_a_terminal(self):
+        if shutil.which("tmux") is None:
+            self.skipTest("tmux is not installed")
         ws = h.Workspace(self, h.SMALL)
-        node = h.host_name()
-        started = time.time()
-        proc = ws.start(ws.mpiexec(1) + [ws.exe], stdin=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        lines = queue.Queue()
+        self.server = "orvantic-e2e-%d" % os.getpid()
+        self.addCleanup(self.tmux, "kill-server", check=False)
+        status = os.path.join(ws.root, "status")
+        # The pane stays after the job (until the server goes), so that it
+        # can be read at the end.
+        command = "cd %s && %s; echo $? > %s; exec sleep %d" % (
+            shlex.quote(ws.cwd), shlex.join(ws.mpiexec(1) + [ws.exe]), shlex.quote(status), h.HANG_LIMIT)
+        self.tmux("new-session", "-d", "-s", "bench", "-x", "200", "-y", "50", command)
 
-        def read_console():
-            for line in proc.stdout:
-                lines.put(line.decode("utf-8", "replace"))
-            lines.put(None)
-
-        threading.Thread(target=read_console, daemon=True).start()
         deadline = time.time() + h.HANG_LIMIT
-        seen = []
-        while not seen or seen[-1] != "Press Enter to Exit.\n":
-            try:
-                seen.append(lines.get(timeout=max(0.1, deadline - time.time())))
-            except queue.Empty:
-                self.fail("no \"Press Enter to Exit.\" line; got %r" % seen[-5:])
-            self.assertIsNotNone(seen[-1], "console ended before \"Press Enter to Exit.\"")
-        time.sleep(1.0)
-        self.assertIsNone(proc.poll(), "the run ended without waiting for Enter")
-        # The results file is closed and complete before the wait.
-        name, file_lines = h.read_results(self, ws)
-        report = r.full_report({0: node}, ws.cwd + "/" + name)
-        h.match_lines(self, report.file, file_lines, "results file")
+        while g.PRESS_ENTER not in self.pane():
+            self.assertLess(time.time(), deadline, "no %r on the terminal:\n%s" % (g.PRESS_ENTER, self.pane()))
+            self.assertFalse(os.path.exists(status), "the job ended without asking for Enter")
+            time.sleep(0.2)
+        time.sleep(2)
+        self.assertFalse(os.path.exists(status), "the job ended without waiting for Enter")
+        self.assertNotEqual(h.benchmark_pids(ws.exe), [], "no benchmark process waits")
+        # Closed, complete and truthfully announced before the wait.
+        name, data = f.results_file(self, ws.cwd)
+        _, complete = c.check_results(self, data, g.report_lines(g.FILE, {0: h.host_name()}), h.host_name())
+        self.assertTrue(complete, "results file incomplete while waiting for Enter")
+        self.assertIn(g.SAVED + ws.cwd + "/" + name, self.pane().replace("\n", ""))
 
-        proc.stdin.write(b"\n")
-        proc.stdin.close()
-        try:
-            returncode = proc.wait(timeout=60)
-        except subprocess.TimeoutExpired:
-            self.fail("the run did not end after Enter")
-        rest = lines.get(timeout=60)
-        self.assertIsNone(rest, "console line after \"Press Enter to Exit.\"")
-        run = h.Run(returncode, "".join(seen), started, time.time(), ws)
-        c.check_run(self, run, h.SMALL_COUNTS, {0: node})
+        self.tmux("send-keys", "-t", "bench", "Enter")
+        deadline = time.time() + 60
+        while not read_text(status).endswith("\n"):
+            self.assertLess(time.time(), deadline, "the job did not end after Enter")
+            time.sleep(0.2)
+        self.assertEqual(read_text(status), "0\n", "exit status")
+        after = self.pane().rstrip("\n").split(g.PRESS_ENTER)[-1]
+        self.assertEqual(after.strip(), "", "the job wrote after %r" % g.PRESS_ENTER)
 
 
 class FullSizeTests(unittest.TestCase):

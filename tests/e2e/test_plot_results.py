@@ -3,32 +3,25 @@
 import os
 import struct
 import subprocess
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import benchmark_runs  # noqa: E402
-from benchmark_runs import SCRIPTS, copy_as, run_script  # noqa: E402
-
-import orvantic_results  # noqa: E402  (from scripts/, put on the path by benchmark_runs)
+import files_left as f
+import harness as h
+from report_checks import g
 
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
-RUNS = None
+SPACE = None
 
 
 def setUpModule():
-    global RUNS
-    RUNS = benchmark_runs.Runs()
-
-
-def tearDownModule():
-    RUNS.close()
+    global SPACE
+    SPACE = h.module_workspace(h.SMALL)
 
 
 def plotting_interpreter():
     """The interpreter plot-results names on its first line: the one for
     which Debian's matplotlib is installed."""
-    with open(os.path.join(SCRIPTS, "plot-results"), encoding="utf-8") as handle:
+    with open(os.path.join(h.SCRIPTS, "plot-results"), encoding="utf-8") as handle:
         first = handle.readline()
     return first[2:].split()[0]
 
@@ -45,18 +38,18 @@ def png_size(path):
 class Plots(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.one = RUNS.results_file(1, "one")
-        cls.three = RUNS.results_file(3, "three")
+        cls.one = h.results_of_run(1)
+        cls.three = h.results_of_run(3)
 
     def plot(self, *paths):
-        directory = os.path.join(RUNS.workdir("plots-%d" % len(os.listdir(RUNS.root))), "png")
-        done = run_script("plot-results", "-d", directory, *paths)
+        directory = os.path.join(SPACE.subdir("plots-%d" % len(os.listdir(SPACE.root))), "png")
+        done = h.run_script("plot-results", "-d", directory, *paths)
         return done, directory
 
     def test_one_readable_picture_per_measurement(self):
         done, directory = self.plot(self.three, self.one)
         self.assertEqual(done.returncode, 0, "plot-results failed:\n" + done.stderr)
-        names = [key + ".png" for key, _ in orvantic_results.MEASUREMENTS]
+        names = [key + ".png" for key, _ in g.MEASUREMENTS]
         self.assertEqual(sorted(os.listdir(directory)), sorted(names))
         self.assertEqual(done.stdout.split("\n")[:-1],
                          [os.path.join(directory, name) for name in names])
@@ -77,13 +70,13 @@ class Plots(unittest.TestCase):
         paths = [os.path.join(directory, name) for name in names]
         read = subprocess.run([plotting_interpreter(), "-c", reader] + paths,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                              timeout=benchmark_runs.RUN_TIMEOUT_SECONDS, check=False)
+                              timeout=h.HANG_LIMIT, check=False)
         self.assertEqual(read.returncode, 0, read.stderr)
         shown = [tuple(int(n) for n in line.split()) for line in read.stdout.split("\n")[:-1]]
         self.assertEqual(shown, [tuple(sizes[name]) for name in names])
 
     def test_a_file_that_is_not_a_report_draws_nothing(self):
-        bad = copy_as(self.three, RUNS.workdir("bad"), os.path.basename(self.three),
+        bad = f.copy_as(self.three, SPACE.subdir("bad"), os.path.basename(self.three),
                       lambda ls: ls[:-6])
         done, directory = self.plot(self.one, bad)
         self.assertNotEqual(done.returncode, 0)
