@@ -120,9 +120,14 @@ class Host:
         if self.namespaces & namespace_ids(os.getpid()):
             raise RuntimeError("holder of %s shares a namespace with the host" % self.name)
 
-    def enter(self, wd="/"):
-        """Prefix that runs a command inside this host's namespaces."""
-        return ["nsenter", "-t", str(self.pid), "-u", "-m", "-n", "--wd=" + wd, "--"]
+    def enter(self, wd="/", env=None):
+        """Prefix that runs a command inside this host's namespaces; with
+        env, in a login's clean environment plus those variables."""
+        prefix = ["nsenter", "-t", str(self.pid), "-u", "-m", "-n", "--wd=" + wd, "--"]
+        if env is not None:
+            clean = dict(env, PATH=env.get("PATH", CLEAN_PATH), HOME="/root")
+            prefix += ["env", "-i"] + ["%s=%s" % item for item in sorted(clean.items())]
+        return prefix
 
     def sh(self, script, *args):
         """Runs a set-up shell script here; any failure ends the set-up."""
@@ -186,6 +191,7 @@ class Cluster:
         self.nodes = []
         self.count = count
         self.closed = False
+        self.spawned = []
 
     @classmethod
     def start_for(cls, test, count=3):
@@ -223,6 +229,15 @@ class Cluster:
             self.hub.sh("ip link set %s master br0 up" % port)
             node.sh("ip link set lo up; ip addr add %s/24 dev eth0; ip link set eth0 up" % node.address)
         self._write_agent()
+
+    def spawn(self, host, argv, log, env=None):
+        """Starts a long-running command on a host, its output to the file
+        log; it ends with the host at teardown."""
+        with open(log, "ab") as out:
+            proc = subprocess.Popen(host.enter(env=env or {}) + list(argv), stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=subprocess.STDOUT)
+        self.spawned.append(proc)
+        return proc
 
     @staticmethod
     def address_of(index):
@@ -307,6 +322,11 @@ class Cluster:
                     except subprocess.TimeoutExpired:
                         pass
             time.sleep(0.05)
+        for proc in self.spawned:
+            try:
+                proc.wait(timeout=SETUP_LIMIT)
+            except subprocess.TimeoutExpired:
+                alive.append(proc.pid)
         problems = []
         if alive:
             problems.append("processes that would not die: %s" % sorted(set(alive)))

@@ -1,0 +1,75 @@
+"""What a job across the simulated nodes must leave: rank 0's report naming
+every worker's own node on both sinks, the results file on rank 0's node
+only, each worker's scratch files on its own node only, and no process left
+on any node."""
+
+import os
+import sys
+import time
+
+import simulated_nodes as sn
+
+# The end-to-end suite's report checks, on the report's one grammar.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "e2e"))
+import harness as h  # noqa: E402
+import report_checks as c  # noqa: E402
+from report_checks import g  # noqa: E402
+
+SETTLE_LIMIT = 15  # seconds for a node's processes to go once the job has
+
+
+def ranks_by_slots(cluster, slots):
+    """{rank: node name} when ranks fill the nodes' slots in order."""
+    nodes = {}
+    for node, count in zip(cluster.nodes, slots):
+        for _ in range(count):
+            nodes[len(nodes)] = node.name
+    return nodes
+
+
+def login_env(**extra):
+    """What a user logged in on a node has beyond PATH and HOME: the
+    suite's sanitizer settings (an AddressSanitizer build's ranks need
+    them) and the given variables."""
+    env = {name: value for name, value in h.launcher_env().items() if name.endswith("SAN_OPTIONS")}
+    env.update(extra)
+    return env
+
+
+def check_report_and_files(test, cluster, nodes, console, directory="", others=()):
+    """console: rank 0's standard output (bytes). directory: where the job
+    ran, relative to the scratch path; others: names the launcher may have
+    put there besides the benchmark's files."""
+    head = cluster.node(nodes[0])
+    names = {node.name: set(cluster.scratch_files(node, directory)) - set(others) for node in cluster.nodes}
+    results = [name for name in names[head.name] if name.startswith(g.RESULTS_PREFIX)]
+    test.assertEqual(len(results), 1, "results files on %s: %s" % (head.name, sorted(names[head.name])))
+    test.assertEqual(g.parse_file_name(results[0])[0], head.name)
+
+    path = os.path.join(cluster.scratch, directory, results[0])
+    lines, whole = g.split_lines(console)
+    test.assertTrue(whole, "rank 0's console ends inside a line")
+    rows = c.check_sink(test, g.report_lines(g.CONSOLE, nodes, path), lines, "rank 0's console", head.name)
+    c.check_results(test, cluster.read_scratch(head, os.path.join(directory, results[0])),
+                    g.report_lines(g.FILE, nodes), head.name, console=rows)
+    c.check_arithmetic(test, rows, h.SMALL_COUNTS)
+
+    for node in cluster.nodes:
+        expected = {name for rank, on in nodes.items() if rank and on == node.name
+                    for name in g.rank_files(rank, node.name)}
+        if node is head:
+            expected |= {results[0], g.SINGLE_SCRATCH, g.SINGLE_COPY}
+        test.assertEqual(names[node.name], expected, "files on %s" % node.name)
+
+
+def check_nothing_left(test, cluster, keep=()):
+    """Once a job is over, no process of it is left on any node; keep:
+    processes that live on by design (daemons). The hub runs no job."""
+    def left():
+        found = {name: [p for p in procs if p[0] not in keep] for name, procs in cluster.leftover_processes().items()
+                 if name != sn.HUB_NAME}
+        return {name: procs for name, procs in found.items() if procs}
+    deadline = time.time() + SETTLE_LIMIT
+    while left() and time.time() < deadline:
+        time.sleep(0.1)
+    test.assertEqual(left(), {}, "processes left on the nodes")

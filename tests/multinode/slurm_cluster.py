@@ -1,0 +1,153 @@
+"""A Slurm cluster on the simulated nodes: munged and slurmctld on the hub
+(host name ctl), one slurmd per node. Everything is private to the test:
+slurm.conf is found through SLURM_CONF, munged listens on a socket of its
+own with a key of its own, and state, spool and log files lie in the
+cluster's directory. Nothing in /etc or /run is touched, and every daemon
+runs inside the simulated hosts' namespaces, so the cluster's teardown ends
+them all."""
+
+import os
+import shutil
+import subprocess
+import time
+
+import simulated_nodes as sn
+
+DAEMONS = ("munged", "mungekey", "slurmctld", "slurmd", "sbatch", "scontrol", "squeue", "sinfo")
+READY_LIMIT = 60  # seconds; turns a daemon that never comes up into a failure
+
+_CONF = """ClusterName=orvantic
+SlurmctldHost=%(hub)s(%(hub_address)s)
+SlurmUser=root
+SlurmdUser=root
+AuthType=auth/munge
+CredType=cred/munge
+AuthInfo=socket=%(socket)s
+StateSaveLocation=%(root)s/state
+SlurmdSpoolDir=%(root)s/spool/%%n
+SlurmctldPidFile=%(root)s/slurmctld.pid
+SlurmdPidFile=%(root)s/slurmd.%%n.pid
+SlurmctldLogFile=%(root)s/log/slurmctld.log
+SlurmdLogFile=%(root)s/log/slurmd.%%n.log
+ProctrackType=proctrack/linuxproc
+TaskPlugin=task/none
+JobAcctGatherType=jobacct_gather/none
+AccountingStorageType=accounting_storage/none
+JobCompType=jobcomp/none
+SelectType=select/cons_tres
+SelectTypeParameters=CR_CPU
+MpiDefault=none
+ReturnToService=2
+MailProg=/bin/true
+TmpFS=%(scratch)s
+SlurmdParameters=config_overrides
+%(nodes)sPartitionName=debug Nodes=ALL Default=YES MaxTime=INFINITE State=UP
+"""
+# config_overrides: the nodes share the machine's few cores, and slurmd
+# would otherwise refuse a node whose CPUs exceed what it finds.
+# TmpFS: the nodes share /tmp, where a step's per-job directory would clash.
+
+
+def missing_tool():
+    for tool in DAEMONS:
+        if shutil.which(tool) is None:
+            return tool
+    return None
+
+
+class SlurmCluster:
+    def __init__(self, cluster, cpus_per_node=2):
+        self.cluster = cluster
+        self.root = os.path.join(cluster.root, "slurm")
+        self.socket = os.path.join(self.root, "munge", "socket")
+        self.conf = os.path.join(self.root, "slurm.conf")
+        self.env = {"SLURM_CONF": self.conf}
+        self.cpus = cpus_per_node
+        self.daemons = []
+
+    @classmethod
+    def start_for(cls, test):
+        """A running Slurm cluster on three fresh simulated nodes; it skips
+        where either cannot be had, and goes with the nodes' teardown."""
+        tool = missing_tool()
+        if tool:
+            test.skipTest("%s is not installed (Debian: slurmctld slurmd slurm-client munge)" % tool)
+        slurm = cls(sn.Cluster.start_for(test))
+        slurm.start()
+        return slurm
+
+    def log(self, name):
+        return os.path.join(self.root, "log", name)
+
+    def start(self):
+        for directory in ["munge", "state", "log"] + ["spool/" + node.name for node in self.cluster.nodes]:
+            os.makedirs(os.path.join(self.root, directory))
+        # munged wants every directory on the way to its socket searchable.
+        os.chmod(self.root, 0o755)
+        os.chmod(os.path.join(self.root, "munge"), 0o755)
+        self._write_conf()
+        key = os.path.join(self.root, "munge", "key")
+        subprocess.run(["mungekey", "--create", "--keyfile", key], check=True, timeout=READY_LIMIT)
+        hub = self.cluster.hub
+        self._spawn(hub, ["munged", "--foreground", "--socket", self.socket, "--key-file", key,
+                          "--pid-file", key + ".pid", "--seed-file", key + ".seed",
+                          "--log-file", self.log("munged.log")], "munged.out")
+        self._wait("munge", lambda: subprocess.run("munge -S '%s' -n | unmunge -S '%s'" % (self.socket, self.socket),
+                                                   shell=True, stdout=subprocess.DEVNULL,
+                                                   stderr=subprocess.DEVNULL).returncode == 0)
+        self._spawn(hub, ["slurmctld", "-D"], "slurmctld.out")
+        self._wait("slurmctld", lambda: "UP" in self.client("scontrol", "ping").stdout)
+        for node in self.cluster.nodes:
+            self._spawn(node, ["slurmd", "-D", "-N", node.name], "slurmd.%s.out" % node.name)
+        self._wait("slurmd on every node",
+                   lambda: self.client("sinfo", "-h", "-N", "-o", "%t").stdout.split() == ["idle"] * len(
+                       self.cluster.nodes))
+
+    def _write_conf(self):
+        nodes = "".join("NodeName=%s NodeAddr=%s CPUs=%d State=UNKNOWN\n" % (node.name, node.address, self.cpus)
+                        for node in self.cluster.nodes)
+        with open(self.conf, "w") as f:
+            f.write(_CONF % {"hub": sn.HUB_NAME, "hub_address": sn.HUB_ADDRESS, "socket": self.socket,
+                             "root": self.root, "scratch": self.cluster.scratch, "nodes": nodes})
+
+    def _spawn(self, host, argv, log):
+        self.daemons.append(self.cluster.spawn(host, argv, self.log(log), env=self.env))
+
+    def _wait(self, what, ready):
+        deadline = time.time() + READY_LIMIT
+        while not ready():
+            ended = [proc for proc in self.daemons if proc.poll() is not None]
+            if ended or time.time() > deadline:
+                raise RuntimeError("%s not ready (%s)\n%s" % (
+                    what, "a daemon ended" if ended else "time limit", self.logs()))
+            time.sleep(0.05)
+
+    def logs(self):
+        """Every daemon's log, for a failure message."""
+        texts = []
+        for name in sorted(os.listdir(os.path.join(self.root, "log"))):
+            with open(self.log(name), errors="replace") as f:
+                texts.append("---- %s\n%s" % (name, f.read()[-3000:]))
+        return "\n".join(texts)
+
+    def client(self, *argv, wd="/", env=None):
+        """A Slurm command run on the hub, as a user logged in there."""
+        return subprocess.run(self.cluster.hub.enter(wd=wd, env=dict(self.env, **(env or {}))) + list(argv),
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              universal_newlines=True, timeout=READY_LIMIT)
+
+    def daemon_pids(self):
+        return {proc.pid for proc in self.daemons}
+
+    def job(self, job_id):
+        """{field: value} of `scontrol show job`, kept a while after the end."""
+        shown = self.client("scontrol", "show", "-o", "job", job_id).stdout.split()
+        return dict(item.split("=", 1) for item in shown if "=" in item)
+
+    def wait_for_job(self, job_id, limit):
+        deadline = time.time() + limit
+        while self.client("squeue", "-h", "-j", job_id).stdout.strip():
+            if time.time() > deadline:
+                raise AssertionError("job %s still queued or running after %d s\n%s" % (job_id, limit, self.logs()))
+            time.sleep(0.2)
+        return self.job(job_id)

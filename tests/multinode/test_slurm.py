@@ -1,0 +1,84 @@
+"""The README's Slurm batch script, submitted with sbatch to a Slurm cluster
+of three simulated nodes: mpiexec inside the allocation learns the nodes
+from Slurm and starts its daemons through it."""
+
+import os
+import re
+import unittest
+
+import job_checks as jc
+from job_checks import h
+import simulated_nodes as sn
+import slurm_cluster as sc
+
+REPOSITORY = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir)
+JOB_SCRIPT = os.path.join(REPOSITORY, "scripts", "slurm-job.sh")
+README = os.path.join(REPOSITORY, "README.md")
+JOB_LIMIT = 300  # seconds; only there to turn a hang into a failure
+RUN_DIR = "run"  # below the common scratch path
+PER_NODE = 1
+
+
+class SlurmBatchTests(unittest.TestCase):
+    def test_batch_job_over_three_nodes(self):
+        if not h.SMALL:
+            self.fail("ORVANTIC_SMALL_BINARY not set")
+        slurm = sc.SlurmCluster.start_for(self)
+        cluster = slurm.cluster
+        # The submit directory stands for a shared file system: the job's
+        # output file is written there by the first node.
+        submit = os.path.join(cluster.root, "submit")
+        # The build's launcher as the plain `mpiexec` that the script calls;
+        # a script, not a link: MPICH's launcher looks for its proxy next to
+        # the path it was started by.
+        tools = os.path.join(cluster.root, "bin")
+        for directory in (submit, tools):
+            os.mkdir(directory)
+        with open(os.path.join(tools, "mpiexec"), "w") as f:
+            f.write('#!/bin/sh\nexec %s "$@"\n' % h.MPIEXEC)
+        os.chmod(os.path.join(tools, "mpiexec"), 0o755)
+        env = jc.login_env(PATH=tools + ":" + sn.CLEAN_PATH,
+                           ORVANTIC_RUN_DIR=os.path.join(cluster.scratch, RUN_DIR), ORVANTIC_PROGRAM=h.SMALL,
+                           OMPI_ALLOW_RUN_AS_ROOT="1", OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1")
+        # Few processes on the shared cores: the node count stays the script's.
+        submitted = slurm.client("sbatch", "--parsable", "--ntasks-per-node=%d" % PER_NODE, JOB_SCRIPT,
+                                 wd=submit, env=env)
+        self.assertEqual(submitted.returncode, 0, submitted.stderr)
+        job_id = submitted.stdout.strip().split(";")[0]
+        job = slurm.wait_for_job(job_id, JOB_LIMIT)
+        print("batch job %s: submitted %s, started %s, ended %s"
+              % (job_id, job.get("SubmitTime"), job.get("StartTime"), job.get("EndTime")))
+
+        with open(os.path.join(submit, "orvantic-drives-%s.err" % job_id), errors="replace") as f:
+            notes = f.read()
+        self.assertEqual((job.get("JobState"), job.get("ExitCode")), ("COMPLETED", "0:0"), notes)
+        self.assertEqual(job.get("NodeList"), "node[01-03]")
+        self.assertEqual(job.get("BatchHost"), "node01")
+        with open(os.path.join(submit, "orvantic-drives-%s.out" % job_id), "rb") as f:
+            console = f.read()
+        nodes = jc.ranks_by_slots(cluster, [PER_NODE] * len(cluster.nodes))
+        jc.check_report_and_files(self, cluster, nodes, console, directory=RUN_DIR)
+        jc.check_nothing_left(self, cluster, keep=slurm.daemon_pids())
+        cluster.close()
+
+
+def readme_job_script():
+    """The indented block of the README that starts with the script's first
+    line, without its indent."""
+    with open(README) as f:
+        text = f.read()
+    found = re.search(r"^    #!/bin/bash\n(?:(?:    .*)?\n)*", text, re.MULTILINE)
+    if not found:
+        return None
+    return "\n".join(line[4:] for line in found.group(0).rstrip("\n").split("\n")) + "\n"
+
+
+class JobScriptTests(unittest.TestCase):
+    def test_readme_shows_the_tested_script(self):
+        with open(JOB_SCRIPT) as f:
+            self.assertEqual(readme_job_script(), f.read(),
+                             "the README's batch script differs from scripts/slurm-job.sh")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,174 @@
+"""A job across three simulated nodes, launched as on a real cluster: the
+launcher on node01 with a host file, its daemons on the other nodes started
+through an agent in place of ssh, MPI traffic over TCP on the nodes' subnet.
+Works with the build's own launcher, Open MPI's or MPICH's."""
+
+import os
+import signal
+import subprocess
+import time
+import unittest
+
+import job_checks as jc
+import simulated_nodes as sn
+
+from job_checks import h
+
+JOB_LIMIT = 300  # seconds; only there to turn a hang into a failure
+SLOTS = (1, 2, 2)  # ranks per node: the root alone, two workers on each other node
+OUTPUT = "out"  # per-rank output files, below the scratch path
+
+
+class OpenMpi:
+    """mpiexec reaches the nodes through plm_rsh_agent; both its daemons'
+    wire-up and the ranks' messages are held to the nodes' subnet."""
+
+    daemon = "orted"
+    lost_daemon = "ORTE has lost communication with a remote daemon"
+    env = {"OMPI_ALLOW_RUN_AS_ROOT": "1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM": "1"}
+    console = "out/1/rank.0/stdout"
+
+    @staticmethod
+    def command(cluster, slots, output, env):
+        # Only variables named with -x reach the ranks on other nodes.
+        passed = [flag for name in sorted(env) if name.endswith("SAN_OPTIONS") for flag in ("-x", name)]
+        return [h.MPIEXEC, "--hostfile", cluster.hostfile(slots, "%s slots=%d"),
+                "--mca", "plm_rsh_agent", cluster.agent,
+                "--mca", "btl", "tcp,vader,self",
+                "--mca", "btl_tcp_if_include", sn.SUBNET, "--mca", "oob_tcp_if_include", sn.SUBNET,
+                "--output-filename", output] + passed + ["-n", str(sum(slots))]
+
+    @staticmethod
+    def output_layout(nodes, head):
+        """{node: files under out/}: each node's daemon writes its own
+        ranks' output on that node."""
+        layout = {}
+        for rank, node in nodes.items():
+            layout.setdefault(node, set()).update("1/rank.%d/%s" % (rank, stream) for stream in ("stdout", "stderr"))
+        return layout
+
+
+class Mpich:
+    """Hydra's ssh launcher with the agent as the program it runs."""
+
+    daemon = "hydra_pmi_proxy"
+    # Seen with MPICH 4.0: the ranks of a node whose proxy dies run on, and
+    # the launcher reports the lost proxy only when the whole job has ended.
+    lost_daemon = None
+    env = {}
+    console = "out/stdout.0"
+
+    @staticmethod
+    def command(cluster, slots, output, env):
+        # Hydra hands the launcher's whole environment to every rank.
+        return [h.MPIEXEC, "-f", cluster.hostfile(slots, "%s:%d"),
+                "-launcher", "ssh", "-launcher-exec", cluster.agent, "-iface", "eth0",
+                "-outfile-pattern", os.path.join(output, "stdout.%r"),
+                "-errfile-pattern", os.path.join(output, "stderr.%r"), "-n", str(sum(slots))]
+
+    @staticmethod
+    def output_layout(nodes, head):
+        """The launcher writes every rank's output where it runs, and no
+        file for a rank that wrote nothing."""
+        return {head: {"stdout.0"}}
+
+
+def launch_of_build():
+    return OpenMpi if h.open_mpi() else Mpich
+
+
+class ThreeNodeJob:
+    """A job of the given binary over SLOTS, started on node01 from the
+    common scratch path with a login's clean environment."""
+
+    def __init__(self, test, cluster, binary):
+        if not binary:
+            test.fail("ORVANTIC_BINARY / ORVANTIC_SMALL_BINARY not set")
+        self.test = test
+        self.cluster = cluster
+        self.launch = launch_of_build()
+        self.nodes = jc.ranks_by_slots(cluster, SLOTS)
+        head = cluster.nodes[0]
+        output = os.path.join(cluster.scratch, OUTPUT)
+        # MPICH's launcher makes no directory for the output files.
+        head.sh('mkdir "$1"', output)
+        env = jc.login_env(**self.launch.env)
+        self.started = time.time()
+        self.proc = subprocess.Popen(head.enter(wd=cluster.scratch, env=env) +
+                                     self.launch.command(cluster, SLOTS, output, env) + [binary],
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     start_new_session=True)
+        test.addCleanup(self.stop)
+
+    def stop(self):
+        if self.proc.poll() is None:
+            os.killpg(self.proc.pid, signal.SIGKILL)
+        self.proc.communicate()
+
+    def wait(self):
+        """(exit status, stderr, seconds) of the launcher."""
+        try:
+            _, err = self.proc.communicate(timeout=JOB_LIMIT)
+        except subprocess.TimeoutExpired:
+            self.test.fail("job still running after %d s; processes: %s"
+                           % (JOB_LIMIT, self.cluster.leftover_processes()))
+        return self.proc.returncode, err.decode("utf-8", "replace"), time.time() - self.started
+
+
+class ThreeNodeTests(unittest.TestCase):
+    def test_job_over_three_nodes(self):
+        cluster = sn.Cluster.start_for(self)
+        job = ThreeNodeJob(self, cluster, h.SMALL)
+        status, stderr, seconds = job.wait()
+        print("three-node job of %d ranks: %.1f s" % (len(job.nodes), seconds))
+        self.assertEqual(status, 0, stderr)
+        jc.check_nothing_left(self, cluster)
+        head = cluster.nodes[0]
+        jc.check_report_and_files(self, cluster, job.nodes, cluster.read_scratch(head, job.launch.console),
+                                  others=[OUTPUT])
+
+        # Per-rank output files: where the launcher puts them, and empty but
+        # for rank 0's standard output.
+        layout = job.launch.output_layout(job.nodes, head.name)
+        for node in cluster.nodes:
+            files = cluster.scratch_files(node, OUTPUT, recursive=True)
+            self.assertEqual(set(files), layout.get(node.name, set()), "output files on %s" % node.name)
+            for relative in files:
+                relative = os.path.join(OUTPUT, relative)
+                if relative != job.launch.console:
+                    self.assertEqual(cluster.read_scratch(node, relative), b"", relative)
+
+        # Teardown, checked here as well as after a failure: nothing of the
+        # nodes is left on the machine.
+        cluster.close()
+
+    def test_node_whose_daemon_is_killed(self):
+        if launch_of_build().lost_daemon is None:
+            self.skipTest("this launcher does not end the job when a node's daemon dies: the node's ranks run "
+                          "on to the end of the job, and only then does it report the lost daemon")
+        cluster = sn.Cluster.start_for(self)
+        # The shipped counts keep the workers busy for a minute, so the kill
+        # lands in the middle of the run.
+        job = ThreeNodeJob(self, cluster, h.SHIPPED)
+        victim = cluster.nodes[1]
+        binary = os.path.basename(h.SHIPPED)[:15]
+        deadline = time.time() + 60
+        while not victim.processes_named(binary) and time.time() < deadline and job.proc.poll() is None:
+            time.sleep(0.1)
+        self.assertTrue(victim.processes_named(binary), "no worker started on %s" % victim.name)
+        time.sleep(1)
+        self.assertIsNone(job.proc.poll(), "the job ended before the kill")
+        daemons = victim.processes_named(job.launch.daemon)
+        self.assertEqual(len(daemons), 1, "%s daemons on %s" % (job.launch.daemon, victim.name))
+        killed = time.time()
+        os.kill(daemons[0], signal.SIGKILL)
+        status, stderr, _ = job.wait()
+        print("launcher ended %.1f s after the kill of %s's daemon" % (time.time() - killed, victim.name))
+        self.assertNotEqual(status, 0)
+        self.assertIn(job.launch.lost_daemon, stderr)
+        jc.check_nothing_left(self, cluster)
+        cluster.close()
+
+
+if __name__ == "__main__":
+    unittest.main()
