@@ -386,6 +386,13 @@ def report_lines(sink, nodes, path="", failing=(), unable=(), links=None, saved=
     return out.lines
 
 
+def limit_lines():
+    """The root's whole console when the job has more processes than may run;
+    its title has two blanks after "::"."""
+    return [Line(text) for text in ("", TITLE.replace(":: ", "::  "), NOTICE, SUPPORT, "",
+                                    "The number of threads has reached the limits, the program terminates.", "")]
+
+
 def worker_lines(rank, node, failing=(), unable=(), links=None):
     """A worker's own console: notes on links at its names as it claims
     them, the open failure of the read phases in `unable`, and a note after

@@ -171,7 +171,7 @@ class Workspace:
     processes can be told apart from anyone else's) and places for the
     ranks' consoles."""
 
-    def __init__(self, test, binary, shared=False):
+    def __init__(self, test, binary):
         if not binary:
             test.fail("ORVANTIC_BINARY / ORVANTIC_SMALL_BINARY not set")
         self.test = test
@@ -184,11 +184,6 @@ class Workspace:
         os.mkdir(os.path.join(self.root, "bin"))
         self.exe = os.path.join(self.root, "bin", os.path.basename(binary))
         shutil.copy2(binary, self.exe)
-        if shared:
-            # Another user must be able to reach the binary.
-            for path in (self.root, os.path.dirname(self.exe)):
-                os.chmod(path, 0o755)
-            os.chmod(self.exe, 0o755)
         test.addCleanup(self.close)
 
     def close(self):
@@ -202,13 +197,19 @@ class Workspace:
         if leftovers:
             self.test.fail("benchmark processes left running: %s" % leftovers)
 
-    def nobody_env(self):
-        """Launcher environment for a job run as nobody: a home and a scratch
-        place of its own, since the launcher keeps session files there."""
-        home = os.path.join(self.root, "home")
+    @classmethod
+    def for_nobody(cls, test, binary):
+        """A workspace for jobs run as nobody (root writes through permission
+        bits), and their launcher environment: a home and a scratch place of
+        their own, since the launcher keeps session files there."""
+        require_root(test, "setpriv")
+        ws = cls(test, binary)
+        for path in (ws.root, os.path.dirname(ws.exe), ws.exe):
+            os.chmod(path, 0o755)  # nobody must reach the binary
+        home = os.path.join(ws.root, "home")
         os.mkdir(home)
         writable_by_nobody(home)
-        return launcher_env(HOME=home, TMPDIR=home)
+        return ws, launcher_env(HOME=home, TMPDIR=home)
 
     def diagnose(self):
         """Where each of our benchmark processes stands, for a hang report."""

@@ -33,6 +33,15 @@ class ClusterReportTests(unittest.TestCase):
     def test_four_processes(self):
         self.run_job(4)
 
+    def test_more_processes_than_may_run(self):
+        # The small build's limit is 8 processes.
+        ws = h.Workspace(self, h.SMALL)
+        run = ws.run_binary(9, output=True)
+        self.assertEqual(run.returncode, 0, "exit status; stderr:\n" + run.stderr)
+        c.match_lines(self, g.limit_lines(), run.lines, "console")
+        self.assertEqual(ws.files(), [], "files left by a job that may not run")
+        ws.check_workers_silent(9)
+
 
 class NodeNameTests(unittest.TestCase):
     def run_named(self, nodes):

@@ -71,9 +71,7 @@ class LinkTests(unittest.TestCase):
     def test_link_that_cannot_be_removed(self):
         # The run's user may not change the directory, so the link stays;
         # what it points at is that user's own file, which it could write.
-        h.require_root(self, "setpriv")
-        ws = h.Workspace(self, h.SMALL, shared=True)
-        env = ws.nobody_env()
+        ws, env = h.Workspace.for_nobody(self, h.SMALL)
         outside = os.path.join(ws.root, "outside")
         os.mkdir(outside, 0o755)
         self.targets = {}

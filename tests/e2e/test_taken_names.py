@@ -55,9 +55,7 @@ class TakenNameTests(unittest.TestCase):
         # create files but neither change nor remove root's), the worker in
         # one it cannot write at all. Every scratch name is a root-owned
         # file of mode 0444 holding other data.
-        h.require_root(self, "setpriv")
-        ws = h.Workspace(self, h.SMALL, shared=True)
-        env = ws.nobody_env()
+        ws, env = h.Workspace.for_nobody(self, h.SMALL)
         locked = os.path.join(ws.root, "locked")
         os.mkdir(locked, 0o755)
         os.chmod(ws.cwd, 0o1777)

@@ -15,9 +15,7 @@ READS = {"low-read", "high-read"}
 
 class UnwritableDirectoryTests(unittest.TestCase):
     def setUp(self):
-        h.require_root(self, "setpriv")
-        self.ws = h.Workspace(self, h.SMALL, shared=True)
-        self.env = self.ws.nobody_env()
+        self.ws, self.env = h.Workspace.for_nobody(self, h.SMALL)
         self.node = h.host_name()
 
     def test_whole_job_in_a_directory_it_cannot_write(self):
