@@ -303,7 +303,7 @@ class Cluster:
             return
         self.closed = True
         hosts = [host for host in [self.hub] + self.nodes if host]
-        ids = set().union(*(host.namespaces for host in hosts)) if hosts else set()
+        ids = set().union(*(host.namespaces for host in hosts))
         deadline = time.time() + SETUP_LIMIT
         while True:
             alive = [pid for pid in _all_pids() if namespace_ids(pid) & ids]

@@ -16,7 +16,7 @@ JOB_SCRIPT = os.path.join(REPOSITORY, "scripts", "slurm-job.sh")
 README = os.path.join(REPOSITORY, "README.md")
 JOB_LIMIT = 300  # seconds; only there to turn a hang into a failure
 RUN_DIR = "run"  # below the common scratch path
-PER_NODE = 1
+PER_NODE = 1  # ranks per node: the root alone on node01, one worker on each other node
 
 
 class SlurmBatchTests(unittest.TestCase):
@@ -49,9 +49,13 @@ class SlurmBatchTests(unittest.TestCase):
         print("batch job %s: submitted %s, started %s, ended %s"
               % (job_id, job.get("SubmitTime"), job.get("StartTime"), job.get("EndTime")))
 
-        with open(os.path.join(submit, "orvantic-drives-%s.err" % job_id), errors="replace") as f:
-            notes = f.read()
-        self.assertEqual((job.get("JobState"), job.get("ExitCode")), ("COMPLETED", "0:0"), notes)
+        notes = ""
+        error_file = os.path.join(submit, "orvantic-drives-%s.err" % job_id)
+        if os.path.exists(error_file):
+            with open(error_file, errors="replace") as f:
+                notes = f.read()
+        self.assertEqual((job.get("JobState"), job.get("ExitCode")), ("COMPLETED", "0:0"),
+                         "job's error file:\n%s\n%s" % (notes, slurm.logs()))
         self.assertEqual(job.get("NodeList"), "node[01-03]")
         self.assertEqual(job.get("BatchHost"), "node01")
         with open(os.path.join(submit, "orvantic-drives-%s.out" % job_id), "rb") as f:
