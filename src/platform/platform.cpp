@@ -72,12 +72,16 @@ std::string CurrentDirectory() {
   // longer than any fixed limit.
   for (std::size_t capacity = 4096; capacity <= (std::size_t{1} << 24); capacity *= 2) {
     std::vector<char> buffer(capacity);
+    errno = 0;  // some runtimes fail without setting it
 #ifdef _WIN32
-    if (_getcwd(buffer.data(), static_cast<int>(capacity)) != nullptr) return buffer.data();
+    const char* directory = _getcwd(buffer.data(), static_cast<int>(capacity));
 #else
-    if (getcwd(buffer.data(), capacity) != nullptr) return buffer.data();
-    if (errno != ERANGE) break;
+    const char* directory = getcwd(buffer.data(), capacity);
 #endif
+    if (directory != nullptr) return directory;
+    // Only a buffer too small is worth another try: a directory beyond
+    // Windows' path limit is refused whatever the buffer.
+    if (errno != ERANGE) break;
   }
   return std::string();
 }

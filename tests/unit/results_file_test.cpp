@@ -61,7 +61,7 @@ TEST(TrimToWholeLines, CutsAHalfLineLeftByAFullDisk) {
       std::filesystem::temp_directory_path() / "orvantic-trim-test.txt";
   const auto trimmed = [&](const std::string& contents) {
     std::ofstream(file, std::ios::binary) << contents;
-    TrimToWholeLines(file.c_str());
+    TrimToWholeLines(file.string().c_str());
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   };
