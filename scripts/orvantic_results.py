@@ -3,7 +3,8 @@
 `report_lines` yields the lines a job of a given size writes on one sink
 (the root's console or the results file), with what went wrong in the run
 (tests whose file operations failed, reads that could not open their file,
-symbolic links found at the benchmark's names) as inputs. `match` walks
+links, pipes and other special files found at the benchmark's names, where
+the results file ended up) as inputs. `match` walks
 actual lines against them and `rows_of` turns what matched into one row
 per measurement; `parse` does both for a results file on disk and refuses
 anything else: a number taken from a line that only looks similar would be
@@ -24,13 +25,16 @@ SUPPORT = "Support: see the README of orvantic-drives."
 UNABLE = "Unable to open file"
 SAVED = "Results have been saved in a file and you can find it at: "
 NOT_SAVED = "Results could not be saved in a file at: "
+MOVED = "Results were written, but the file is no longer at: "
 PRESS_ENTER = "Press Enter to Exit."
 RESULTS_PREFIX = "results_drives_windows_clusters_mac_mx @ "
 MAX_JOB_SIZE = 4096
 
 FILE_NAME = re.compile(
     "^" + re.escape(RESULTS_PREFIX) + r"(?P<node>.*) @ local date "
-    r"(?P<Y>\d{4})\.(?P<m>\d{2})\.(?P<d>\d{2}) time (?P<H>\d{2})\.(?P<M>\d{2})\.(?P<S>\d{2})\.txt$"
+    r"(?P<Y>\d{4})\.(?P<m>\d{2})\.(?P<d>\d{2}) time (?P<H>\d{2})\.(?P<M>\d{2})\.(?P<S>\d{2})"
+    # A run that found its name taken (another run in the same second) numbers it.
+    r"(?: \((?:[2-9]|[1-9]\d+)\))?\.txt$"
 )
 
 # The streams' default format: six significant digits, general notation
@@ -98,21 +102,45 @@ SINGLE_SCRATCH = "data64-windows-mx-single.tmp"
 SINGLE_COPY = "data64-windows-mx-single"
 
 
+def file_node(node):
+    """A node name as file names carry it: what could lead into another
+    directory or split the name replaced."""
+    return re.sub(r"[\x00-\x1f\x7f/\\]", "_", node)
+
+
+def line_node(node):
+    """A node name as report lines show it: control characters replaced."""
+    return re.sub(r"[\x00-\x1f\x7f]", "?", node)
+
+
 def rank_files(rank, node):
     """A worker's scratch file and its copy."""
-    base = "data64-windows-mx-%d @%s" % (rank, node)
+    base = "data64-windows-mx-%d @%s" % (rank, file_node(node))
     return base + ".tmp", base
 
 
-# Notes on a symbolic link found at a name the benchmark is about to create.
-LINK_REMOVED = "removed"
-LINK_KEPT = "kept"
+def is_scratch_name(name):
+    """Whether a file name is one the benchmark writes its scratch data to,
+    whatever the rank and node."""
+    return name in (SINGLE_SCRATCH, SINGLE_COPY) or re.fullmatch(
+        r"data64-windows-mx-[1-9]\d* @.*", name, re.DOTALL) is not None
 
 
-def link_note(name, kind=LINK_REMOVED):
-    if kind == LINK_REMOVED:
-        return "Removed a symbolic link found at %s; its target was left untouched." % name
-    return "Warning: cannot remove the symbolic link found at %s; the benchmark will not use that name." % name
+# What the benchmark may find at a name it is about to open, and says it
+# removed (or could not remove).
+SYMBOLIC_LINK = "symbolic link"
+LINKED_FILE = "file with other hard links"
+NAMED_PIPE = "named pipe"
+SOCKET = "socket"
+DEVICE = "device file"
+_LEFT_UNTOUCHED = {SYMBOLIC_LINK: "; its target was left untouched",
+                   LINKED_FILE: "; its other links were left untouched"}
+
+
+def found_note(name, kind=SYMBOLIC_LINK, removed=True):
+    if removed:
+        return "Removed a %s found at %s%s." % (kind, name, _LEFT_UNTOUCHED.get(kind, ""))
+    return "Warning: cannot remove the %s found at %s; the benchmark will not use that name." % (kind, name)
 
 
 # ---- lines ---------------------------------------------------------------
@@ -140,8 +168,8 @@ class NodeOf:
 
     def __init__(self, rank, name=None):
         self.rank = rank
-        self.name = name
-        self.pattern = ".*" if name is None else re.escape(name)
+        self.name = None if name is None else line_node(name)
+        self.pattern = ".*" if name is None else re.escape(self.name)
 
     def describe(self):
         return "<node of rank %d>" % self.rank if self.name is None else self.name
@@ -190,14 +218,14 @@ class _Sink:
     """Collects the lines of one sink; `console` tells the two apart where
     their texts differ."""
 
-    def __init__(self, sink, nodes, failing, unable, links):
+    def __init__(self, sink, nodes, failing, unable, found):
         if sink not in (CONSOLE, FILE):
             raise ValueError("sink is %r or %r" % (CONSOLE, FILE))
         self.console = sink == CONSOLE
         self.nodes = nodes
         self.failing = failing
         self.unable = unable
-        self.links = links
+        self.found = found
         self.lines = []
 
     def text(self, *texts):
@@ -230,10 +258,10 @@ class _Sink:
             self.text(UNABLE)
 
     def claim(self, name):
-        """The console note of a link found where `name` is first created;
-        the link is gone by the next claim of the name."""
-        if self.console and name in self.links:
-            self.text(link_note(name, self.links.pop(name)))
+        """The console note of what was found where `name` is first opened;
+        it is gone by the next claim of the name."""
+        if self.console and name in self.found:
+            self.text(found_note(name, self.found.pop(name)))
 
 
 MAYBE = object()  # failing tests not known: every warning line optional
@@ -360,7 +388,7 @@ def _cluster_high(out):
     _speed_average(out, "high-read", "reading", "  MB/sec.")
 
 
-def report_lines(sink, nodes, path="", failing=(), unable=(), links=None, saved=True):
+def report_lines(sink, nodes, path="", failing=(), unable=(), found=None, saved=SAVED):
     """The lines of one sink of a whole run.
 
     nodes: {rank: node name} for every rank, 0 included; a name may be None
@@ -368,10 +396,10 @@ def report_lines(sink, nodes, path="", failing=(), unable=(), links=None, saved=
     shows. failing: the single-node tests (measurement names) whose file
     operations failed, each followed by a Warning line; MAYBE where that is
     not known. unable: the reads ("low-read", "high-read") that could not
-    open their file. links: {name: LINK_REMOVED or LINK_KEPT} for the
-    root's names at which a symbolic link was found. saved: whether the
-    results file could be written."""
-    out = _Sink(sink, nodes, failing, unable, dict(links or {}))
+    open their file. found: {name: kind} for the root's names at which
+    something was found and removed. saved: how the end of the run tells
+    where the results file is: SAVED, NOT_SAVED or MOVED."""
+    out = _Sink(sink, nodes, failing, unable, dict(found or {}))
     out.claim(os.path.basename(path))
     _banner(out, len(nodes))
     _single_node(out)
@@ -382,7 +410,7 @@ def report_lines(sink, nodes, path="", failing=(), unable=(), links=None, saved=
         _cluster_low(out)
         _cluster_high(out)
     if out.console:
-        out.text("", "", (SAVED if saved else NOT_SAVED) + path, "", "", PRESS_ENTER)
+        out.text("", "", saved + path, "", "", PRESS_ENTER)
     return out.lines
 
 
@@ -393,18 +421,19 @@ def limit_lines():
                                     "The number of threads has reached the limits, the program terminates.", "")]
 
 
-def worker_lines(rank, node, failing=(), unable=(), links=None):
-    """A worker's own console: notes on links at its names as it claims
-    them, the open failure of the read phases in `unable`, and a note after
-    every phase whose measurement is in `failing`."""
-    links = links or {}
+def worker_lines(rank, node, failing=(), unable=(), found=None):
+    """A worker's own console: notes on what it found at its names as it
+    claims them ({name: kind}), the open failure of the read phases in
+    `unable`, and a note after every phase whose measurement is in
+    `failing`."""
+    found = found or {}
     scratch, copy = rank_files(rank, node)
     claims = {"stream-handling": scratch, "high-write": copy}
     lines = []
     for measurement, _ in MEASUREMENTS:
         name = claims.get(measurement)
-        if name in links:
-            lines.append(Line(link_note(name, links[name])))
+        if name in found:
+            lines.append(Line(found_note(name, found[name])))
         if measurement in unable:
             lines.append(Line(UNABLE))
         if measurement in failing:
@@ -518,6 +547,14 @@ def as_float(text):
     return float(text) if text else None
 
 
+def shown_value(row):
+    """The number a row is read by, and its unit: files per second for the
+    handling tests, MB per second for the speed tests."""
+    if row["measurement"] in HANDLING:
+        return as_float(row["rate"]), HANDLING_UNIT
+    return as_float(row["mb_per_sec"]), MB_UNIT
+
+
 class Run:
     """Everything one results file says."""
 
@@ -530,6 +567,10 @@ class Run:
 
     def select(self, measurement, scope):
         return [r for r in self.rows if r["measurement"] == measurement and r["scope"] == scope]
+
+    def warnings(self):
+        """The file's "Warning: " lines: each makes its test's rate no measurement."""
+        return [r["warning"] for r in self.rows if r["valid"] == "false"]
 
 
 def parse_file_name(path):
