@@ -13,6 +13,7 @@ extern "C" {
 
 typedef int MPI_Comm;
 typedef int MPI_Datatype;
+typedef int MPI_Request;
 typedef struct {
   int MPI_SOURCE;
   int MPI_TAG;
@@ -24,6 +25,7 @@ typedef struct {
 #define MPI_CHAR ((MPI_Datatype)1)
 #define MPI_INT ((MPI_Datatype)2)
 #define MPI_DOUBLE ((MPI_Datatype)3)
+#define MPI_STATUS_IGNORE ((MPI_Status*)0)
 #define MPI_THREAD_MULTIPLE 3
 /* As in Microsoft's MPI library, which the program runs on in production. */
 #define MPI_MAX_PROCESSOR_NAME 128
@@ -36,6 +38,9 @@ double MPI_Wtime(void);
 int MPI_Send(const void* buf, int count, MPI_Datatype datatype, int dest, int tag, MPI_Comm comm);
 int MPI_Recv(void* buf, int count, MPI_Datatype datatype, int source, int tag, MPI_Comm comm,
              MPI_Status* status);
+int MPI_Irecv(void* buf, int count, MPI_Datatype datatype, int source, int tag, MPI_Comm comm,
+              MPI_Request* request);
+int MPI_Test(MPI_Request* request, int* flag, MPI_Status* status);
 int MPI_Get_count(const MPI_Status* status, MPI_Datatype datatype, int* count);
 int MPI_Finalize(void);
 
