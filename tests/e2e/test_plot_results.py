@@ -1,4 +1,5 @@
-"""plot-results on results files of real runs: six readable PNG files."""
+"""plot-results on results files of real runs: six readable PNG files, of
+runs side by side or of repeated runs as a spread."""
 
 import os
 import struct
@@ -47,7 +48,21 @@ class Plots(unittest.TestCase):
         return done, directory
 
     def test_one_readable_picture_per_measurement(self):
-        done, directory = self.plot(self.three, self.one)
+        self.assert_pictures(*self.plot(self.three, self.one))
+
+    def test_repeated_runs_as_a_spread(self):
+        # Copies of one run under the names of later ones stand for repeats.
+        node, started = g.parse_file_name(self.three)
+        directory = SPACE.subdir("repeats")
+        runs = [f.copy_as(self.three, directory, f.results_name(node, started.timestamp() + k)) for k in range(3)]
+        self.assert_pictures(*self.plot("--spread", *runs))
+
+        done, pictures = self.plot("--spread", self.one, self.three)
+        self.assertNotEqual(done.returncode, 0)
+        self.assertIn("runs of one kind of job", done.stderr)
+        self.assertFalse(os.path.exists(pictures))
+
+    def assert_pictures(self, done, directory):
         self.assertEqual(done.returncode, 0, "plot-results failed:\n" + done.stderr)
         names = [key + ".png" for key, _ in g.MEASUREMENTS]
         self.assertEqual(sorted(os.listdir(directory)), sorted(names))

@@ -1,0 +1,217 @@
+"""repeat-runs: a series of real runs of the small build under the launcher,
+and series of made-up reports whose medians and spreads are known, with
+runs that must be left out and files that must not be taken for a run's."""
+
+import csv
+import json
+import os
+import re
+import sys
+import unittest
+
+import files_left as f
+import harness as h
+from report_checks import g
+
+# Stands in for the launcher: plays the next of the runs queued in a JSON
+# file (a text to write under the results-file name of this second, console
+# lines, an exit status), after noting which
+# benchmark files it found, and leaves scratch files as the benchmark does.
+FAKE_RUN = r'''
+import json, os, sys, time
+sys.path.insert(0, sys.argv[3])
+import files_left
+queue_path, found_path = sys.argv[1], sys.argv[2]
+with open(queue_path) as handle:
+    queue = json.load(handle)
+run = queue.pop(0)
+with open(queue_path, "w") as handle:
+    json.dump(queue, handle)
+with open(found_path, "a") as handle:
+    handle.write(json.dumps(sorted(n for n in os.listdir(".") if n.startswith("data64-"))) + "\n")
+if run["report"] is not None:
+    name = files_left.results_name(run["node"], time.time())
+    with open(name, "w", encoding="utf-8") as handle:
+        handle.write(run["report"])
+for name in ("data64-windows-mx-single", "data64-windows-mx-single.tmp", "data64-windows-mx-1 @n1"):
+    open(name, "w").close()
+print(run["stdout"])
+print(run["stderr"], file=sys.stderr)
+sys.exit(run["status"])
+'''
+
+TEMPLATE = None
+PROGRESS = re.compile(r"run (\d+) of (\d+): \d+\.\d s, (about \d+\.\d s left|done)(; left out: .*)?")
+
+
+def setUpModule():
+    global TEMPLATE
+    os.environ.update(h.launcher_env())  # repeat-runs hands it to the launcher
+    TEMPLATE = g.parse(h.results_of_run(3))
+
+
+def repeat(*args):
+    return h.run_script("repeat-runs", *args, interpreter=sys.executable)
+
+
+def summary_path(done):
+    """The summary CSV, whose path repeat-runs names last."""
+    last = done.stdout.rstrip("\n").split("\n")[-1]
+    if not last.startswith("Summary as CSV: "):
+        raise AssertionError("no summary CSV named:\n" + done.stdout + done.stderr)
+    return last[len("Summary as CSV: "):]
+
+
+def summary_rows(done):
+    """The summary CSV's rows, keyed by (measurement, scope, rank)."""
+    with open(summary_path(done), encoding="utf-8") as handle:
+        return dict(((r["measurement"], r["scope"], r["rank"]), r) for r in csv.DictReader(handle))
+
+
+def progress_lines(test, done, count):
+    lines = done.stderr.split("\n")[2:-1]  # after the command and directory
+    test.assertEqual([int(PROGRESS.fullmatch(l).group(1)) for l in lines], list(range(1, count + 1)),
+                     done.stderr)
+    return lines
+
+
+class RealRuns(unittest.TestCase):
+    def test_three_runs_of_the_small_build(self):
+        ws = h.Workspace(self, h.SMALL)
+        done = repeat("3", ws.cwd, "--", *(ws.mpiexec(3) + [ws.exe]))
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        progress_lines(self, done, 3)
+
+        names = sorted(n for n in ws.files() if n.startswith(g.RESULTS_PREFIX))
+        self.assertEqual(len(names), 3, "one results file per run, none written over")
+        runs = [g.parse(os.path.join(ws.cwd, n)) for n in names]
+        summary = summary_rows(done)
+        nodes = {0: runs[0].node, 1: runs[0].node, 2: runs[0].node}
+        self.assertEqual(set(ws.files()), set(names) | set(f.scratch_names(nodes))
+                         | {os.path.basename(summary_path(done))}, "the last run's scratch files stay")
+
+        # Each summary line is the median and extremes of that measurement's
+        # numbers in the three files, and the only one for it.
+        self.assertEqual(len(summary), 6 * 4)
+        for key, row in summary.items():
+            values = sorted(g.shown_value(r)[0] for run in runs for r in run.rows
+                            if (r["measurement"], r["scope"], r["rank"]) == key)
+            self.assertEqual((row["runs"], row["min"], row["median"], row["max"], row["iqr"]),
+                             ("3", "%g" % values[0], "%g" % values[1], "%g" % values[2], ""), key)
+
+
+# Known series: five runs of the stream handling test on one node, the
+# figures the README quotes, scaled per scope so that a number taken from
+# the wrong scope shows.
+KNOWN = [8400, 57500, 20000, 30000, 10000]
+SCALE = {("single", "0"): 1, ("rank", "1"): 1.5, ("rank", "2"): 2, ("total", ""): 3.5,
+         ("average", ""): 1.75}
+WARNING = "Warning: 3 file operations failed in this test; the rate above is not valid."
+WORKER_WARNING = "Warning: rank 2, phase 6: 5 file operations failed; the rate sent for this phase is not valid."
+
+
+def made_up_report(value, broken=None):
+    """The template run's report with every rate (handling) or MB/sec.
+    (speed) set to value times its scope's scale. broken: {(measurement,
+    scope, rank): text} for numbers to print as given."""
+    rows = [dict(r) for r in TEMPLATE.rows]
+    for row in rows:
+        key = (row["measurement"], row["scope"], row["rank"])
+        field = "rate" if row["measurement"] in g.HANDLING else "mb_per_sec"
+        row[field] = (broken or {}).get(key) or "%g" % (value * SCALE[(row["scope"], row["rank"])])
+    return rows
+
+
+def report_text(rows):
+    return "".join(line + "\n" for line in g.render_file(rows))
+
+
+def queued(rows=None, text=None, stdout="", stderr="", status=0):
+    """A run to play: the report of rows, or else text, or no file at all."""
+    report = report_text(rows) if rows else text
+    return {"report": report, "node": TEMPLATE.node, "stdout": stdout, "stderr": stderr, "status": status}
+
+
+class MadeUpRuns(unittest.TestCase):
+    def setUp(self):
+        self.ws = h.Workspace(self, h.SMALL)
+        self.fake = os.path.join(self.ws.root, "fake-run.py")
+        with open(self.fake, "w", encoding="utf-8") as handle:
+            handle.write(FAKE_RUN)
+
+    def series(self, runs, *options):
+        queue, found = os.path.join(self.ws.root, "queue.json"), os.path.join(self.ws.root, "found")
+        with open(queue, "w", encoding="utf-8") as handle:
+            json.dump(runs, handle)
+        done = repeat(*options, str(len(runs)), self.ws.cwd, "--", sys.executable, self.fake, queue, found,
+                      os.path.dirname(os.path.abspath(__file__)))
+        with open(found, encoding="utf-8") as handle:
+            return done, [json.loads(line) for line in handle]
+
+    def test_medians_spreads_and_the_runs_left_out(self):
+        # An older results file with numbers far off: never a run's.
+        with open(os.path.join(self.ws.cwd, f.results_name(TEMPLATE.node, 0)), "w", encoding="utf-8") as old:
+            old.write(report_text(made_up_report(1e9)))
+        # A file of the user's beside the scratch files.
+        open(os.path.join(self.ws.cwd, "data64-windows-mx-notes"), "w").close()
+
+        with_warning = made_up_report(1e9)
+        with_warning[0].update(valid="false", warning=WARNING)
+        no_time = {("high-write", "rank", "2"): "inf"}
+        runs = [
+            queued(made_up_report(KNOWN[0])),
+            queued(with_warning),
+            queued(made_up_report(KNOWN[1], broken=no_time)),
+            queued(text="Velbrix\n"),  # a results-file name, but no report
+            queued(made_up_report(KNOWN[2])),
+            queued(made_up_report(1e9), stdout=WORKER_WARNING, status=1),
+            queued(made_up_report(KNOWN[3])),
+            queued(stderr="mpiexec: cannot start the job\n", status=1),
+            queued(made_up_report(KNOWN[4])),
+        ]
+        done, found = self.series(runs)
+
+        self.assertEqual(done.returncode, 1, "runs were left out")
+        lines = progress_lines(self, done, 9)
+        self.assertEqual([n for n, l in enumerate(lines, 1) if "; left out: " in l], [2, 4, 6, 8])
+        self.assertEqual(found, [["data64-windows-mx-notes"]] * 9, "scratch files removed before every run")
+        self.assertEqual(len([n for n in self.ws.files() if n.startswith(g.RESULTS_PREFIX)]), 1 + 8,
+                         "the older file and every run's file kept, each run in a second of its own")
+        left_out = done.stdout.split("Left out of the statistics:\n")[1].split("\n\n")[0]
+        for says in ("run 2 (results_", WARNING, "run 4 (results_", "not a results file", "run 6 (results_",
+                     WORKER_WARNING, "exit status 1", "run 8 (no results file):",
+                     "no results file written: mpiexec: cannot start the job"):
+            self.assertIn(says, left_out)
+        self.assertNotIn("run 1 ", left_out)
+
+        summary = summary_rows(done)
+        # Five runs: the middle one, the extremes, and quartiles that
+        # interpolate as spreadsheets do (10000 and 30000 here).
+        self.assertEqual(summary[("stream-handling", "single", "0")],
+                         dict(measurement="stream-handling", unit="Files/sec.", scope="single", rank="0",
+                              node=TEMPLATE.node, runs="5", median="20000", min="8400", max="57500",
+                              max_over_min="6.85", iqr="20000"))
+        # Four runs (one timed zero, inf): the mean of the middle two, and
+        # quartiles between values: 16800 20000 40000 60000 give 19200, 45000.
+        self.assertEqual(summary[("high-write", "rank", "2")],
+                         dict(measurement="high-write", unit="MB/sec.", scope="rank", rank="2",
+                              node=TEMPLATE.node, runs="4", median="30000", min="16800", max="60000",
+                              max_over_min="3.57", iqr="25800"))
+        self.assertEqual(summary[("low-read", "total", "")]["median"], "70000")
+        self.assertEqual({s for _, s, _ in summary}, {"single", "rank", "total"})
+        self.assertEqual(len(summary), 6 * 4)
+
+        table = done.stdout.split("\nstream-handling, Files/sec.\n")[1].split("\n\n")[0].split("\n")
+        self.assertEqual(table[1].split(), ["single", "node", "5", "20000", "8400", "57500", "6.85", "20000",
+                                            TEMPLATE.node])
+
+    def test_scratch_files_kept_when_asked(self):
+        done, found = self.series([queued(made_up_report(v)) for v in KNOWN[:3]], "--keep-scratch")
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        scratch = ["data64-windows-mx-1 @n1", "data64-windows-mx-single", "data64-windows-mx-single.tmp"]
+        self.assertEqual(found, [[], scratch, scratch])
+        self.assertEqual(summary_rows(done)[("stream-handling", "single", "0")]["iqr"], "", "no quartiles of 3")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
