@@ -40,6 +40,7 @@ class OneProcessRunTests(unittest.TestCase):
         if not PROGRAM:
             raise unittest.SkipTest("ORVANTIC_WINDOWS_PROGRAM names no program (scripts/test-windows sets it)")
         cls.root = tempfile.mkdtemp(prefix="orvantic-windows-", dir=os.path.dirname(PROGRAM))
+        cls.addClassCleanup(shutil.rmtree, cls.root, ignore_errors=True)
         cls.cwd = os.path.join(cls.root, "run")
         os.mkdir(cls.cwd)
         started = time.time()
@@ -52,10 +53,6 @@ class OneProcessRunTests(unittest.TestCase):
                         zone_east=h.RUN_ZONE_EAST_OF_UTC)
         cls.node = h.host_name().split(".")[0]
         cls.nodes = {0: cls.node}
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.root, ignore_errors=True)
 
     def results_file(self):
         return f.results_file(self, self.cwd)
