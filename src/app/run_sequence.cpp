@@ -8,10 +8,14 @@
 #include <string>
 
 #include "cluster/cluster_frame.h"
+#include "cluster/result_messages.h"
+#include "platform/platform.h"
+#include "report/failure_notes.h"
 #include "report/line_shapes.h"
 #include "report/report_sink.h"
 #include "report/results_file.h"
 #include "single/single_node.h"
+#include "state/node_names.h"
 #include "state/run_identity.h"
 #include "state/work_counts.h"
 
@@ -30,6 +34,7 @@ void StartMpi(int* argc, char*** argv) {
   MPI_Comm_size(MPI_COMM_WORLD, &JobSize);
   MPI_Comm_rank(MPI_COMM_WORLD, &OwnRank);
   MPI_Get_processor_name(NodeName, &NodeNameLength);
+  NodeFileName = NodeNameForFiles(NodeName, CharactersNotAllowedInNames());
 }
 
 void RefuseLowThreadLevel() {
@@ -80,14 +85,20 @@ void RunSingleNodeTests() {
   TestHighSpeed();
 }
 
-void EndOfRun() {
+// Where the report's file stands at the end, as the last lines tell it.
+const char* ResultsFileFate(bool written, bool atItsPath) {
+  if (!written) return "Results could not be saved in a file at: ";
+  if (!atItsPath) return "Results were written, but the file is no longer at: ";
+  return "Results have been saved in a file and you can find it at: ";
+}
+
+// Returns whether the report is saved where the console says.
+bool EndOfRun() {
   // Closed first, so the line below can say truthfully whether every report
-  // line reached the file.
-  const bool saved = CloseResultsFile();
-  const std::string location =
-      (saved ? "Results have been saved in a file and you can find it at: "
-             : "Results could not be saved in a file at: ") +
-      ResultsFilePath();
+  // line reached the file, and whether the file is still where it is shown.
+  const bool written = CloseResultsFile();
+  const bool saved = written && ResultsFileStillAtItsPath(StartDirectory);
+  const std::string location = ResultsFileFate(written, saved) + ResultsFilePath();
   BlankLine(Console());
   BlankLine(Console());
   TextLine(Console(), location.c_str());
@@ -95,11 +106,18 @@ void EndOfRun() {
   BlankLine(Console());
   TextLine(Console(), "Press Enter to Exit.");
   std::cin.get();  // returns at once at end of input
+  return saved;
 }
+
+// 0 for a clean run; 1 when this process wrote a "Warning:" line or could not
+// save the report, so that a batch system sees what the console says.
+int ExitStatus(bool reportSaved) { return AnyWarningWritten() || !reportSaved ? 1 : 0; }
 
 }  // namespace
 
 int RunBenchmark(int* argc, char*** argv) {
+  // Before MPI starts: its own files are written under the same limit.
+  IgnoreFileSizeLimitSignal();
   StartMpi(argc, argv);
   RefuseLowThreadLevel();
   RefuseOversizedJob();
@@ -110,7 +128,13 @@ int RunBenchmark(int* argc, char*** argv) {
     RunSingleNodeTests();
   }
   if (JobSize > 1) RunClusterSection();
-  if (IsRootRank()) EndOfRun();
+  bool reportSaved = true;  // a worker has no report of its own
+  if (IsRootRank()) {
+    reportSaved = EndOfRun();
+    if (JobSize > 1) ReleaseWorkers();
+  } else {
+    AwaitRelease();
+  }
   MPI_Finalize();
-  return 0;
+  return ExitStatus(reportSaved);
 }

@@ -5,6 +5,7 @@
 #include "report/failure_notes.h"
 #include "report/line_shapes.h"
 #include "report/report_sink.h"
+#include "state/node_names.h"
 #include "state/process_state.h"
 #include "state/rank_state.h"
 
@@ -57,7 +58,8 @@ void SendPhaseResults(int phase, long long failed) {
 
 void ReceivePhaseFromRank(int phase, int rank) {
   ReceivedPhaseTables& tables = OfPhase(ReceivedPhases, phase);
-  tables.NodeNames[rank] = ReceiveResultSet(rank, tables.Rate, tables.TimeSpent);
+  // A control character in a host name would split the rank's lines.
+  tables.NodeNames[rank] = NodeNameForLines(ReceiveResultSet(rank, tables.Rate, tables.TimeSpent));
   tables.Total += tables.Rate[rank];
 }
 

@@ -13,13 +13,14 @@ void RunClusterSection();
 
 // Worker side, phases numbered 1 to 6: times `work` in its own entries of
 // the phase's tables, sends the set to the root, then notes failed
-// operations on the worker's console.
+// operations on the worker's console. Returns how many failed.
 Measurement OwnPhaseMeasurement(int phase);
 void SendPhaseResults(int phase, long long failed);
 template <typename Work>
-void RunWorkerPhase(int phase, WorkAmount amount, const Work& work) {
+long long RunWorkerPhase(int phase, WorkAmount amount, const Work& work) {
   const long long failed = Measure(OwnPhaseMeasurement(phase), amount, work);
   SendPhaseResults(phase, failed);
+  return failed;
 }
 
 // Root side: receives rank's set of the phase, adds its rate to the phase

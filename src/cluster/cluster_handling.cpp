@@ -16,12 +16,13 @@ constexpr int kDescriptorPhase = 2;
 // A worker formats its name anew in every iteration; that cost is part of
 // its rate.
 const char* StreamHandlingName() {
-  FormatRankScratchName(RankHandlingStreamName, kScratchNameSize, OwnRank, NodeName);
+  FormatRankScratchName(RankHandlingStreamName, kScratchNameSize, OwnRank, NodeFileName.c_str());
   return RankHandlingStreamName;
 }
 
 const char* DescriptorHandlingName() {
-  FormatRankScratchName(RankHandlingDescriptorName, kScratchNameSize, OwnRank, NodeName);
+  FormatRankScratchName(RankHandlingDescriptorName, kScratchNameSize, OwnRank,
+                        NodeFileName.c_str());
   return RankHandlingDescriptorName;
 }
 

@@ -15,11 +15,14 @@ constexpr int kHighReadPhase = 5;
 constexpr int kHighWritePhase = 6;
 
 void FormatCopyName() {
-  FormatRankCopyName(RankCopyNameBuffer, kScratchNameSize, OwnRank, NodeName);
+  FormatRankCopyName(RankCopyNameBuffer, kScratchNameSize, OwnRank, NodeFileName.c_str());
 }
 
 // Pass 2 moves a share of the file that shrinks with the rank.
 std::int64_t SecondPassDivisor() { return OwnRank + 1; }
+
+// Whether phase 5 filled the block that phase 6 writes out.
+bool BlockFilled = false;
 
 double BytesOfBothPasses() {
   const std::int64_t size = RankLengthTable[OwnRank];
@@ -30,11 +33,12 @@ double BytesOfBothPasses() {
 
 void WorkerHighRead() {
   std::ostream& console = Console();
-  RunWorkerPhase(kHighReadPhase, BytesOfBothPasses, [&console] {
-    // Reads the file phase 3 wrote; its name is still in the shared buffer.
-    return ReadHighPasses(console, RankHighReadStreams[OwnRank], RankScratchNameBuffer,
+  // Reads the file phase 3 wrote; its name is still in the shared buffer.
+  const char* readName = ClaimFileName(console, RankScratchNameBuffer);
+  BlockFilled = RunWorkerPhase(kHighReadPhase, BytesOfBothPasses, [&console, readName] {
+    return ReadHighPasses(console, RankHighReadStreams[OwnRank], readName,
                           RankLengthTable[OwnRank], RankBlockTable[OwnRank], SecondPassDivisor());
-  });
+  }) == 0;
 }
 
 void WorkerHighWrite() {
@@ -43,7 +47,7 @@ void WorkerHighWrite() {
   RunWorkerPhase(kHighWritePhase, BytesOfBothPasses, [writeName] {
     FormatCopyName();  // inside the timed span, as in every phase
     return WriteHighPasses(RankHighWriteStreams[OwnRank], writeName, RankLengthTable[OwnRank],
-                           RankBlockTable[OwnRank], SecondPassDivisor());
+                           RankBlockTable[OwnRank], SecondPassDivisor(), BlockFilled);
   });
 }
 

@@ -15,7 +15,7 @@ constexpr int kLowWritePhase = 3;
 constexpr int kLowReadPhase = 4;
 
 void FormatScratchName() {
-  FormatRankScratchName(RankScratchNameBuffer, kScratchNameSize, OwnRank, NodeName);
+  FormatRankScratchName(RankScratchNameBuffer, kScratchNameSize, OwnRank, NodeFileName.c_str());
 }
 
 // Each rank rewrites and rereads a different share of its file in pass 2.
@@ -41,11 +41,13 @@ void WorkerLowWrite() {
 
 void WorkerLowRead() {
   std::ostream& console = Console();
+  // Reads the file phase 3 wrote; its name is still in the shared buffer.
+  const char* readName = ClaimFileName(console, RankScratchNameBuffer);
   char discarded = 0;
-  RunWorkerPhase(kLowReadPhase, AccessesOfBothPasses, [&console, &discarded] {
+  RunWorkerPhase(kLowReadPhase, AccessesOfBothPasses, [&console, readName, &discarded] {
     const long long failed =
-        ReadLowPasses(console, RankLowReadStreams[OwnRank], RankScratchNameBuffer,
-                      RankLengthTable[OwnRank], SecondPassCount(), discarded);
+        ReadLowPasses(console, RankLowReadStreams[OwnRank], readName, RankLengthTable[OwnRank],
+                      SecondPassCount(), discarded);
     RankLowReadStreams[OwnRank].close();
     return failed;
   });

@@ -2,6 +2,10 @@
 
 #include <mpi.h>
 
+#include <chrono>
+#include <thread>
+
+#include "cluster/cluster_frame.h"
 #include "state/rank_state.h"
 #include "state/run_identity.h"
 
@@ -9,6 +13,7 @@ namespace {
 
 constexpr int kRootRank = 0;
 constexpr int kResultTag = 0;
+constexpr int kReleaseTag = 1;
 
 }  // namespace
 
@@ -34,4 +39,23 @@ std::string ReceiveResultSet(int source, double* rates, double* times) {
   MPI_Recv(ReceivedRankTable, JobSize, MPI_INT, source, kResultTag, MPI_COMM_WORLD,
            &ReceiveStatus);
   return std::string(ReceivedNodeName, static_cast<std::size_t>(nameLength));
+}
+
+void ReleaseWorkers() {
+  for (int rank = kFirstWorkerRank; rank < JobSize; ++rank) {
+    MPI_Send(nullptr, 0, MPI_CHAR, rank, kReleaseTag, MPI_COMM_WORLD);
+  }
+}
+
+void AwaitRelease() {
+  MPI_Request release;
+  MPI_Irecv(nullptr, 0, MPI_CHAR, kRootRank, kReleaseTag, MPI_COMM_WORLD, &release);
+  // A blocking receive spins on a processor, which workers still measuring
+  // on this node need; the root may also be waiting for Enter.
+  for (;;) {
+    int released = 0;
+    MPI_Test(&release, &released, MPI_STATUS_IGNORE);
+    if (released) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }

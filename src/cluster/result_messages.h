@@ -8,3 +8,9 @@ void SendResultSet(const double* rates, const double* times);
 // Receives rank `source`'s set into the given tables and the shared rank
 // table; returns exactly the node-name characters that arrived.
 std::string ReceiveResultSet(int source, double* rates, double* times);
+
+// Open MPI ends the whole job as soon as one process exits with a non-zero
+// status, so a worker ends only after the root has finished its report: the
+// root releases every worker at its very end, and each worker waits for that.
+void ReleaseWorkers();
+void AwaitRelease();

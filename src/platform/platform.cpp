@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <vector>
 
@@ -51,21 +52,138 @@ bool CloseDescriptor(int descriptor) {
 #endif
 }
 
-LinkRemoval RemoveSymbolicLink(const char* path) {
 #ifdef _WIN32
-  const DWORD attributes = GetFileAttributesA(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    return LinkRemoval::NoLink;
-  }
-  const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryA(path) != 0
-                                                               : DeleteFileA(path) != 0;
-#else
-  struct stat status;
-  if (lstat(path, &status) != 0 || !S_ISLNK(status.st_mode)) return LinkRemoval::NoLink;
-  const bool removed = unlink(path) == 0;
-#endif
-  return removed ? LinkRemoval::Removed : LinkRemoval::CannotRemove;
+namespace {
+
+// A handle on the name itself, never on what a link points at; opened for
+// no access, so that no sharing mode of another process refuses it.
+HANDLE OpenNameItself(const char* path) {
+  return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                     nullptr);
 }
+
+bool InformationOf(HANDLE handle, BY_HANDLE_FILE_INFORMATION& information) {
+  const bool found = GetFileInformationByHandle(handle, &information) != 0;
+  CloseHandle(handle);
+  return found;
+}
+
+FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& information) {
+  FileIdentity identity;
+  identity.device = information.dwVolumeSerialNumber;
+  identity.file = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
+  return identity;
+}
+
+}  // namespace
+
+NameKind KindOfName(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return NameKind::Nothing;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return NameKind::SymbolicLink;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return NameKind::Directory;
+  BY_HANDLE_FILE_INFORMATION information;
+  const HANDLE handle = OpenNameItself(path);
+  if (handle == INVALID_HANDLE_VALUE || !InformationOf(handle, information)) {
+    return NameKind::PlainFile;  // its opens show whether it can be used
+  }
+  return information.nNumberOfLinks > 1 ? NameKind::LinkedFile : NameKind::PlainFile;
+}
+
+bool RemoveName(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  // A link to a directory is removed as a directory, which leaves its target.
+  return (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+             ? RemoveDirectoryA(path) != 0
+             : DeleteFileA(path) != 0;
+}
+
+Creation CreateNewFile(const char* path, FileIdentity& identity) {
+  const HANDLE handle =
+      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? Creation::NameTaken
+                                                                       : Creation::Failed;
+  }
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!InformationOf(handle, information)) return Creation::Failed;
+  identity = IdentityOf(information);
+  return Creation::Created;
+}
+
+bool IdentityOfName(const char* path, FileIdentity& identity) {
+  BY_HANDLE_FILE_INFORMATION information;
+  const HANDLE handle = OpenNameItself(path);
+  if (handle == INVALID_HANDLE_VALUE || !InformationOf(handle, information)) return false;
+  identity = IdentityOf(information);
+  return true;
+}
+
+const char* CharactersNotAllowedInNames() { return "/\\<>:\"|?*"; }
+
+void IgnoreFileSizeLimitSignal() {}  // Windows has no such signal
+
+#else
+
+namespace {
+
+FileIdentity IdentityOf(const struct stat& status) {
+  FileIdentity identity;
+  identity.device = static_cast<std::uint64_t>(status.st_dev);
+  identity.file = static_cast<std::uint64_t>(status.st_ino);
+  return identity;
+}
+
+NameKind KindOfStatus(const struct stat& status) {
+  if (S_ISREG(status.st_mode)) {
+    return status.st_nlink > 1 ? NameKind::LinkedFile : NameKind::PlainFile;
+  }
+  if (S_ISDIR(status.st_mode)) return NameKind::Directory;
+  if (S_ISLNK(status.st_mode)) return NameKind::SymbolicLink;
+  if (S_ISFIFO(status.st_mode)) return NameKind::NamedPipe;
+  if (S_ISSOCK(status.st_mode)) return NameKind::Socket;
+  if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode)) return NameKind::Device;
+  return NameKind::OtherSpecialFile;
+}
+
+}  // namespace
+
+NameKind KindOfName(const char* path) {
+  struct stat status;
+  // A name that cannot be looked at cannot be opened either: its opens fail
+  // and are counted.
+  if (lstat(path, &status) != 0) return NameKind::Nothing;
+  return KindOfStatus(status);
+}
+
+bool RemoveName(const char* path) { return unlink(path) == 0; }
+
+Creation CreateNewFile(const char* path, FileIdentity& identity) {
+  const int descriptor = open(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
+  if (descriptor == -1) return errno == EEXIST ? Creation::NameTaken : Creation::Failed;
+  struct stat status;
+  const bool known = fstat(descriptor, &status) == 0;
+  close(descriptor);
+  if (!known) return Creation::Failed;
+  identity = IdentityOf(status);
+  return Creation::Created;
+}
+
+bool IdentityOfName(const char* path, FileIdentity& identity) {
+  struct stat status;
+  if (lstat(path, &status) != 0) return false;
+  identity = IdentityOf(status);
+  return true;
+}
+
+const char* CharactersNotAllowedInNames() { return "/\\"; }
+
+void IgnoreFileSizeLimitSignal() { std::signal(SIGXFSZ, SIG_IGN); }
+
+#endif
 
 std::string CurrentDirectory() {
   // Grow the buffer until the whole path fits: a deep directory may be far

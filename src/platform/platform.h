@@ -11,10 +11,47 @@ int OpenDescriptor(const char* path);
 // Returns false when the close failed.
 bool CloseDescriptor(int descriptor);
 
-// When `path` is a symbolic link, removes the link itself, never what it
-// points at; anything else at `path` is left as it is.
-enum class LinkRemoval { NoLink, Removed, CannotRemove };
-LinkRemoval RemoveSymbolicLink(const char* path);
+// What a name holds, looked at without following a link. A regular file
+// with more than one link is told apart: writing it changes the file under
+// its other names too.
+enum class NameKind {
+  Nothing,
+  PlainFile,
+  Directory,
+  SymbolicLink,
+  NamedPipe,
+  Socket,
+  Device,
+  LinkedFile,
+  OtherSpecialFile,
+};
+NameKind KindOfName(const char* path);
+// Removes the name itself, never what a link points at; false when it stays.
+bool RemoveName(const char* path);
+
+// Which file a name leads to: equal identities are the same file.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t file = 0;
+  bool operator==(const FileIdentity& other) const {
+    return device == other.device && file == other.file;
+  }
+};
+// Creates `path` as a new empty file and takes its identity; a name already
+// taken, by anything, is never opened.
+enum class Creation { Created, NameTaken, Failed };
+Creation CreateNewFile(const char* path, FileIdentity& identity);
+// The identity of what `path` names itself (a link is not followed); false
+// when nothing can be found there.
+bool IdentityOfName(const char* path, FileIdentity& identity);
+
+// The characters a file name may not hold besides control characters: the
+// path separators, and on Windows the characters it reserves.
+const char* CharactersNotAllowedInNames();
+
+// A write beyond a file-size limit then fails like any other write instead of
+// ending the process.
+void IgnoreFileSizeLimitSignal();
 
 // The process's current working directory, or an empty text when it cannot
 // be determined.

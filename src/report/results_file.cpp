@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <system_error>
 
+#include "platform/platform.h"
 #include "report/report_sink.h"
 #include "state/process_state.h"
 #include "workloads/name_claims.h"
@@ -18,9 +20,56 @@ void FormatResultsFileName(const char* node, const std::tm& localTime) {
                 "results_drives_windows_clusters_mac_mx @ %s @ %s", node, DateText);
 }
 
+std::string NumberedName(const std::string& name, int number) {
+  if (number < 2) return name;
+  const std::string extension = ".txt";
+  const bool hasExtension = name.size() >= extension.size() &&
+                            name.compare(name.size() - extension.size(), std::string::npos,
+                                         extension) == 0;
+  const std::string stem = hasExtension ? name.substr(0, name.size() - extension.size()) : name;
+  return stem + " (" + std::to_string(number) + ")" + extension;
+}
+
+namespace {
+
+// Names tried before the run gives up on a results file of its own.
+constexpr int kResultsFileNameTries = 100;
+
+// The file this run created, so that the end of the run can tell whether its
+// name still leads there.
+FileIdentity CreatedResultsFile;
+
+void SetResultsFileName(const std::string& name) {
+  std::snprintf(ResultsFileNameBuffer, sizeof ResultsFileNameBuffer, "%s", name.c_str());
+}
+
+}  // namespace
+
 void OpenResultsFile() {
-  // Never through a link planted at the name: it could point at anyone's file.
-  ResultsFile.open(ClaimFileName(Console(), ResultsFileNameBuffer), std::ios::out);
+  // Another run started in the same second on this node has the same name:
+  // the file is created anew, never opened where it exists, so neither run
+  // truncates or mixes into the other's report; a taken name gets a number.
+  const std::string name = ResultsFileNameBuffer;
+  for (int number = 1; number <= kResultsFileNameTries; ++number) {
+    SetResultsFileName(NumberedName(name, number));
+    // Never through anything planted at the name: it could lead anywhere.
+    const char* claimed = ClaimFileName(Console(), ResultsFileNameBuffer);
+    const Creation creation = CreateNewFile(claimed, CreatedResultsFile);
+    if (creation == Creation::Created) {
+      // Opened for update, as opening for output alone would truncate.
+      ResultsFile.open(ResultsFileNameBuffer, std::ios::in | std::ios::out);
+      return;
+    }
+    if (creation == Creation::Failed) break;
+  }
+  // No file: the end of the run names the one it meant to write.
+  SetResultsFileName(name);
+}
+
+bool ResultsFileStillAtItsPath(const std::string& startDirectory) {
+  FileIdentity now;
+  return IdentityOfName(ResultsFileNameBuffer, now) && now == CreatedResultsFile &&
+         CurrentDirectory() == startDirectory;
 }
 
 namespace {

@@ -12,7 +12,7 @@ void ResultsFileName() {
   const std::time_t now = std::time(nullptr);
   std::tm localTime{};
   if (const std::tm* converted = std::localtime(&now)) localTime = *converted;
-  FormatResultsFileName(NodeName, localTime);
+  FormatResultsFileName(NodeFileName.c_str(), localTime);
 }
 
 std::string ResultsFilePath() {

@@ -38,9 +38,10 @@ void TestLowSpeed() {
   WarnOfFailedOperations(writeFailed);
 
   // The write stream stays open: the high test reads the file it holds.
+  const char* readName = ClaimFileName(console, SingleScratchName);
   const long long readFailed = MeasureSingleNode(LowReadSeconds, LowReadRate, LowAccesses, [&] {
-    return ReadLowPasses(console, LowReadStream, SingleScratchName, LowSecondPassCount,
-                         kLowSecondPass, LastReadByte);
+    return ReadLowPasses(console, LowReadStream, readName, LowSecondPassCount, kLowSecondPass,
+                         LastReadByte);
   });
   OnBothSinks([](std::ostream& sink) {
     SpeedLines(sink, LowReadSeconds, " Secs. to Read:", LowReadRate);

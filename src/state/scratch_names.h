@@ -9,6 +9,7 @@ extern const char* const SingleScratchName;
 extern const char* const SingleCopyName;
 
 // "data64-windows-mx-<rank> @<node>.tmp", or without ".tmp" for the copy of
-// the last phase; cut to fit the buffer, never beyond it.
+// the last phase; cut to fit the buffer, never beyond it. `node` is the name
+// made safe for file names (NodeFileName).
 void FormatRankScratchName(char* buffer, std::size_t capacity, int rank, const char* node);
 void FormatRankCopyName(char* buffer, std::size_t capacity, int rank, const char* node);

@@ -51,9 +51,9 @@ long long ReadHighPasses(std::ostream& console, std::ifstream& stream, const cha
 }
 
 long long WriteHighPasses(std::ofstream& stream, const char* name, std::int64_t size,
-                          const char* block, std::int64_t divisor) {
+                          const char* block, std::int64_t divisor, bool blockFilled) {
   stream.open(name, std::ios::out | std::ios::binary);
-  long long failed = !stream.is_open();
+  long long failed = !stream.is_open() + !blockFilled;
   stream.seekp(0);
   failed += WriteBlock(stream, block, size);
   const std::int64_t secondPass = size / divisor;

@@ -14,5 +14,7 @@
 long long ReadHighPasses(std::ostream& console, std::ifstream& stream, const char* name,
                          std::int64_t& size, char*& block, std::int64_t divisor);
 // Creates or truncates `name` and writes `block` to it. The stream is left open.
+// A block the read could not fill (`blockFilled` false) holds none of the
+// file: writing it measures nothing, so that counts as one failure more.
 long long WriteHighPasses(std::ofstream& stream, const char* name, std::int64_t size,
-                          const char* block, std::int64_t divisor);
+                          const char* block, std::int64_t divisor, bool blockFilled);

@@ -3,24 +3,54 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "report/failure_notes.h"
 #include "report/line_shapes.h"
+
+namespace {
+
+// How the console names what was found, and what of it was left alone.
+struct FoundThing {
+  const char* noun;
+  const char* untouched;  // "" when nothing outside the name is involved
+};
+
+FoundThing Described(NameKind kind) {
+  switch (kind) {
+    case NameKind::SymbolicLink:
+      return {"symbolic link", "; its target was left untouched"};
+    case NameKind::LinkedFile:
+      return {"file with other hard links", "; its other links were left untouched"};
+    case NameKind::NamedPipe:
+      return {"named pipe", ""};
+    case NameKind::Socket:
+      return {"socket", ""};
+    case NameKind::Device:
+      return {"device file", ""};
+    default:
+      return {"special file", ""};
+  }
+}
+
+bool UsableAsItIs(NameKind kind) {
+  return kind == NameKind::Nothing || kind == NameKind::PlainFile || kind == NameKind::Directory;
+}
+
+}  // namespace
 
 const char* RefusedName() { return ""; }
 
 const char* ClaimFileName(std::ostream& console, const char* name) {
-  switch (RemoveSymbolicLink(name)) {
-    case LinkRemoval::NoLink:
-      break;
-    case LinkRemoval::Removed:
-      TextLine(console, (std::string("Removed a symbolic link found at ") + name +
-                         "; its target was left untouched.").c_str());
-      break;
-    case LinkRemoval::CannotRemove:
-      TextLine(console, (std::string("Warning: cannot remove the symbolic link found at ") +
-                         name + "; the benchmark will not use that name.").c_str());
-      return RefusedName();
+  const NameKind kind = KindOfName(name);
+  if (UsableAsItIs(kind)) return name;
+  const FoundThing found = Described(kind);
+  if (RemoveName(name)) {
+    TextLine(console, (std::string("Removed a ") + found.noun + " found at " + name +
+                       found.untouched + ".").c_str());
+    return name;
   }
-  return name;
+  WarningLine(console, std::string("Warning: cannot remove the ") + found.noun + " found at " +
+                           name + "; the benchmark will not use that name.");
+  return RefusedName();
 }
 
 NameSource ClaimedNameSource(std::ostream& console, NameSource source) {

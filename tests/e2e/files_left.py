@@ -5,6 +5,7 @@ import calendar
 import hashlib
 import os
 import re
+import stat
 import time
 
 import harness  # noqa: F401  (puts scripts/ on the path)
@@ -13,7 +14,8 @@ import orvantic_results as g
 
 def results_file(test, directory):
     """(name, bytes) of the one results file in directory."""
-    names = [n for n in os.listdir(directory) if n.startswith(g.RESULTS_PREFIX)]
+    names = [n for n in os.listdir(directory) if n.startswith(g.RESULTS_PREFIX)
+             and stat.S_ISREG(os.lstat(os.path.join(directory, n)).st_mode)]
     test.assertEqual(len(names), 1, "results files in %s: %s" % (directory, names))
     with open(os.path.join(directory, names[0]), "rb") as f:
         return names[0], f.read()
@@ -27,15 +29,20 @@ def _from_zone_time(fields, zone_east):
     return time.mktime(fields) if zone_east is None else calendar.timegm(fields) - zone_east
 
 
-def results_name(node, when, zone_east=None):
-    """The name of the results file of a job whose root started at `when`."""
-    return g.RESULTS_PREFIX + node + time.strftime(" @ local date %Y.%m.%d time %H.%M.%S.txt",
-                                                   _zone_time(when, zone_east))
+def _numbered(number):
+    return " (%d)" % number if number > 1 else ""
 
 
-def check_results_name(test, name, node, run):
-    pattern = re.escape(g.RESULTS_PREFIX + node) + \
-        r" @ local date (\d{4}\.\d\d\.\d\d time \d\d\.\d\d\.\d\d)\.txt\Z"
+def results_name(node, when, zone_east=None, number=1):
+    """The name of the results file of a job whose root started at `when`;
+    number: the how-manieth try it is, when the names before were taken."""
+    stamp = time.strftime(" @ local date %Y.%m.%d time %H.%M.%S", _zone_time(when, zone_east))
+    return g.RESULTS_PREFIX + g.file_node(node) + stamp + _numbered(number) + ".txt"
+
+
+def check_results_name(test, name, node, run, number=1):
+    pattern = re.escape(g.RESULTS_PREFIX + g.file_node(node)) + \
+        r" @ local date (\d{4}\.\d\d\.\d\d time \d\d\.\d\d\.\d\d)" + re.escape(_numbered(number)) + r"\.txt\Z"
     found = re.match(pattern, name)
     test.assertIsNotNone(found, "results file name %r" % name)
     stamp = _from_zone_time(time.strptime(found.group(1), "%Y.%m.%d time %H.%M.%S"), run.zone_east)
@@ -70,11 +77,13 @@ def assert_filled(test, path, size, value=0x0B):
             offset += len(chunk)
 
 
-def check_files_left(test, directory, nodes, name, counts):
+def check_files_left(test, directory, nodes, name, counts, planted=()):
     """A complete run leaves the results file and every scratch file, each
-    as long as one first pass and filled with the benchmark's byte."""
+    as long as one first pass and filled with the benchmark's byte, beside
+    what the test planted there."""
     scratch = scratch_names(nodes)
-    test.assertEqual(set(os.listdir(directory)), set(scratch) | {name}, "files left in the run directory")
+    test.assertEqual(set(os.listdir(directory)), set(scratch) | {name} | set(planted),
+                     "files left in the run directory")
     for f in scratch:
         assert_filled(test, os.path.join(directory, f), counts.first_pass)
 
@@ -87,6 +96,48 @@ def snapshot(path):
         digest = hashlib.sha256(f.read()).hexdigest()
     return {"inode": info.st_ino, "mode": oct(info.st_mode), "owner": info.st_uid, "size": info.st_size,
             "modified": info.st_mtime_ns, "sha256": digest}
+
+
+class Sentinel:
+    """Everything in a directory around the run directory: a job that writes,
+    removes or changes anything there has written outside its directory.
+    The run directory itself and the job's consoles and launcher files are
+    left out."""
+
+    OWN = ("run", "consoles", "out", "home", "left")
+
+    def __init__(self, test, root):
+        self.test = test
+        self.root = root
+        self.before = self.state()
+
+    def state(self):
+        found = {}
+        for directory, subdirectories, files in os.walk(self.root):
+            if directory == self.root:
+                subdirectories[:] = [d for d in subdirectories if d not in self.OWN]
+                files = [f for f in files if f not in self.OWN]
+            for name in subdirectories + files:
+                path = os.path.join(directory, name)
+                if os.path.islink(path):
+                    found[path] = "link to " + os.readlink(path)
+                elif os.path.isfile(path):
+                    found[path] = snapshot(path)
+                else:
+                    found[path] = oct(os.lstat(path).st_mode)
+        return found
+
+    def check(self):
+        self.test.assertEqual(self.state(), self.before, "something outside the run directory changed")
+
+
+def read_text(path):
+    """A file's text; empty while the file does not exist yet."""
+    try:
+        with open(path) as handle:
+            return handle.read()
+    except FileNotFoundError:
+        return ""
 
 
 def text_lines(path):

@@ -1,16 +1,23 @@
 """Jobs of several processes: the root's cluster sections, the workers'
 files and silence, and node names that differ between ranks, down to one
-character and up to the longest a host may have."""
+character, up to the longest a host may have, and holding bytes that would
+lead file names elsewhere or split lines."""
 
 import os
 import subprocess
+import sys
 import unittest
 
+import files_left as f
 import harness as h
 import report_checks as c
 from report_checks import g
 
 MAX_HOST_NAME = 64  # the kernel's limit for a host name
+
+# Sets the host name byte for byte (the hostname tool refuses what the kernel
+# takes), then becomes the program.
+_RENAME_AND_EXEC = "import os, socket, sys\nsocket.sethostname(os.fsencode(sys.argv[1]))\nos.execv(sys.argv[2], sys.argv[2:])\n"
 
 
 class ClusterReportTests(unittest.TestCase):
@@ -44,17 +51,23 @@ class ClusterReportTests(unittest.TestCase):
 
 
 class NodeNameTests(unittest.TestCase):
-    def run_named(self, nodes):
+    def run_named(self, nodes, planted=(), silent=("stdout", "stderr")):
         """A job whose rank k runs on a node named nodes[k], each in a UTS
-        namespace of its own."""
+        namespace of its own, with a sentinel around its directory; planted:
+        directories made in the run directory first; silent: the workers'
+        streams that must stay empty."""
         h.require_root(self, "unshare")
         if subprocess.run(["unshare", "-u", "true"], stderr=subprocess.DEVNULL).returncode != 0:
             self.skipTest("unshare -u is not permitted here")
         ws = h.Workspace(self, h.SMALL)
-        rename = ["unshare", "-u", "sh", "-c", 'hostname "$0" && exec "$1"']
+        for directory in planted:
+            os.mkdir(os.path.join(ws.cwd, directory))
+        sentinel = f.Sentinel(self, ws.root)
+        rename = ["unshare", "-u", sys.executable, "-c", _RENAME_AND_EXEC]
         run = ws.run(ws.job(*[(1, rename + [nodes[k], ws.exe]) for k in sorted(nodes)], output=True))
-        c.check_run(self, run, h.SMALL_COUNTS, nodes)
-        ws.check_workers_silent(len(nodes))
+        c.check_run(self, run, h.SMALL_COUNTS, nodes, planted)
+        ws.check_workers_silent(len(nodes), silent)
+        sentinel.check()
 
     def test_short_and_long_node_names(self):
         # A worker name longer than the root's, then one-character ones: a
@@ -69,6 +82,18 @@ class NodeNameTests(unittest.TestCase):
         # A short name between two longest ones: a name buffer reused
         # between receives would show the longer name's tail.
         self.run_named({0: "r" * MAX_HOST_NAME, 1: longest, 2: "s", 3: longest[:-1] + "3"})
+
+
+    def test_node_names_that_would_lead_elsewhere_or_split_lines(self):
+        # With the names used raw, "/" and ".." would put the root's results
+        # file and the first worker's files beside the run directory, into
+        # directories prepared for them; a newline would split lines and a
+        # file name. File names get "_" for each, report lines "?" for
+        # control characters alone.
+        nodes = {0: "r/../../up", 1: "w/../../up", 2: "new\nline", 3: "..", 4: "back\\slash\tand\x7f"}
+        # Open MPI names a shared-memory file after the host and says on
+        # stderr that it cannot make it; it then uses another transport.
+        self.run_named(nodes, planted=[g.RESULTS_PREFIX + "r", "data64-windows-mx-1 @w"], silent=("stdout",))
 
 
 class FullSizeClusterTests(unittest.TestCase):

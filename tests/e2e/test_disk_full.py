@@ -1,6 +1,7 @@
-"""A disk that fills up during a run: the tests whose files no longer fit
-say so in Warning lines, the job still ends normally, and the results file
-keeps every whole line that reached it before the disk was full."""
+"""A disk that fills up during a run, or a file-size limit: the tests whose
+files no longer fit say so in Warning lines, the job still ends normally
+with a status that says so, and the results file keeps every whole line
+that reached it before the disk was full."""
 
 import os
 import unittest
@@ -33,7 +34,7 @@ class DiskFull:
         prefix, self.left = ws.on_tmpfs(*[(where(d), size, fill) for d, size, fill in mounts])
         cmd = ws.job(*[(count, ["-wdir", where(d)] + ws.own_console([ws.exe])) for count, d in apps])
         run = ws.run(cmd, prefix=prefix, timeout=h.HANG_LIMIT)
-        self.assertEqual(run.returncode, 0, "exit status; stderr:\n" + run.stderr)
+        c.check_exit_status(self, run, clean=False)
         return run
 
     def left_in(self, directory, *name):
@@ -47,7 +48,8 @@ class DiskFull:
         name, data = f.results_file(self, self.left_in("."))
         f.check_results_name(self, name, self.node, run)
         nodes = {k: self.node for k in range(ranks)}
-        expected = g.report_lines(g.CONSOLE, nodes, self.ws.cwd + "/" + name, failing=failing, saved=saved)
+        expected = g.report_lines(g.CONSOLE, nodes, self.ws.cwd + "/" + name, failing=failing,
+                                  saved=g.SAVED if saved else g.NOT_SAVED)
         console = c.check_sink(self, expected, self.ws.console_of(0), "rank 0 console", self.node)
         _, complete = c.check_results(self, data, g.report_lines(g.FILE, nodes, failing=failing), self.node,
                                       console, prefix_only=True)
@@ -98,6 +100,32 @@ class SmallBuildDiskFullTests(DiskFull, unittest.TestCase):
                 self.assertLessEqual(len(data), PAGE)
                 for rank in range(1, workers + 1):
                     self.assertEqual(self.ws.console_of(rank), [], "rank %d console" % rank)
+
+
+    def test_file_size_limit(self):
+        # Each rank may write files of half a scratch file: the writes past
+        # that fail and are counted, where the limit's signal would end the
+        # rank in the middle of a test. The block tests read the shorter
+        # file whole and their copies fit. Not on the launcher, whose own
+        # files do not fit under such a limit.
+        h.require_root(self, "prlimit")
+        limit = self.scratch_size // 2
+        ws = h.Workspace(self, self.binary)
+        limited = ["prlimit", "--fsize=%d:%d" % (limit, limit), ws.exe]
+        run = ws.run(ws.job((2, ws.own_console(limited))))
+        c.check_exit_status(self, run, clean=False)
+
+        nodes = {0: self.node, 1: self.node}
+        failing = {"low-write", "low-read"}
+        name, data = f.results_file(self, ws.cwd)
+        expected = g.report_lines(g.CONSOLE, nodes, ws.cwd + "/" + name, failing=failing)
+        console = c.check_sink(self, expected, ws.console_of(0), "rank 0 console", self.node)
+        _, complete = c.check_results(self, data, g.report_lines(g.FILE, nodes, failing=failing), self.node,
+                                      console)
+        self.assertTrue(complete, "results file incomplete")
+        c.match_lines(self, g.worker_lines(1, self.node, failing), ws.console_of(1), "rank 1 console")
+        for scratch in f.scratch_names(nodes):
+            f.assert_filled(self, os.path.join(ws.cwd, scratch), limit)
 
 
 class ShippedBuildDiskFullTests(DiskFull, unittest.TestCase):

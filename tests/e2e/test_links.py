@@ -1,7 +1,10 @@
-"""Symbolic links planted at the names the benchmark creates or truncates:
-the link goes, never what it points at, and the console says so."""
+"""What others left at the names the benchmark opens, in a directory anyone
+may write in: symbolic links, files with a second hard link, named pipes,
+sockets and devices. Each is removed, never what it refers to, the console
+says so, and the job neither hangs nor writes outside its directory."""
 
 import os
+import socket
 import stat
 import time
 import unittest
@@ -11,82 +14,149 @@ import harness as h
 import report_checks as c
 from report_checks import g
 
+# A pipe or device that blocked an open would hang the job: ended long
+# before the suite's own limit.
+SPECIAL_FILE_LIMIT = 60
+# Names are planted for each second the job's root may start in.
+RESULTS_NAME_SECONDS = 40
 
-class LinkTests(unittest.TestCase):
-    def plant(self, ws, name, absolute):
-        """A link at name in the run directory to a file of its own outside."""
-        target = os.path.join(ws.root, "outside", name)
+
+def make_fifo(path):
+    os.mkfifo(path)
+
+
+def make_socket(path):
+    with socket.socket(socket.AF_UNIX) as listener:
+        listener.bind(path)
+
+
+def make_null_device(path):
+    os.mknod(path, stat.S_IFCHR | 0o666, os.makedev(1, 3))
+
+
+class SpecialFileTests(unittest.TestCase):
+    def setUp(self):
+        self.node = h.host_name()
+        self.nodes = {0: self.node, 1: self.node}
+        self.first_second = int(time.time())
+
+    def workspace(self):
+        ws = h.Workspace(self, h.SMALL)
+        self.outside = os.path.join(ws.root, "outside")
+        os.mkdir(self.outside)
+        return ws
+
+    def plant_link(self, ws, name, absolute):
+        """A symbolic link at name in the run directory to a file outside."""
+        target = self.outside_file(name)
+        os.symlink(target if absolute else os.path.relpath(target, ws.cwd), os.path.join(ws.cwd, name))
+
+    def plant_hard_link(self, ws, name):
+        os.link(self.outside_file(name), os.path.join(ws.cwd, name))
+
+    def outside_file(self, name):
+        target = os.path.join(self.outside, name)
         with open(target, "wb") as other:
             other.write(os.urandom(3000))
-        os.symlink(target if absolute else os.path.relpath(target, ws.cwd), os.path.join(ws.cwd, name))
-        self.targets[target] = f.snapshot(target)
         return target
 
-    def test_links_at_every_name_the_job_writes(self):
-        ws = h.Workspace(self, h.SMALL)
-        node = h.host_name()
-        nodes = {0: node, 1: node}
-        os.mkdir(os.path.join(ws.root, "outside"))
-        self.targets = {}
-        own = f.scratch_names(nodes)
-        for index, name in enumerate(own):
-            self.plant(ws, name, absolute=index % 2 == 1)
-        # The results file is named after the second the root rank starts
-        # in: one link for each second the start may fall into.
-        now = int(time.time())
-        result_links = {}
-        for second in range(now, now + 60):
-            name = f.results_name(node, second, h.RUN_ZONE_EAST_OF_UTC)
-            self.plant(ws, name, absolute=False)
-            result_links[name] = os.readlink(os.path.join(ws.cwd, name))
-        run = ws.run(ws.job((2, ws.own_console([ws.exe]))))
-        self.assertEqual(run.returncode, 0, "exit status; stderr:\n" + run.stderr)
-        self.assertLess(run.started, now + 55, "the job started too late for the planted names")
+    def results_names(self, number=1):
+        """The results-file names of each second the root may start in."""
+        return [f.results_name(self.node, second, h.RUN_ZONE_EAST_OF_UTC, number)
+                for second in range(self.first_second, self.first_second + RESULTS_NAME_SECONDS)]
 
-        for target, before in self.targets.items():
-            self.assertEqual(f.snapshot(target), before, "%s was changed" % target)
-        regular = [n for n in ws.files() if n.startswith(g.RESULTS_PREFIX)
-                   and stat.S_ISREG(os.lstat(os.path.join(ws.cwd, n)).st_mode)]
-        self.assertEqual(len(regular), 1, "results files that are regular files: %s" % regular)
-        name = regular[0]
-        self.assertIn(name, result_links)
-        for other, link in result_links.items():
-            if other != name:
-                self.assertEqual(os.readlink(os.path.join(ws.cwd, other)), link, "a link not in the way was touched")
-        for scratch in own:
+    def run_checked(self, ws, found, number=1):
+        """Runs a job of two ranks within the time limit, with a sentinel
+        around the run directory, and checks both consoles, the results file
+        and the scratch files. found: {name: kind} of what the job must
+        report as removed. Returns the results file's name."""
+        sentinel = f.Sentinel(self, ws.root)
+        run = ws.run(ws.job((2, ws.own_console([ws.exe]))), timeout=SPECIAL_FILE_LIMIT)
+        c.check_exit_status(self, run)
+        self.assertLess(run.ended, self.first_second + RESULTS_NAME_SECONDS - 1,
+                        "the job ran past the seconds planted for")
+        sentinel.check()
+
+        # The file the console names; the grammar checks that line below.
+        saved = [line for line in ws.console_of(0) if line.startswith(g.SAVED)]
+        self.assertEqual(len(saved), 1, "the line that names the results file")
+        name = os.path.basename(saved[0])
+        f.check_results_name(self, name, self.node, run, number)
+        for scratch in f.scratch_names(self.nodes):
             path = os.path.join(ws.cwd, scratch)
             self.assertTrue(stat.S_ISREG(os.lstat(path).st_mode), "%s is no regular file" % scratch)
             f.assert_filled(self, path, h.SMALL_COUNTS.first_pass)
 
-        # Each note comes right before the step that first creates the name.
-        removed = dict.fromkeys(own + [name], g.LINK_REMOVED)
-        expected = g.report_lines(g.CONSOLE, nodes, ws.cwd + "/" + name, links=removed)
-        console = c.check_sink(self, expected, ws.console_of(0), "rank 0 console", node)
+        # Each note comes right before the step that first opens the name.
+        expected = g.report_lines(g.CONSOLE, self.nodes, ws.cwd + "/" + name, found=found)
+        console = c.check_sink(self, expected, ws.console_of(0), "rank 0 console", self.node)
         with open(os.path.join(ws.cwd, name), "rb") as results:
-            rows, complete = c.check_results(self, results.read(), g.report_lines(g.FILE, nodes), node, console)
+            rows, complete = c.check_results(self, results.read(), g.report_lines(g.FILE, self.nodes), self.node,
+                                             console)
         self.assertTrue(complete, "results file incomplete")
         c.check_arithmetic(self, rows, h.SMALL_COUNTS)
-        c.match_lines(self, g.worker_lines(1, node, links=removed), ws.console_of(1), "rank 1 console")
+        c.match_lines(self, g.worker_lines(1, self.node, found=found), ws.console_of(1), "rank 1 console")
+        return name
+
+    def test_special_files_at_every_name_the_job_opens(self):
+        own = f.scratch_names(self.nodes)  # root's scratch and copy, then the worker's
+        with self.subTest("named pipes"):
+            ws = self.workspace()
+            for name in own + self.results_names():
+                make_fifo(os.path.join(ws.cwd, name))
+            name = self.run_checked(ws, dict.fromkeys(own + self.results_names(), g.NAMED_PIPE))
+            for other in set(self.results_names()) - {name}:
+                self.assertTrue(stat.S_ISFIFO(os.lstat(os.path.join(ws.cwd, other)).st_mode), "%s was touched" % other)
+
+        with self.subTest("links, a device and a socket"):
+            ws = self.workspace()
+            # The root's scratch file is truncated by the first test: a
+            # second hard link there would let it change a file outside.
+            self.plant_hard_link(ws, own[0])
+            make_null_device(os.path.join(ws.cwd, own[1]))
+            self.plant_link(ws, own[2], absolute=False)
+            make_socket(os.path.join(ws.cwd, own[3]))
+            for index, name in enumerate(self.results_names()):
+                self.plant_link(ws, name, absolute=index % 2 == 1)
+            found = dict(zip(own, (g.LINKED_FILE, g.DEVICE, g.SYMBOLIC_LINK, g.SOCKET)))
+            found.update(dict.fromkeys(self.results_names(), g.SYMBOLIC_LINK))
+            self.run_checked(ws, found)
+
+    def test_results_file_of_a_run_in_the_same_second(self):
+        # Another job started in the same second holds the name: its file
+        # stays as it is, and this job writes under the next number, where
+        # a named pipe was waiting.
+        ws = self.workspace()
+        taken = {}
+        for name in self.results_names():
+            path = os.path.join(ws.cwd, name)
+            with open(path, "wb") as other:
+                other.write(b"another job's report\n")
+            taken[path] = f.snapshot(path)
+        for name in self.results_names(2):
+            make_fifo(os.path.join(ws.cwd, name))
+        self.run_checked(ws, dict.fromkeys(self.results_names(2), g.NAMED_PIPE), number=2)
+        for path, before in taken.items():
+            self.assertEqual(f.snapshot(path), before, "%s was changed" % path)
 
     def test_link_that_cannot_be_removed(self):
         # The run's user may not change the directory, so the link stays;
         # what it points at is that user's own file, which it could write.
         ws, env = h.Workspace.for_nobody(self, h.SMALL)
-        outside = os.path.join(ws.root, "outside")
-        os.mkdir(outside, 0o755)
-        self.targets = {}
+        self.outside = os.path.join(ws.root, "outside")
+        os.mkdir(self.outside, 0o755)
         for name in (g.SINGLE_SCRATCH, g.SINGLE_COPY):
-            os.chown(self.plant(ws, name, absolute=True), h.NOBODY_UID, h.NOBODY_UID)
-        self.targets = {target: f.snapshot(target) for target in self.targets}
+            self.plant_link(ws, name, absolute=True)
+            os.chown(os.path.join(self.outside, name), h.NOBODY_UID, h.NOBODY_UID)
+        sentinel = f.Sentinel(self, ws.root)
         run = ws.run(ws.mpiexec(1) + [ws.exe], env=env, prefix=h.UNPRIVILEGED)
-        self.assertEqual(run.returncode, 0, run.stderr)
+        c.check_exit_status(self, run, clean=False)
+        sentinel.check()
 
         for name in (g.SINGLE_SCRATCH, g.SINGLE_COPY):
-            self.assertIn(g.link_note(name, g.LINK_KEPT), run.lines)
-            self.assertNotIn(g.link_note(name, g.LINK_REMOVED), run.lines)
+            self.assertIn(g.found_note(name, removed=False), run.lines)
+            self.assertNotIn(g.found_note(name), run.lines)
             self.assertTrue(os.path.islink(os.path.join(ws.cwd, name)))
-        for target, before in self.targets.items():
-            self.assertEqual(f.snapshot(target), before, "%s was written through the link" % target)
         self.assertEqual(len([line for line in run.lines if line.startswith(g.NOT_SAVED)]), 1,
                          "the results file not reported as unsaved")
 

@@ -33,14 +33,6 @@ class ReportTests(unittest.TestCase):
         c.check_run(self, run, h.SMALL_COUNTS, {0: h.host_name()})
 
 
-def read_text(path):
-    try:
-        with open(path) as status:
-            return status.read()
-    except FileNotFoundError:
-        return ""
-
-
 class StdinTests(unittest.TestCase):
     def test_input_at_its_end_ends_the_run_at_once(self):
         ws = h.Workspace(self, h.SMALL)
@@ -87,10 +79,10 @@ class StdinTests(unittest.TestCase):
 
         self.tmux("send-keys", "-t", "bench", "Enter")
         deadline = time.time() + 60
-        while not read_text(status).endswith("\n"):
+        while not f.read_text(status).endswith("\n"):
             self.assertLess(time.time(), deadline, "the job did not end after Enter")
             time.sleep(0.2)
-        self.assertEqual(read_text(status), "0\n", "exit status")
+        self.assertEqual(f.read_text(status), "0\n", "exit status")
         after = self.pane().rstrip("\n").split(g.PRESS_ENTER)[-1]
         self.assertEqual(after.strip(), "", "the job wrote after %r" % g.PRESS_ENTER)
 

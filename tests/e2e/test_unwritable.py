@@ -1,8 +1,13 @@
 """Directories the benchmark may not write in, for the whole job or for one
-worker: the job still ends normally, and every test that went wrong says
-so. As an unprivileged user, because root writes through permission bits."""
+worker, and a directory moved away during the run: the job still ends
+normally, and every test that went wrong, or a report no longer where the
+console shows it, says so. As an unprivileged user, because root writes
+through permission bits."""
 
 import os
+import shutil
+import subprocess
+import time
 import unittest
 
 import files_left as f
@@ -21,7 +26,7 @@ class UnwritableDirectoryTests(unittest.TestCase):
     def test_whole_job_in_a_directory_it_cannot_write(self):
         ws = self.ws
         run = ws.run(ws.job((3, ws.own_console([ws.exe], for_nobody=True))), env=self.env, prefix=h.UNPRIVILEGED)
-        self.assertEqual(run.returncode, 0, run.stderr)
+        c.check_exit_status(self, run, clean=False)
         self.assertEqual(ws.files(), [], "files created in an unwritable directory")
 
         # No file to find the name by: take it from the console and check it.
@@ -32,7 +37,7 @@ class UnwritableDirectoryTests(unittest.TestCase):
         self.assertEqual(os.path.dirname(path), ws.cwd)
         f.check_results_name(self, os.path.basename(path), self.node, run)
         nodes = {k: self.node for k in range(3)}
-        expected = g.report_lines(g.CONSOLE, nodes, path, failing=g.ALL_TESTS, unable=READS, saved=False)
+        expected = g.report_lines(g.CONSOLE, nodes, path, failing=g.ALL_TESTS, unable=READS, saved=g.NOT_SAVED)
         rows = c.check_sink(self, expected, root, "rank 0 console", self.node)
         # The block tests found no file to size: nothing moved, rates of 0.
         for row in rows:
@@ -51,7 +56,7 @@ class UnwritableDirectoryTests(unittest.TestCase):
         os.mkdir(locked, 0o555)
         cmd = launcher + ["-n", "1", "-wdir", ws.cwd, ws.exe, ":", "-n", "1", "-wdir", locked, ws.exe]
         run = ws.run(cmd, env=self.env, prefix=h.UNPRIVILEGED)
-        self.assertEqual(run.returncode, 0, run.stderr)
+        c.check_exit_status(self, run, clean=False)
         nodes = {0: self.node, 1: self.node}
         name, data = f.results_file(self, ws.cwd)
         # The launcher's own console mixes both ranks; the root's is apart.
@@ -63,6 +68,43 @@ class UnwritableDirectoryTests(unittest.TestCase):
                       "rank 1 console")
         self.assertEqual(os.listdir(locked), [])
         self.assertEqual(set(ws.files()), {name, g.SINGLE_SCRATCH, g.SINGLE_COPY})
+
+    def test_directory_moved_away_during_the_run(self):
+        # The root's directory is renamed while the root waits for its
+        # worker's first phase. The worker runs the shipped build, whose
+        # first phase lasts seconds, in a directory of its own that is then
+        # removed, so that its remaining phases fail at once.
+        ws = self.ws
+        shipped = os.path.join(os.path.dirname(ws.exe), "orvantic-drives-shipped")
+        shutil.copy2(h.SHIPPED, shipped)
+        worker = ws.subdir("worker")
+        h.writable_by_nobody(worker)
+        h.writable_by_nobody(ws.cwd)
+        cmd = ws.job((1, ws.own_console([ws.exe], for_nobody=True)),
+                     (1, ["-wdir", worker] + ws.own_console([shipped])))
+        job = ws.start(cmd, stdout=subprocess.DEVNULL, env=self.env, prefix=h.UNPRIVILEGED)
+        console = os.path.join(ws.consoles, "rank.0")
+        deadline = time.time() + h.HANG_LIMIT
+        while "Multi-Thread Enabled:" not in f.read_text(console):
+            self.assertIsNone(job.poll(), "the job ended before its cluster section")
+            self.assertLess(time.time(), deadline, "the root never reached its cluster section")
+            time.sleep(0.05)
+        moved = ws.cwd + "-moved"
+        os.rename(ws.cwd, moved)
+        while os.path.exists(worker):
+            shutil.rmtree(worker, ignore_errors=True)  # the worker may create a file meanwhile
+        try:
+            _, stderr = job.communicate(timeout=h.HANG_LIMIT)
+        except subprocess.TimeoutExpired:
+            self.fail("the job still runs %d s after its directory was moved" % h.HANG_LIMIT)
+        self.assertEqual(job.returncode, 1, "exit status; stderr:\n" + stderr.decode("utf-8", "replace"))
+
+        name, data = f.results_file(self, moved)
+        nodes = {0: self.node, 1: self.node}
+        expected = g.report_lines(g.CONSOLE, nodes, ws.cwd + "/" + name, failing=(), saved=g.MOVED)
+        rows = c.check_sink(self, expected, ws.console_of(0), "rank 0 console", self.node)
+        _, complete = c.check_results(self, data, g.report_lines(g.FILE, nodes), self.node, rows)
+        self.assertTrue(complete, "results file incomplete")
 
 
 if __name__ == "__main__":

@@ -11,7 +11,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TEST(RemoveSymbolicLink, RemovesTheLinkNeverItsTarget) {
+TEST(NameKinds, ALinkIsRemovedNeverItsTarget) {
   const fs::path directory = fs::temp_directory_path() / "orvantic-platform-link";
   fs::remove_all(directory);
   fs::create_directories(directory);
@@ -26,20 +26,48 @@ TEST(RemoveSymbolicLink, RemovesTheLinkNeverItsTarget) {
     GTEST_SKIP() << "this system cannot create a symbolic link: " << error.message();
   }
 
-  EXPECT_EQ(RemoveSymbolicLink(link.string().c_str()), LinkRemoval::Removed);
+  EXPECT_EQ(KindOfName(link.string().c_str()), NameKind::SymbolicLink);
+  EXPECT_TRUE(RemoveName(link.string().c_str()));
   EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
   std::ifstream kept(target);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep me");
   fs::remove_all(directory);
 }
 
-TEST(RemoveSymbolicLink, LeavesFilesAndMissingNamesAlone) {
-  const fs::path file = fs::temp_directory_path() / "orvantic-platform-file";
+TEST(NameKinds, TellsPlainFilesFromLinkedOnesDirectoriesAndNothing) {
+  const fs::path directory = fs::temp_directory_path() / "orvantic-platform-kinds";
+  fs::remove_all(directory);
+  fs::create_directories(directory);
+  const fs::path file = directory / "file";
   std::ofstream(file) << "keep me";
-  EXPECT_EQ(RemoveSymbolicLink(file.string().c_str()), LinkRemoval::NoLink);
-  EXPECT_TRUE(fs::exists(file));
-  fs::remove(file);
-  EXPECT_EQ(RemoveSymbolicLink(file.string().c_str()), LinkRemoval::NoLink);
+  EXPECT_EQ(KindOfName(file.string().c_str()), NameKind::PlainFile);
+  EXPECT_EQ(KindOfName(directory.string().c_str()), NameKind::Directory);
+  EXPECT_EQ(KindOfName((directory / "missing").string().c_str()), NameKind::Nothing);
+  std::error_code error;
+  fs::create_hard_link(file, directory / "second-link", error);
+  if (!error) {
+    EXPECT_EQ(KindOfName(file.string().c_str()), NameKind::LinkedFile);
+  }
+  fs::remove_all(directory);
+}
+
+TEST(CreateNewFile, NeverOpensATakenNameAndKnowsTheFileItMade) {
+  const fs::path directory = fs::temp_directory_path() / "orvantic-platform-create";
+  fs::remove_all(directory);
+  fs::create_directories(directory);
+  const std::string name = (directory / "results.txt").string();
+  FileIdentity created;
+  FileIdentity found;
+  ASSERT_EQ(CreateNewFile(name.c_str(), created), Creation::Created);
+  ASSERT_TRUE(IdentityOfName(name.c_str(), found));
+  EXPECT_TRUE(found == created);
+  std::ofstream(name) << "a report";
+  FileIdentity again;
+  EXPECT_EQ(CreateNewFile(name.c_str(), again), Creation::NameTaken);
+  EXPECT_EQ(fs::file_size(name), 8u);
+  EXPECT_EQ(CreateNewFile((directory / "missing" / "x").string().c_str(), again), Creation::Failed);
+  EXPECT_FALSE(IdentityOfName((directory / "missing").string().c_str(), found));
+  fs::remove_all(directory);
 }
 
 // Climbs out of `levels` nested `component` folders, removing each on the

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "state/node_names.h"
 #include "state/process_state.h"
 #include "state/work_counts.h"
 
@@ -38,6 +39,34 @@ TEST(ResultsFileName, OverlongNodeNameIsCutInsideTheBuffer) {
   const std::string node(5000, 'n');
   FormatResultsFileName(node.c_str(), FixedTime());
   EXPECT_EQ(std::strlen(ResultsFileNameBuffer), sizeof ResultsFileNameBuffer - 1);
+}
+
+TEST(ResultsFileName, ATakenNameGetsANumberBeforeTheExtension) {
+  const std::string name = "results_drives_windows_clusters_mac_mx @ n @ local date x.txt";
+  EXPECT_EQ(NumberedName(name, 1), name);
+  EXPECT_EQ(NumberedName(name, 2),
+            "results_drives_windows_clusters_mac_mx @ n @ local date x (2).txt");
+  EXPECT_EQ(NumberedName("cut short", 3), "cut short (3).txt");
+}
+
+TEST(NodeNames, OrdinaryNamesStayByteForByte) {
+  for (const std::string node : {"node-07.cluster_A", "n\xC5\x93ud-\xC3\xA9t\xC3\xA9", "7"}) {
+    EXPECT_EQ(NodeNameForFiles(node, "/\\<>:\"|?*"), node);
+    EXPECT_EQ(NodeNameForLines(node), node);
+  }
+}
+
+TEST(NodeNames, FileNamesLoseWhatLeadsElsewhereOrSplitsThem) {
+  EXPECT_EQ(NodeNameForFiles("r/../../x", ""), "r_.._.._x");
+  EXPECT_EQ(NodeNameForFiles("back\\slash", ""), "back_slash");
+  EXPECT_EQ(NodeNameForFiles("new\nline\x7f\x01", ""), "new_line__");
+  EXPECT_EQ(NodeNameForFiles("a<b>c:d\"e|f?g*h", "<>:\"|?*"), "a_b_c_d_e_f_g_h");
+  EXPECT_EQ(NodeNameForFiles("a<b>c:d", ""), "a<b>c:d");
+}
+
+TEST(NodeNames, ReportLinesLoseOnlyControlCharacters) {
+  EXPECT_EQ(NodeNameForLines("r/..\\x<y>"), "r/..\\x<y>");
+  EXPECT_EQ(NodeNameForLines("a\nb\tc\x7f\r"), "a?b?c??");
 }
 
 TEST(ResultsFilePath, JoinsDirectoryAndNameWithTheSeparator) {
