@@ -11,10 +11,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TEST(NameKinds, ALinkIsRemovedNeverItsTarget) {
-  const fs::path directory = fs::temp_directory_path() / "orvantic-platform-link";
+fs::path FreshDirectory(const char* name) {
+  const fs::path directory = fs::temp_directory_path() / name;
   fs::remove_all(directory);
   fs::create_directories(directory);
+  return directory;
+}
+
+TEST(NameKinds, ALinkIsRemovedNeverItsTarget) {
+  const fs::path directory = FreshDirectory("orvantic-platform-link");
   const fs::path target = directory / "someone-elses-file";
   std::ofstream(target) << "keep me";
   const fs::path link = directory / "data64-windows-mx-single.tmp";
@@ -35,9 +40,7 @@ TEST(NameKinds, ALinkIsRemovedNeverItsTarget) {
 }
 
 TEST(NameKinds, TellsPlainFilesFromLinkedOnesDirectoriesAndNothing) {
-  const fs::path directory = fs::temp_directory_path() / "orvantic-platform-kinds";
-  fs::remove_all(directory);
-  fs::create_directories(directory);
+  const fs::path directory = FreshDirectory("orvantic-platform-kinds");
   const fs::path file = directory / "file";
   std::ofstream(file) << "keep me";
   EXPECT_EQ(KindOfName(file.string().c_str()), NameKind::PlainFile);
@@ -52,9 +55,7 @@ TEST(NameKinds, TellsPlainFilesFromLinkedOnesDirectoriesAndNothing) {
 }
 
 TEST(CreateNewFile, NeverOpensATakenNameAndKnowsTheFileItMade) {
-  const fs::path directory = fs::temp_directory_path() / "orvantic-platform-create";
-  fs::remove_all(directory);
-  fs::create_directories(directory);
+  const fs::path directory = FreshDirectory("orvantic-platform-create");
   const std::string name = (directory / "results.txt").string();
   FileIdentity created;
   FileIdentity found;
