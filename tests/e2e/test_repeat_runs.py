@@ -41,7 +41,7 @@ sys.exit(run["status"])
 '''
 
 TEMPLATE = None
-PROGRESS = re.compile(r"run (\d+) of (\d+): \d+\.\d s, (about \d+\.\d s left|done)(; left out: .*)?")
+PROGRESS = re.compile(r"run (\d+) of (\d+): [^,]+ s, (about .+ left|done)(; left out: .*)?")
 
 
 def setUpModule():
