@@ -38,9 +38,10 @@ class SpecialFileTests(unittest.TestCase):
     def setUp(self):
         self.node = h.host_name()
         self.nodes = {0: self.node, 1: self.node}
-        self.first_second = int(time.time())
 
     def workspace(self):
+        """A workspace for one case; results-file names are planted from now on."""
+        self.first_second = int(time.time())
         ws = h.Workspace(self, h.SMALL)
         self.outside = os.path.join(ws.root, "outside")
         os.mkdir(self.outside)
