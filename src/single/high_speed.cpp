@@ -1,7 +1,5 @@
 // Whole-block read and write speed of this node: the scratch file read into
 // one block, the block written to a copy, each in as few calls as possible.
-#include "report/failure_notes.h"
-#include "report/line_shapes.h"
 #include "report/report_sink.h"
 #include "single/single_node.h"
 #include "state/process_state.h"
@@ -33,10 +31,7 @@ void TestHighSpeed() {
     return ReadHighPasses(console, HighReadStream, readName, HighBlockSize, HighBlock,
                           kHighSecondPassDivisor);
   });
-  OnBothSinks([](std::ostream& sink) {
-    SpeedLines(sink, HighReadSeconds, " Secs. to Read:", HighReadRate);
-  });
-  WarnOfFailedOperations(readFailed);
+  ReportSpeedDirection(HighReadSeconds, " Secs. to Read:", HighReadRate, 0, readFailed);
 
   const char* writeName = ClaimFileName(console, SingleCopyName);
   const long long writeFailed =
@@ -44,12 +39,8 @@ void TestHighSpeed() {
         return WriteHighPasses(HighWriteStream, writeName, HighBlockSize, HighBlock,
                                kHighSecondPassDivisor, readFailed == 0);
       });
-  OnBothSinks([](std::ostream& sink) {
-    SpeedLines(sink, HighWriteSeconds, " Secs. to Write.", HighWriteRate);
-    BlankLine(sink);
-  });
-  ReportBlankLines();
-  WarnOfFailedOperations(writeFailed);
+  // The last single-node lines: two blank lines close the phase on each sink.
+  ReportSpeedDirection(HighWriteSeconds, " Secs. to Write.", HighWriteRate, 2, writeFailed);
 
   CloseSingleNodeStreams();
 }

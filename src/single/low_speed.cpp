@@ -17,10 +17,15 @@ double LowAccesses() { return kLowAccesses; }
 
 }  // namespace
 
-void SpeedLines(std::ostream& sink, double seconds, const char* secondsUnit, double rate) {
-  ValueLine(sink, "The system spent: ", seconds, secondsUnit);
-  ValueLine(sink, "It was: ", ToMillions(rate), " Millions Accesses/sec.");
-  ValueLine(sink, "Conventionally, it was: ", ToMegabytes(rate), " MB/sec.");
+void ReportSpeedDirection(double seconds, const char* secondsUnit, double rate,
+                          int blankLinesAfter, long long failed) {
+  OnBothSinks([=](std::ostream& sink) {
+    ValueLine(sink, "The system spent: ", seconds, secondsUnit);
+    ValueLine(sink, "It was: ", ToMillions(rate), " Millions Accesses/sec.");
+    ValueLine(sink, "Conventionally, it was: ", ToMegabytes(rate), " MB/sec.");
+    for (int i = 0; i < blankLinesAfter; ++i) BlankLine(sink);
+  });
+  WarnOfFailedOperations(failed);
 }
 
 void TestLowSpeed() {
@@ -32,10 +37,7 @@ void TestLowSpeed() {
       MeasureSingleNode(LowWriteSeconds, LowWriteRate, LowAccesses, [&] {
         return WriteLowPasses(LowWriteStream, writeName, LowSecondPassCount, kLowSecondPass);
       });
-  OnBothSinks([](std::ostream& sink) {
-    SpeedLines(sink, LowWriteSeconds, " Secs. to Write.", LowWriteRate);
-  });
-  WarnOfFailedOperations(writeFailed);
+  ReportSpeedDirection(LowWriteSeconds, " Secs. to Write.", LowWriteRate, 0, writeFailed);
 
   // The write stream stays open: the high test reads the file it holds.
   const char* readName = ClaimFileName(console, SingleScratchName);
@@ -43,10 +45,6 @@ void TestLowSpeed() {
     return ReadLowPasses(console, LowReadStream, readName, LowSecondPassCount, kLowSecondPass,
                          LastReadByte);
   });
-  OnBothSinks([](std::ostream& sink) {
-    SpeedLines(sink, LowReadSeconds, " Secs. to Read:", LowReadRate);
-    BlankLine(sink);
-  });
-  WarnOfFailedOperations(readFailed);
+  ReportSpeedDirection(LowReadSeconds, " Secs. to Read:", LowReadRate, 1, readFailed);
   LowReadStream.close();
 }

@@ -3,8 +3,6 @@
 // for the cluster report's speed-ups.
 #pragma once
 
-#include <ostream>
-
 #include "workloads/timed_span.h"
 
 void OpenSingleNodePhase();
@@ -21,6 +19,8 @@ long long MeasureSingleNode(double& seconds, double& rate, WorkAmount amount, co
   return Measure({start, end, seconds, rate}, amount, work);
 }
 
-// The three lines of one direction of a speed test: seconds, millions of
-// accesses per second, MB per second.
-void SpeedLines(std::ostream& sink, double seconds, const char* secondsUnit, double rate);
+// One direction of a speed test on both sinks: seconds, millions of accesses
+// per second, MB per second, the blank lines that close it, then the warning
+// when any of its operations failed.
+void ReportSpeedDirection(double seconds, const char* secondsUnit, double rate,
+                          int blankLinesAfter, long long failed);
