@@ -26,8 +26,6 @@ const char* DescriptorHandlingName() {
   return RankHandlingDescriptorName;
 }
 
-double HandlingIterations() { return kHandlingIterations; }
-
 void HandlingRankLines(std::ostream& sink, const ReceivedPhaseTables& tables, int rank,
                        const char* spentLabel, const char* rateLabel) {
   const int number = ReceivedRankTable[rank];

@@ -35,8 +35,9 @@ void WorkerHighRead() {
   std::ostream& console = Console();
   // Reads the file phase 3 wrote; its name is still in the shared buffer.
   const char* readName = ClaimFileName(console, RankScratchNameBuffer);
-  BlockFilled = RunWorkerPhase(kHighReadPhase, BytesOfBothPasses, [&console, readName] {
-    return ReadHighPasses(console, RankHighReadStreams[OwnRank], readName,
+  const bool sizable = HoldsSizableFile(readName);
+  BlockFilled = RunWorkerPhase(kHighReadPhase, BytesOfBothPasses, [&console, readName, sizable] {
+    return ReadHighPasses(console, RankHighReadStreams[OwnRank], readName, sizable,
                           RankLengthTable[OwnRank], RankBlockTable[OwnRank], SecondPassDivisor());
   }) == 0;
 }

@@ -122,7 +122,7 @@ bool IdentityOfName(const char* path, FileIdentity& identity) {
   return true;
 }
 
-const char* CharactersNotAllowedInNames() { return "/\\<>:\"|?*"; }
+const char* CharactersNotAllowedInNames() { return "<>:\"|?*"; }
 
 void IgnoreFileSizeLimitSignal() {}  // Windows has no such signal
 
@@ -179,7 +179,7 @@ bool IdentityOfName(const char* path, FileIdentity& identity) {
   return true;
 }
 
-const char* CharactersNotAllowedInNames() { return "/\\"; }
+const char* CharactersNotAllowedInNames() { return ""; }
 
 void IgnoreFileSizeLimitSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 

@@ -45,8 +45,8 @@ Creation CreateNewFile(const char* path, FileIdentity& identity);
 // when nothing can be found there.
 bool IdentityOfName(const char* path, FileIdentity& identity);
 
-// The characters a file name may not hold besides control characters: the
-// path separators, and on Windows the characters it reserves.
+// The characters a file name may not hold besides control characters and the
+// path separators: on Windows those it reserves, elsewhere none.
 const char* CharactersNotAllowedInNames();
 
 // A write beyond a file-size limit then fails like any other write instead of

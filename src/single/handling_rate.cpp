@@ -12,7 +12,6 @@
 namespace {
 
 const char* SingleName() { return SingleScratchName; }
-double HandlingIterations() { return kHandlingIterations; }
 
 void HandlingLines(std::ostream& sink, double seconds, const char* rateLabel, double rate) {
   ValueLine(sink, "The system spent: ", seconds, " Secs.");

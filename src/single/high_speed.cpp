@@ -27,8 +27,9 @@ void TestHighSpeed() {
   std::ostream& console = Console();
 
   const char* readName = ClaimFileName(console, SingleScratchName);
+  const bool sizable = HoldsSizableFile(readName);
   const long long readFailed = MeasureSingleNode(HighReadSeconds, HighReadRate, BytesMoved, [&] {
-    return ReadHighPasses(console, HighReadStream, readName, HighBlockSize, HighBlock,
+    return ReadHighPasses(console, HighReadStream, readName, sizable, HighBlockSize, HighBlock,
                           kHighSecondPassDivisor);
   });
   ReportSpeedDirection(HighReadSeconds, " Secs. to Read:", HighReadRate, 0, readFailed);

@@ -6,7 +6,11 @@
 
 #include <fstream>
 
+#include "state/work_counts.h"
 #include "workloads/name_claims.h"
+
+// The work of one handling test, as the rate divides it.
+inline double HandlingIterations() { return kHandlingIterations; }
 
 long long HandleFilesWithStreams(std::ofstream& writeStream, std::ifstream& readStream,
                                  long iterations, NameSource nextName);

@@ -1,8 +1,5 @@
 #include "workloads/high_loops.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "platform/platform.h"
 #include "report/line_shapes.h"
 
@@ -23,16 +20,15 @@ long long WriteBlock(std::ofstream& stream, const char* block, std::int64_t coun
 
 }  // namespace
 
+bool HoldsSizableFile(const char* name) { return KindOfName(name) == NameKind::PlainFile; }
+
 long long ReadHighPasses(std::ostream& console, std::ifstream& stream, const char* name,
-                         std::int64_t& size, char*& block, std::int64_t divisor) {
+                         bool sizable, std::int64_t& size, char*& block, std::int64_t divisor) {
   long long failed = 0;
   stream.open(name, std::ios::in | std::ios::binary);
   stream.seekg(0, std::ios::end);
   size = stream.tellg();
-  // A directory at the name opens and reports a nonsense size on some file
-  // systems; only a regular file has a size worth a block.
-  std::error_code error;
-  if (size < 0 || !std::filesystem::is_regular_file(name, error)) {
+  if (size < 0 || !sizable) {
     TextLine(console, "Unable to open file");
     size = 0;
     ++failed;

@@ -115,7 +115,8 @@ TEST_F(LoopsTest, HighPassesCopyAnOddSizedFileExactly) {
     std::ifstream read;
     std::int64_t size = -5;
     char* block = nullptr;
-    EXPECT_EQ(ReadHighPasses(console_, read, FixedName(), size, block, divisor), 0);
+    EXPECT_EQ(ReadHighPasses(console_, read, FixedName(), HoldsSizableFile(FixedName()), size, block,
+                             divisor), 0);
     ASSERT_EQ(size, 7);
     ASSERT_NE(block, nullptr);
     // Pass 2 rereads the bytes from offset size / divisor into the block's start.
@@ -146,7 +147,7 @@ TEST_F(LoopsTest, HighReadOfAnUnreadableNameGivesAnEmptyBlockNotACrash) {
     std::int64_t size = 99;
     char* block = nullptr;
     std::ostringstream console;
-    EXPECT_GT(ReadHighPasses(console, read, FixedName(), size, block, 2), 0);
+    EXPECT_GT(ReadHighPasses(console, read, FixedName(), HoldsSizableFile(FixedName()), size, block, 2), 0);
     EXPECT_EQ(console.str(), "Unable to open file\n");
     EXPECT_EQ(size, 0);
     ASSERT_NE(block, nullptr);
