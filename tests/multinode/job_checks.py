@@ -9,8 +9,10 @@ import time
 
 import simulated_nodes as sn
 
-# The end-to-end suite's report checks, on the report's one grammar.
+# The end-to-end suite's checks of the report, on its one grammar, and of
+# the files a job leaves.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "e2e"))
+import files_left as f  # noqa: E402
 import harness as h  # noqa: E402
 import report_checks as c  # noqa: E402
 from report_checks import g  # noqa: E402
@@ -55,10 +57,9 @@ def check_report_and_files(test, cluster, nodes, console, directory="", others=(
     c.check_arithmetic(test, rows, h.SMALL_COUNTS)
 
     for node in cluster.nodes:
-        expected = {name for rank, on in nodes.items() if rank and on == node.name
-                    for name in g.rank_files(rank, node.name)}
+        expected = set(f.scratch_names(nodes, [rank for rank, on in nodes.items() if on == node.name]))
         if node is head:
-            expected |= {results[0], g.SINGLE_SCRATCH, g.SINGLE_COPY}
+            expected.add(results[0])
         test.assertEqual(names[node.name], expected, "files on %s" % node.name)
 
 
