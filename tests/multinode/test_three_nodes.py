@@ -98,12 +98,7 @@ class ThreeNodeJob:
                                      self.launch.command(cluster, SLOTS, output, env) + [binary],
                                      stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      start_new_session=True)
-        test.addCleanup(self.stop)
-
-    def stop(self):
-        if self.proc.poll() is None:
-            os.killpg(self.proc.pid, signal.SIGKILL)
-        self.proc.communicate()
+        test.addCleanup(h.Workspace.stop, self.proc)
 
     def wait(self):
         """(exit status, stderr, seconds) of the launcher."""
