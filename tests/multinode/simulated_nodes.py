@@ -78,6 +78,15 @@ def namespace_ids(pid):
     return ids
 
 
+def command_name(pid):
+    """A process's command name (at most 15 characters); None once it is gone."""
+    try:
+        with open("/proc/%d/comm" % pid) as f:
+            return f.read().rstrip("\n")
+    except OSError:
+        return None
+
+
 def permitted():
     """None when simulated nodes can be built here, else the reason why not."""
     if os.geteuid() != 0:
@@ -110,9 +119,8 @@ class Host:
         while True:
             if self.holder.poll() is not None:
                 raise RuntimeError("holder of %s ended with status %d" % (self.name, self.holder.returncode))
-            with open("/proc/%d/comm" % self.pid) as f:
-                if f.read().strip() == "sleep":
-                    break
+            if command_name(self.pid) == "sleep":
+                break
             if time.time() > deadline:
                 raise RuntimeError("holder of %s not ready after %d s" % (self.name, SETUP_LIMIT))
             time.sleep(0.02)
@@ -143,16 +151,8 @@ class Host:
         return [pid for pid in _all_pids() if pid != self.pid and namespace_ids(pid) & self.namespaces]
 
     def processes_named(self, comm):
-        """This host's processes whose command name (at most 15 characters) is comm."""
-        named = []
-        for pid in self.processes():
-            try:
-                with open("/proc/%d/comm" % pid) as f:
-                    if f.read().rstrip("\n") == comm:
-                        named.append(pid)
-            except OSError:
-                pass
-        return named
+        """This host's processes whose command name is comm."""
+        return [pid for pid in self.processes() if command_name(pid) == comm]
 
 
 def _all_pids():
@@ -208,6 +208,10 @@ class Cluster:
     def node(self, name):
         return next(node for node in self.nodes if node.name == name)
 
+    def hosts(self):
+        """The hub and the nodes, as far as the start got."""
+        return [host for host in [self.hub] + self.nodes if host]
+
     def start(self):
         names = ["node%02d" % (index + 1) for index in range(self.count)]
         with open(self.hosts_file, "w") as f:
@@ -218,7 +222,7 @@ class Cluster:
         self.hub = Host(HUB_NAME, HUB_ADDRESS, None, self.hosts_file)
         self.nodes = [Host(name, self.address_of(index), self.scratch, self.hosts_file)
                       for index, name in enumerate(names)]
-        for host in [self.hub] + self.nodes:
+        for host in self.hosts():
             host.wait_ready()
         self.hub.sh("ip link set lo up; ip link add br0 type bridge; ip addr add %s/24 dev br0; ip link set br0 up"
                     % HUB_ADDRESS)
@@ -251,7 +255,7 @@ class Cluster:
             raise RuntimeError("ip %s: %s" % (" ".join(args), done.stdout.decode(errors="replace")))
 
     def _write_agent(self):
-        cases = "\n".join("  %s) pid=%d ;;" % (host.name, host.pid) for host in [self.hub] + self.nodes)
+        cases = "\n".join("  %s) pid=%d ;;" % (host.name, host.pid) for host in self.hosts())
         with open(self.agent, "w") as f:
             f.write(_AGENT % {"cases": cases, "path": CLEAN_PATH})
         os.chmod(self.agent, 0o755)
@@ -284,7 +288,7 @@ class Cluster:
     def leftover_processes(self):
         """{node name: [(pid, command)]} of processes other than the holders."""
         left = {}
-        for host in [self.hub] + self.nodes:
+        for host in self.hosts():
             for pid in host.processes():
                 try:
                     with open("/proc/%d/cmdline" % pid, "rb") as f:
@@ -302,7 +306,7 @@ class Cluster:
         if self.closed:
             return
         self.closed = True
-        hosts = [host for host in [self.hub] + self.nodes if host]
+        hosts = self.hosts()
         ids = set().union(*(host.namespaces for host in hosts))
         deadline = time.time() + SETUP_LIMIT
         while True:
