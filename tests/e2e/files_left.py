@@ -4,21 +4,42 @@ files and their content, and whether a file someone else owns was touched."""
 import calendar
 import hashlib
 import os
-import re
 import stat
 import time
 
-import harness  # noqa: F401  (puts scripts/ on the path)
+import harness  # also puts scripts/ on the path
 import orvantic_results as g
+
+
+def results_file_names(directory):
+    """The regular files in directory named as results files are."""
+    return [n for n in os.listdir(directory) if n.startswith(g.RESULTS_PREFIX)
+            and stat.S_ISREG(os.lstat(os.path.join(directory, n)).st_mode)]
 
 
 def results_file(test, directory):
     """(name, bytes) of the one results file in directory."""
-    names = [n for n in os.listdir(directory) if n.startswith(g.RESULTS_PREFIX)
-             and stat.S_ISREG(os.lstat(os.path.join(directory, n)).st_mode)]
+    names = results_file_names(directory)
     test.assertEqual(len(names), 1, "results files in %s: %s" % (directory, names))
     with open(os.path.join(directory, names[0]), "rb") as f:
         return names[0], f.read()
+
+
+def results_of_run(processes, prepare=None):
+    """Runs the small build with `processes` processes in a module workspace
+    of its own and returns the path of the one results file it wrote there,
+    with the console beside the run directory in console.txt. `prepare`,
+    given the run directory, may plant files before the run that make its
+    tests fail, and the job's exit status then 1."""
+    ws = harness.module_workspace(harness.SMALL)
+    if prepare:
+        prepare(ws.cwd)
+    run = ws.run_binary(processes)
+    if run.returncode != (1 if prepare else 0):
+        raise RuntimeError("the benchmark run failed (%d):\n%s" % (run.returncode, run.stderr))
+    with open(os.path.join(ws.root, "console.txt"), "w", encoding="utf-8") as console:
+        console.write("".join(line + "\n" for line in run.lines))
+    return os.path.join(ws.cwd, results_file(ws.test, ws.cwd)[0])
 
 
 def _zone_time(seconds, zone_east):
@@ -29,26 +50,26 @@ def _from_zone_time(fields, zone_east):
     return time.mktime(fields) if zone_east is None else calendar.timegm(fields) - zone_east
 
 
-def _numbered(number):
-    return " (%d)" % number if number > 1 else ""
-
-
 def results_name(node, when, zone_east=None, number=1):
     """The name of the results file of a job whose root started at `when`;
     number: the how-manieth try it is, when the names before were taken."""
     stamp = time.strftime(" @ local date %Y.%m.%d time %H.%M.%S", _zone_time(when, zone_east))
-    return g.RESULTS_PREFIX + g.file_node(node) + stamp + _numbered(number) + ".txt"
+    numbered = " (%d)" % number if number > 1 else ""
+    return g.RESULTS_PREFIX + g.file_node(node) + stamp + numbered + ".txt"
 
 
 def check_results_name(test, name, node, run, number=1):
-    pattern = re.escape(g.RESULTS_PREFIX + g.file_node(node)) + \
-        r" @ local date (\d{4}\.\d\d\.\d\d time \d\d\.\d\d\.\d\d)" + re.escape(_numbered(number)) + r"\.txt\Z"
-    found = re.match(pattern, name)
-    test.assertIsNotNone(found, "results file name %r" % name)
-    stamp = _from_zone_time(time.strptime(found.group(1), "%Y.%m.%d time %H.%M.%S"), run.zone_east)
+    """The name results_name gives for the node and the time the name
+    holds, a time while the job ran."""
+    try:
+        started = g.parse_file_name(name)[1]
+    except g.NotAResultsFile as error:
+        test.fail(str(error))
+    stamp = _from_zone_time(started.timetuple(), run.zone_east)
+    test.assertEqual(name, results_name(node, stamp, run.zone_east, number), "results file name")
     # Local time of the job, taken while it ran (whole seconds).
     test.assertTrue(int(run.started) - 1 <= stamp <= run.ended + 1,
-                    "results file time %s outside the run" % found.group(1))
+                    "results file time %s outside the run" % started)
 
 
 def scratch_names(nodes, ranks=None):

@@ -15,12 +15,11 @@ import tempfile
 import time
 import unittest
 
-# The report's grammar lives with the scripts that read results files.
+# The report's grammar (orvantic_results) lives with the scripts that read
+# results files; the test modules import it from there.
 SCRIPTS = os.path.realpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, "scripts"))
 sys.dont_write_bytecode = True  # keep the checkout clean
 sys.path.insert(0, SCRIPTS)
-
-import orvantic_results  # noqa: E402
 
 MPIEXEC = os.environ.get("ORVANTIC_MPIEXEC", "mpiexec")
 SHIPPED = os.environ.get("ORVANTIC_BINARY")
@@ -372,26 +371,6 @@ def module_workspace(binary):
     owner = unittest.TestCase()
     unittest.addModuleCleanup(owner.doCleanups)
     return Workspace(owner, binary)
-
-
-def results_of_run(processes, prepare=None):
-    """Runs the small build with `processes` processes in a module workspace
-    of its own and returns the path of the one results file it wrote there,
-    with the console beside the run directory in console.txt. `prepare`,
-    given the run directory, may plant files before the run that make its
-    tests fail, and the job's exit status then 1."""
-    ws = module_workspace(SMALL)
-    if prepare:
-        prepare(ws.cwd)
-    run = ws.run_binary(processes)
-    if run.returncode != (1 if prepare else 0):
-        raise RuntimeError("the benchmark run failed (%d):\n%s" % (run.returncode, run.stderr))
-    with open(os.path.join(ws.root, "console.txt"), "w", encoding="utf-8") as console:
-        console.write("".join(line + "\n" for line in run.lines))
-    names = [n for n in ws.files() if n.startswith(orvantic_results.RESULTS_PREFIX)]
-    if len(names) != 1:
-        raise RuntimeError("expected one results file in %s, found %r" % (ws.cwd, names))
-    return os.path.join(ws.cwd, names[0])
 
 
 def run_script(name, *args, interpreter=None):

@@ -33,7 +33,7 @@ class InterruptedJobTests(unittest.TestCase):
         while time.time() < deadline:
             self.assertIsNone(self.launcher.poll(), "the job ended before rank %d started" % rank)
             ranks = [pid for pid in h.benchmark_pids(self.ws.exe) if h.rank_of(pid) == rank]
-            if ranks and [n for n in self.ws.files() if n.startswith(g.RESULTS_PREFIX)]:
+            if ranks and f.results_file_names(self.ws.cwd):
                 time.sleep(2)
                 self.assertIsNone(self.launcher.poll(), "the job ended before the signal")
                 return ranks

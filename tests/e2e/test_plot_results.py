@@ -39,8 +39,8 @@ def png_size(path):
 class Plots(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.one = h.results_of_run(1)
-        cls.three = h.results_of_run(3)
+        cls.one = f.results_of_run(1)
+        cls.three = f.results_of_run(3)
 
     def plot(self, *paths):
         directory = os.path.join(SPACE.subdir("plots-%d" % len(os.listdir(SPACE.root))), "png")

@@ -47,7 +47,7 @@ PROGRESS = re.compile(r"run (\d+) of (\d+): [^,]+ s, (about .+ left|done)(; left
 def setUpModule():
     global TEMPLATE
     os.environ.update(h.launcher_env())  # repeat-runs hands it to the launcher
-    TEMPLATE = g.parse(h.results_of_run(3))
+    TEMPLATE = g.parse(f.results_of_run(3))
 
 
 def repeat(*args):
@@ -82,7 +82,7 @@ class RealRuns(unittest.TestCase):
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
         progress_lines(self, done, 3)
 
-        names = sorted(n for n in ws.files() if n.startswith(g.RESULTS_PREFIX))
+        names = sorted(f.results_file_names(ws.cwd))
         self.assertEqual(len(names), 3, "one results file per run, none written over")
         runs = [g.parse(os.path.join(ws.cwd, n)) for n in names]
         summary = summary_rows(done)
@@ -175,7 +175,7 @@ class MadeUpRuns(unittest.TestCase):
         lines = progress_lines(self, done, 9)
         self.assertEqual([n for n, l in enumerate(lines, 1) if "; left out: " in l], [2, 4, 6, 8])
         self.assertEqual(found, [["data64-windows-mx-notes"]] * 9, "scratch files removed before every run")
-        self.assertEqual(len([n for n in self.ws.files() if n.startswith(g.RESULTS_PREFIX)]), 1 + 8,
+        self.assertEqual(len(f.results_file_names(self.ws.cwd)), 1 + 8,
                          "the older file and every run's file kept, each run in a second of its own")
         left_out = done.stdout.split("Left out of the statistics:\n")[1].split("\n\n")[0]
         for says in ("run 2 (results_", WARNING, "run 4 (results_", "not a results file", "run 6 (results_",

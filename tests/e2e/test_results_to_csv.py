@@ -19,15 +19,15 @@ SPACE = ONE = THREE = FAILED = None
 def setUpModule():
     global SPACE, ONE, THREE, FAILED
     SPACE = h.module_workspace(h.SMALL)
-    ONE = h.results_of_run(1)
-    THREE = h.results_of_run(3)
+    ONE = f.results_of_run(1)
+    THREE = f.results_of_run(3)
 
     # A directory where the single-node scratch file belongs makes the tests
     # that use it fail for real; the file inside keeps it from being removed.
     def block_scratch(directory):
         os.makedirs(os.path.join(directory, g.SINGLE_SCRATCH, "keep"))
 
-    FAILED = h.results_of_run(1, prepare=block_scratch)
+    FAILED = f.results_of_run(1, prepare=block_scratch)
 
 
 def to_csv(*args):
