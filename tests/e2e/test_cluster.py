@@ -44,7 +44,7 @@ class ClusterReportTests(unittest.TestCase):
         # The small build's limit is 8 processes.
         ws = h.Workspace(self, h.SMALL)
         run = ws.run_binary(9, output=True)
-        self.assertEqual(run.returncode, 0, "exit status; stderr:\n" + run.stderr)
+        c.check_exit_status(self, run)
         c.match_lines(self, g.limit_lines(), run.lines, "console")
         self.assertEqual(ws.files(), [], "files left by a job that may not run")
         ws.check_workers_silent(9)

@@ -42,10 +42,11 @@ class DiskFull:
         mount = os.path.normpath(os.path.join(self.ws.cwd, directory))
         return os.path.join(self.left, os.path.basename(mount), *name)
 
-    def check_root(self, run, ranks, failing, saved):
+    def check_root(self, run, ranks, failing, saved, directory=None):
         """Root console against the report with the given Warning lines; the
-        results file a whole-line prefix of the file side. Returns its bytes."""
-        name, data = f.results_file(self, self.left_in("."))
+        results file, in directory (default: the copy of the run directory's
+        tmpfs), a whole-line prefix of the file side. Returns its bytes."""
+        name, data = f.results_file(self, directory or self.left_in("."))
         f.check_results_name(self, name, self.node, run)
         nodes = {k: self.node for k in range(ranks)}
         expected = g.report_lines(g.CONSOLE, nodes, self.ws.cwd + "/" + name, failing=failing,
@@ -113,21 +114,15 @@ class SmallBuildDiskFullTests(DiskFull, unittest.TestCase):
             self.skipTest("MPICH's UCX transport cannot start under a limit smaller than its own shared-memory "
                           "files")
         limit = self.scratch_size // 2
-        ws = h.Workspace(self, self.binary)
+        ws = self.ws = h.Workspace(self, self.binary)
         limited = ["prlimit", "--fsize=%d:%d" % (limit, limit), ws.exe]
         run = ws.run(ws.job((2, ws.own_console(limited))))
         c.check_exit_status(self, run, clean=False)
 
-        nodes = {0: self.node, 1: self.node}
         failing = {"low-write", "low-read"}
-        name, data = f.results_file(self, ws.cwd)
-        expected = g.report_lines(g.CONSOLE, nodes, ws.cwd + "/" + name, failing=failing)
-        console = c.check_sink(self, expected, ws.console_of(0), "rank 0 console", self.node)
-        _, complete = c.check_results(self, data, g.report_lines(g.FILE, nodes, failing=failing), self.node,
-                                      console)
-        self.assertTrue(complete, "results file incomplete")
+        self.check_root(run, 2, failing=failing, saved=True, directory=ws.cwd)
         c.match_lines(self, g.worker_lines(1, self.node, failing), ws.console_of(1), "rank 1 console")
-        for scratch in f.scratch_names(nodes):
+        for scratch in f.scratch_names({0: self.node, 1: self.node}):
             f.assert_filled(self, os.path.join(ws.cwd, scratch), limit)
 
 

@@ -34,7 +34,7 @@ class DeepDirectoryTests(unittest.TestCase):
         nodes = {0: node, 1: node}
 
         run = ws.run(ws.job((2, [sys.executable, "-c", _WALK_AND_EXEC, ws.exe] + parts)))
-        self.assertEqual(run.returncode, 0, "exit status; stderr:\n" + run.stderr)
+        c.check_exit_status(self, run)
         names = [n for n in os.listdir(fd) if n.startswith(g.RESULTS_PREFIX)]
         self.assertEqual(len(names), 1, "results files in the deep directory: %s" % names)
         name = names[0]

@@ -50,11 +50,11 @@ class UnwritableDirectoryTests(unittest.TestCase):
     def test_worker_in_a_directory_it_cannot_write(self):
         ws = self.ws
         h.writable_by_nobody(ws.cwd)
-        launcher = ws.launcher(output=True)
-        h.writable_by_nobody(ws.out)
+        os.mkdir(ws.out)
+        h.writable_by_nobody(ws.out)  # the launcher's output files, made as nobody
         locked = os.path.join(ws.root, "locked")
         os.mkdir(locked, 0o555)
-        cmd = launcher + ["-n", "1", "-wdir", ws.cwd, ws.exe, ":", "-n", "1", "-wdir", locked, ws.exe]
+        cmd = ws.job((1, ["-wdir", ws.cwd, ws.exe]), (1, ["-wdir", locked, ws.exe]), output=True)
         run = ws.run(cmd, env=self.env, prefix=h.UNPRIVILEGED)
         c.check_exit_status(self, run, clean=False)
         nodes = {0: self.node, 1: self.node}
