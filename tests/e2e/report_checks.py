@@ -121,6 +121,17 @@ def check_exit_status(test, run, clean=True):
     test.assertEqual(run.returncode, 0 if clean else 1, "exit status; stderr:\n" + run.stderr)
 
 
+def check_report(test, console_lines, shown_path, results_data, nodes, counts, sink="console"):
+    """A complete report: every line of the console (whose end-of-run line
+    shows `shown_path`) and of the results file, the same numbers on both,
+    and the arithmetic between them. Returns the console's rows."""
+    console = check_sink(test, g.report_lines(g.CONSOLE, nodes, shown_path), console_lines, sink,
+                         nodes[0])
+    results, _ = check_results(test, results_data, g.report_lines(g.FILE, nodes), nodes[0], console)
+    check_arithmetic(test, results, counts)
+    return console
+
+
 def check_run(test, run, counts, nodes, planted=()):
     """A complete run of len(nodes) ranks: exit status, results-file name and
     path, every line of both sinks, the arithmetic, and the files left
@@ -130,9 +141,6 @@ def check_run(test, run, counts, nodes, planted=()):
     test.assertTrue(run.whole_lines, "console ends inside a line")
     name, data = files_left.results_file(test, directory)
     files_left.check_results_name(test, name, nodes[0], run)
-    console = check_sink(test, g.report_lines(g.CONSOLE, nodes, directory + "/" + name), run.lines,
-                         "console", nodes[0])
-    results, _ = check_results(test, data, g.report_lines(g.FILE, nodes), nodes[0], console)
-    check_arithmetic(test, results, counts)
+    console = check_report(test, run.lines, directory + "/" + name, data, nodes, counts)
     files_left.check_files_left(test, directory, nodes, name, counts, planted)
     return console

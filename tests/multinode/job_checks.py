@@ -51,10 +51,8 @@ def check_report_and_files(test, cluster, nodes, console, directory="", others=(
     path = os.path.join(cluster.scratch, directory, results[0])
     lines, whole = g.split_lines(console)
     test.assertTrue(whole, "rank 0's console ends inside a line")
-    rows = c.check_sink(test, g.report_lines(g.CONSOLE, nodes, path), lines, "rank 0's console", head.name)
-    c.check_results(test, cluster.read_scratch(head, os.path.join(directory, results[0])),
-                    g.report_lines(g.FILE, nodes), head.name, console=rows)
-    c.check_arithmetic(test, rows, h.SMALL_COUNTS)
+    c.check_report(test, lines, path, cluster.read_scratch(head, os.path.join(directory, results[0])),
+                   nodes, h.SMALL_COUNTS, sink="rank 0's console")
 
     for node in cluster.nodes:
         expected = set(f.scratch_names(nodes, [rank for rank, on in nodes.items() if on == node.name]))

@@ -63,10 +63,7 @@ class OneProcessRunTests(unittest.TestCase):
         f.check_results_name(self, name, self.node, self.job)
         shown = windows_path(self.cwd) + "\\" + name
         self.assertRegex(shown, r"^[A-Z]:\\", "a Windows path")
-        console = c.check_sink(self, g.report_lines(g.CONSOLE, self.nodes, shown), self.job.lines, "console",
-                               self.node)
-        rows, _ = c.check_results(self, data, g.report_lines(g.FILE, self.nodes), self.node, console)
-        c.check_arithmetic(self, rows, h.SMALL_COUNTS)
+        c.check_report(self, self.job.lines, shown, data, self.nodes, h.SMALL_COUNTS)
 
     def test_text_mode_ends_every_line_in_cr_lf(self):
         # What Windows users' editors and scripts expect of a text file.
