@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "cluster/cluster_frame.h"
 #include "cluster/result_messages.h"
@@ -37,13 +38,17 @@ void StartMpi(int* argc, char*** argv) {
   NodeFileName = NodeNameForFiles(NodeName, CharactersNotAllowedInNames());
 }
 
+// A job that measured nothing must not pass for a completed one in a batch
+// system: both refusals end every process with status 1.
+constexpr int kRefusedStatus = 1;
+
 void RefuseLowThreadLevel() {
   if (ProvidedThreadLevel == MPI_THREAD_MULTIPLE) return;
   std::printf("MPI do not Support Multiple thread\n");
   std::fflush(stdout);
-  // Without MPI_Finalize the launcher reports the whole job as failed.
+  // Finalized, so that the launcher reports the status rather than a crash.
   MPI_Finalize();
-  std::exit(0);
+  std::exit(kRefusedStatus);
 }
 
 void RefuseOversizedJob() {
@@ -58,7 +63,18 @@ void RefuseOversizedJob() {
     BlankLine(Console());
   }
   MPI_Finalize();
-  std::exit(0);
+  std::exit(kRefusedStatus);
+}
+
+// The root's start directory by the names it has here: the resolved path
+// and the one the launcher was started with, which other nodes may resolve
+// differently.
+std::vector<std::string> StartDirectoryNames() {
+  std::vector<std::string> names;
+  if (!StartDirectory.empty()) names.push_back(StartDirectory);
+  const std::string named = CurrentDirectoryAsNamed();
+  if (!named.empty() && named != StartDirectory) names.push_back(named);
+  return names;
 }
 
 void WriteBanner() {
@@ -121,6 +137,9 @@ int RunBenchmark(int* argc, char*** argv) {
   StartMpi(argc, argv);
   RefuseLowThreadLevel();
   RefuseOversizedJob();
+  // Before the root's first test and the workers' first phase: a few
+  // milliseconds, outside every timed span.
+  if (JobSize > 1) ShareStartDirectory(IsRootRank() ? StartDirectoryNames() : std::vector<std::string>());
   if (IsRootRank()) {
     ResultsFileName();
     OpenResultsFile();

@@ -11,7 +11,35 @@
 
 namespace {
 
+constexpr int kFirstPhase = 1;
+
+std::string ShownDirectory(const std::string& directory) {
+  return directory.empty() ? "(unknown)" : PrintableInLines(directory);
+}
+
+bool WorksInRootStartDirectory() {
+  // A root that cannot name its directory gives nothing to compare with.
+  if (RootStartDirectories.empty()) return true;
+  for (const std::string& name : RootStartDirectories) {
+    if (name == StartDirectory || SamePlace(name.c_str(), ".")) return true;
+  }
+  return false;
+}
+
+// A launcher that cannot enter the job's directory on a node may start the
+// node's ranks elsewhere (Open MPI takes the home directory, silently); their
+// rates would then be of another drive under this node's name.
+void NoteWorkingPlace() {
+  if (WorksInRootStartDirectory()) return;
+  OwnPlaceWarning = "Warning: rank " + std::to_string(OwnRank) + " on " +
+                    PrintableInLines(NodeName) + " works in " + ShownDirectory(StartDirectory) +
+                    ", not in the root's start directory " +
+                    ShownDirectory(RootStartDirectories.front()) + "; its rates are not valid.";
+  WarningLine(Console(), OwnPlaceWarning);
+}
+
 void RunWorkerPhases() {
+  NoteWorkingPlace();
   WorkerStreamHandling();
   WorkerDescriptorHandling();
   WorkerLowWrite();
@@ -52,15 +80,27 @@ Measurement OwnPhaseMeasurement(int phase) {
 
 void SendPhaseResults(int phase, long long failed) {
   const RankPhaseTables& tables = OfPhase(RankPhases, phase);
-  SendResultSet(tables.Rate, tables.TimeSpent);
-  WarnOfFailedPhase(OwnRank, phase, failed);
+  SendResultSet(tables.Rate, tables.TimeSpent, failed);
+  if (phase == kFirstPhase) SendPlaceWarning(OwnPlaceWarning);
+  const std::string warning = FailedPhaseWarning(OwnRank, phase, failed);
+  if (!warning.empty()) WarningLine(Console(), warning);
 }
 
 void ReceivePhaseFromRank(int phase, int rank) {
   ReceivedPhaseTables& tables = OfPhase(ReceivedPhases, phase);
   // A control character in a host name would split the rank's lines.
-  tables.NodeNames[rank] = NodeNameForLines(ReceiveResultSet(rank, tables.Rate, tables.TimeSpent));
+  tables.NodeNames[rank] = PrintableInLines(
+      ReceiveResultSet(rank, tables.Rate, tables.TimeSpent, tables.FailedOperations[rank]));
+  if (phase == kFirstPhase) ReceivedPlaceWarnings[rank] = PrintableInLines(ReceivePlaceWarning(rank));
   tables.Total += tables.Rate[rank];
+  const bool valid = tables.FailedOperations[rank] == 0 && ReceivedPlaceWarnings[rank].empty();
+  tables.InvalidRates += !valid;
+}
+
+void ReportRankWarnings(int phase, int rank) {
+  // Where the rank works concerns all its rates: said once, after its first lines.
+  if (phase == kFirstPhase) ReportWarning(ReceivedPlaceWarnings[rank]);
+  ReportWarning(FailedPhaseWarning(rank, phase, OfPhase(ReceivedPhases, phase).FailedOperations[rank]));
 }
 
 int WorkerCount() { return JobSize - 1; }
@@ -70,15 +110,18 @@ void ComputePhaseAverage(int phase) {
   tables.Average = tables.Total / WorkerCount();
 }
 
-void ReportSpeedUp(double total, double singleNodeRate) {
-  OnBothSinks([=](std::ostream& sink) {
-    ValueLine(sink, "Multi-Thread Improvements: ", total / singleNodeRate, " times.");
+void ReportSpeedUp(int phase, double singleNodeRate) {
+  const ReceivedPhaseTables& tables = OfPhase(ReceivedPhases, phase);
+  OnBothSinks([&tables, singleNodeRate](std::ostream& sink) {
+    ValueLine(sink, "Multi-Thread Improvements: ", tables.Total / singleNodeRate, " times.");
   });
+  WarnOfInvalidTotal(tables.InvalidRates, WorkerCount());
 }
 
-void ReportAverage(const char* label, double average, const char* unit) {
+void ReportAverage(const char* label, int phase, double shownAverage, const char* unit) {
   OnBothSinks([=](std::ostream& sink) {
     BlankLine(sink);
-    ValueLine(sink, label, average, unit);
+    ValueLine(sink, label, shownAverage, unit);
   });
+  WarnOfInvalidAverage(OfPhase(ReceivedPhases, phase).InvalidRates, WorkerCount());
 }

@@ -12,8 +12,8 @@ constexpr int kFirstWorkerRank = 1;
 void RunClusterSection();
 
 // Worker side, phases numbered 1 to 6: times `work` in its own entries of
-// the phase's tables, sends the set to the root, then notes failed
-// operations on the worker's console. Returns how many failed.
+// the phase's tables, sends the set with its failed operations to the root,
+// then notes them on the worker's console. Returns how many failed.
 Measurement OwnPhaseMeasurement(int phase);
 void SendPhaseResults(int phase, long long failed);
 template <typename Work>
@@ -24,26 +24,33 @@ long long RunWorkerPhase(int phase, WorkAmount amount, const Work& work) {
 }
 
 // Root side: receives rank's set of the phase, adds its rate to the phase
-// total and keeps its node name.
+// total, keeps its node name and failures and counts a rate that is no
+// measurement.
 void ReceivePhaseFromRank(int phase, int rank);
+// After the rank's lines of the phase, on both sinks: that it works outside
+// the root's start directory (phase 1 only), that its operations failed.
+void ReportRankWarnings(int phase, int rank);
 int WorkerCount();
 void ComputePhaseAverage(int phase);
 // Receives every worker's set of the phase in ascending rank order, calling
-// `rankLines(rank)` as soon as a rank's set has arrived; then the phase's
-// total and average per worker are complete.
+// `rankLines(rank)` as soon as a rank's set has arrived, its warnings after
+// them; then the phase's total and average per worker are complete.
 template <typename RankLines>
 void ReceivePhase(int phase, const RankLines& rankLines) {
   for (int rank = kFirstWorkerRank; rank < JobSize; ++rank) {
     ReceivePhaseFromRank(phase, rank);
     rankLines(rank);
+    ReportRankWarnings(phase, rank);
   }
   ComputePhaseAverage(phase);
 }
 
-// Report lines every cluster section shares, on both sinks.
-void ReportSpeedUp(double total, double singleNodeRate);
-// A blank line, then the average per worker.
-void ReportAverage(const char* label, double average, const char* unit);
+// Report lines every cluster section shares, on both sinks, each followed by
+// a warning when the phase's total adds rates that are no measurement.
+void ReportSpeedUp(int phase, double singleNodeRate);
+// A blank line, then the phase's average per worker as shown (in the unit
+// of `unit`).
+void ReportAverage(const char* label, int phase, double shownAverage, const char* unit);
 
 // The phases themselves.
 void WorkerStreamHandling();

@@ -47,10 +47,10 @@ void ReportHandlingPhase(int phase, double singleNodeRate) {
   OnBothSinks([&tables](std::ostream& sink) {
     ValueLine(sink, "Overall, The system could process: ", tables.Total, " Files/sec.");
   });
-  ReportSpeedUp(tables.Total, singleNodeRate);
+  ReportSpeedUp(phase, singleNodeRate);
   ReportBlankLines();
   BlankLine(Console());  // the console has one blank line more than the file here
-  ReportAverage("Among all nodes, the average process per thread was: ", tables.Average,
+  ReportAverage("Among all nodes, the average process per thread was: ", phase, tables.Average,
                 " Files/sec.");
   ReportBlankLines();
 }

@@ -37,7 +37,7 @@ void WorkerHighRead() {
   const char* readName = ClaimFileName(console, RankScratchNameBuffer);
   const bool sizable = HoldsSizableFile(readName);
   BlockFilled = RunWorkerPhase(kHighReadPhase, BytesOfBothPasses, [&console, readName, sizable] {
-    return ReadHighPasses(console, RankHighReadStreams[OwnRank], readName, sizable,
+    return ReadHighPasses(console, RankHighReadStreams[OwnRank], readName, sizable, kLowFirstPass,
                           RankLengthTable[OwnRank], RankBlockTable[OwnRank], SecondPassDivisor());
   }) == 0;
 }

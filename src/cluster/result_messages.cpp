@@ -15,19 +15,47 @@ constexpr int kRootRank = 0;
 constexpr int kResultTag = 0;
 constexpr int kReleaseTag = 1;
 
+// A blocking receive spins on a processor for as long as it waits, and a
+// process may wait minutes for others that share its node and need that
+// processor to measure. Testing a nonblocking receive with a sleep between
+// tests leaves the processor to them; the message is taken at most one
+// interval late, outside every timed span.
+void WaitWithoutSpinning(MPI_Request& request, MPI_Status* status,
+                         std::chrono::milliseconds interval) {
+  for (;;) {
+    int done = 0;
+    MPI_Test(&request, &done, status);
+    if (done) return;
+    std::this_thread::sleep_for(interval);
+  }
+}
+
+// The root's wait for a result set: short, since it adds to the run's length
+// once per set.
+constexpr std::chrono::milliseconds kResultPollInterval{1};
+// A worker's wait for the end of the run, which may include the root's wait
+// for Enter.
+constexpr std::chrono::milliseconds kReleasePollInterval{20};
+
 }  // namespace
 
-void SendResultSet(const double* rates, const double* times) {
+void SendResultSet(const double* rates, const double* times, long long failed) {
   MPI_Send(rates, JobSize, MPI_DOUBLE, kRootRank, kResultTag, MPI_COMM_WORLD);
   MPI_Send(times, JobSize, MPI_DOUBLE, kRootRank, kResultTag, MPI_COMM_WORLD);
   MPI_Send(NodeName, NodeNameLength, MPI_CHAR, kRootRank, kResultTag, MPI_COMM_WORLD);
   MPI_Send(RankNumberTable, JobSize, MPI_INT, kRootRank, kResultTag, MPI_COMM_WORLD);
+  // The failures travel with the rate they spoil, so that the report, not
+  // only this worker's console, can say the rate is not valid.
+  MPI_Send(&failed, 1, MPI_LONG_LONG, kRootRank, kResultTag, MPI_COMM_WORLD);
 }
 
-std::string ReceiveResultSet(int source, double* rates, double* times) {
+std::string ReceiveResultSet(int source, double* rates, double* times, long long& failed) {
   // Named source and tag: the n-th receive from a rank always pairs with that
-  // rank's n-th send, whatever order the workers finish in.
-  MPI_Recv(rates, JobSize, MPI_DOUBLE, source, kResultTag, MPI_COMM_WORLD, &ReceiveStatus);
+  // rank's n-th send, whatever order the workers finish in. Only the first
+  // message of a set is waited for; the others follow it at once.
+  MPI_Request first;
+  MPI_Irecv(rates, JobSize, MPI_DOUBLE, source, kResultTag, MPI_COMM_WORLD, &first);
+  WaitWithoutSpinning(first, &ReceiveStatus, kResultPollInterval);
   MPI_Recv(times, JobSize, MPI_DOUBLE, source, kResultTag, MPI_COMM_WORLD, &ReceiveStatus);
   MPI_Recv(ReceivedNodeName, MPI_MAX_PROCESSOR_NAME, MPI_CHAR, source, kResultTag,
            MPI_COMM_WORLD, &ReceiveStatus);
@@ -38,7 +66,50 @@ std::string ReceiveResultSet(int source, double* rates, double* times) {
   if (nameLength < 0 || nameLength > MPI_MAX_PROCESSOR_NAME) nameLength = 0;
   MPI_Recv(ReceivedRankTable, JobSize, MPI_INT, source, kResultTag, MPI_COMM_WORLD,
            &ReceiveStatus);
+  MPI_Recv(&failed, 1, MPI_LONG_LONG, source, kResultTag, MPI_COMM_WORLD, &ReceiveStatus);
   return std::string(ReceivedNodeName, static_cast<std::size_t>(nameLength));
+}
+
+void SendPlaceWarning(const std::string& warning) {
+  MPI_Send(warning.data(), static_cast<int>(warning.size()), MPI_CHAR, kRootRank, kResultTag,
+           MPI_COMM_WORLD);
+}
+
+std::string ReceivePlaceWarning(int source) {
+  // Its length is known only once it has arrived; it follows the set at once.
+  MPI_Probe(source, kResultTag, MPI_COMM_WORLD, &ReceiveStatus);
+  int length = 0;
+  MPI_Get_count(&ReceiveStatus, MPI_CHAR, &length);
+  std::string warning(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+  MPI_Recv(&warning[0], length, MPI_CHAR, source, kResultTag, MPI_COMM_WORLD, &ReceiveStatus);
+  return warning;
+}
+
+namespace {
+
+// One text from the root to every rank; a collective call, so every rank
+// makes it at the same point of the run.
+std::string BroadcastFromRoot(const std::string& text) {
+  int length = static_cast<int>(text.size());
+  MPI_Bcast(&length, 1, MPI_INT, kRootRank, MPI_COMM_WORLD);
+  std::string received = IsRootRank() ? text : std::string(static_cast<std::size_t>(length), '\0');
+  MPI_Bcast(&received[0], length, MPI_CHAR, kRootRank, MPI_COMM_WORLD);
+  return received;
+}
+
+}  // namespace
+
+void ShareStartDirectory(const std::vector<std::string>& names) {
+  // A path never holds a NUL character, so one NUL between two names keeps
+  // them apart in a single text.
+  std::string joined;
+  for (const std::string& name : names) joined += name + '\0';
+  const std::string received = BroadcastFromRoot(joined);
+  RootStartDirectories.clear();
+  for (std::size_t start = 0, end; (end = received.find('\0', start)) != std::string::npos;
+       start = end + 1) {
+    RootStartDirectories.push_back(received.substr(start, end - start));
+  }
 }
 
 void ReleaseWorkers() {
@@ -50,12 +121,5 @@ void ReleaseWorkers() {
 void AwaitRelease() {
   MPI_Request release;
   MPI_Irecv(nullptr, 0, MPI_CHAR, kRootRank, kReleaseTag, MPI_COMM_WORLD, &release);
-  // A blocking receive spins on a processor, which workers still measuring
-  // on this node need; the root may also be waiting for Enter.
-  for (;;) {
-    int released = 0;
-    MPI_Test(&release, &released, MPI_STATUS_IGNORE);
-    if (released) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  WaitWithoutSpinning(release, MPI_STATUS_IGNORE, kReleasePollInterval);
 }

@@ -28,7 +28,7 @@ void ReportTotals(int blankLinesBefore, int phase, const char* millionsUnit,
     ValueLine(sink, "Overall, It was: ", ToMillions(total), millionsUnit);
     ValueLine(sink, speedLabel, ToMegabytes(total), " MB/sec.");
   });
-  ReportSpeedUp(total, singleNodeRate);
+  ReportSpeedUp(phase, singleNodeRate);
 }
 
 }  // namespace
@@ -58,5 +58,5 @@ void ReportReadTotals(int phase, double singleNodeRate) {
 }
 
 void ReportSpeedAverage(const char* label, int phase, const char* unit) {
-  ReportAverage(label, ToMegabytes(OfPhase(ReceivedPhases, phase).Average), unit);
+  ReportAverage(label, phase, ToMegabytes(OfPhase(ReceivedPhases, phase).Average), unit);
 }

@@ -114,12 +114,26 @@ Creation CreateNewFile(const char* path, FileIdentity& identity) {
   return Creation::Created;
 }
 
-bool IdentityOfName(const char* path, FileIdentity& identity) {
+namespace {
+
+bool IdentityOfHandle(HANDLE handle, FileIdentity& identity) {
   BY_HANDLE_FILE_INFORMATION information;
-  const HANDLE handle = OpenNameItself(path);
   if (handle == INVALID_HANDLE_VALUE || !InformationOf(handle, information)) return false;
   identity = IdentityOf(information);
   return true;
+}
+
+bool IdentityFollowingLinks(const char* path, FileIdentity& identity) {
+  return IdentityOfHandle(
+      CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr),
+      identity);
+}
+
+}  // namespace
+
+bool IdentityOfName(const char* path, FileIdentity& identity) {
+  return IdentityOfHandle(OpenNameItself(path), identity);
 }
 
 const char* CharactersNotAllowedInNames() { return "<>:\"|?*"; }
@@ -179,11 +193,34 @@ bool IdentityOfName(const char* path, FileIdentity& identity) {
   return true;
 }
 
+namespace {
+
+bool IdentityFollowingLinks(const char* path, FileIdentity& identity) {
+  struct stat status;
+  if (stat(path, &status) != 0) return false;
+  identity = IdentityOf(status);
+  return true;
+}
+
+}  // namespace
+
 const char* CharactersNotAllowedInNames() { return ""; }
 
 void IgnoreFileSizeLimitSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 
 #endif
+
+bool SamePlace(const char* first, const char* second) {
+  FileIdentity firstIdentity;
+  FileIdentity secondIdentity;
+  return IdentityFollowingLinks(first, firstIdentity) &&
+         IdentityFollowingLinks(second, secondIdentity) && firstIdentity == secondIdentity;
+}
+
+std::string CurrentDirectoryAsNamed() {
+  const char* named = std::getenv("PWD");
+  return named != nullptr && *named != '\0' && SamePlace(named, ".") ? named : std::string();
+}
 
 std::string CurrentDirectory() {
   // Grow the buffer until the whole path fits: a deep directory may be far

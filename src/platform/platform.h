@@ -45,6 +45,11 @@ Creation CreateNewFile(const char* path, FileIdentity& identity);
 // when nothing can be found there.
 bool IdentityOfName(const char* path, FileIdentity& identity);
 
+// Whether two paths lead to the same file or directory, links followed: one
+// directory may be reached by different paths on different nodes. False
+// when either cannot be found.
+bool SamePlace(const char* first, const char* second);
+
 // The characters a file name may not hold besides control characters and the
 // path separators: on Windows those it reserves, elsewhere none.
 const char* CharactersNotAllowedInNames();
@@ -56,6 +61,11 @@ void IgnoreFileSizeLimitSignal();
 // The process's current working directory, or an empty text when it cannot
 // be determined.
 std::string CurrentDirectory();
+// The name the shell, and so the MPI launcher, gave the current directory:
+// it may pass through links that CurrentDirectory resolves, and so name the
+// directory the launcher asked other nodes for. Empty when there is none or
+// it leads elsewhere.
+std::string CurrentDirectoryAsNamed();
 char PathSeparator();
 
 // A block of `size` bytes starting on a page boundary: copies from the page

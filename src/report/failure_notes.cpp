@@ -11,6 +11,11 @@ std::string FailureText(long long failed) {
   return std::to_string(failed) + " file operations failed";
 }
 
+std::string InvalidRatesText(int invalid, int workers) {
+  return "Warning: " + std::to_string(invalid) + " of the " + std::to_string(workers) +
+         " workers' rates ";
+}
+
 }  // namespace
 
 void WarningLine(std::ostream& sink, const std::string& text) {
@@ -20,16 +25,31 @@ void WarningLine(std::ostream& sink, const std::string& text) {
 
 bool AnyWarningWritten() { return WarningWritten; }
 
-void WarnOfFailedOperations(long long failed) {
-  if (failed == 0) return;
-  const std::string line =
-      "Warning: " + FailureText(failed) + " in this test; the rate above is not valid.";
+void ReportWarning(const std::string& line) {
+  if (line.empty()) return;
   OnBothSinks([&line](std::ostream& sink) { WarningLine(sink, line); });
 }
 
-void WarnOfFailedPhase(int rank, int phase, long long failed) {
+void WarnOfFailedOperations(long long failed) {
   if (failed == 0) return;
-  WarningLine(Console(), "Warning: rank " + std::to_string(rank) + ", phase " +
-                             std::to_string(phase) + ": " + FailureText(failed) +
-                             "; the rate sent for this phase is not valid.");
+  ReportWarning("Warning: " + FailureText(failed) + " in this test; the rate above is not valid.");
+}
+
+std::string FailedPhaseWarning(int rank, int phase, long long failed) {
+  if (failed == 0) return std::string();
+  return "Warning: rank " + std::to_string(rank) + ", phase " + std::to_string(phase) + ": " +
+         FailureText(failed) + "; the rate sent for this phase is not valid.";
+}
+
+void WarnOfInvalidTotal(int invalid, int workers) {
+  if (invalid == 0) return;
+  ReportWarning(InvalidRatesText(invalid, workers) +
+                "added in this total are not valid; the total and the speed-up above are not "
+                "valid.");
+}
+
+void WarnOfInvalidAverage(int invalid, int workers) {
+  if (invalid == 0) return;
+  ReportWarning(InvalidRatesText(invalid, workers) +
+                "in this average are not valid; the average above is not valid.");
 }

@@ -1,7 +1,8 @@
 // A rate measured over failed work is not a measurement: these lines follow
-// the lines of a test or phase whose file operations failed. A run without
-// failures writes none of them. A process that wrote one ends with a
-// non-zero exit status, so that batch systems see it too.
+// the lines of a test or phase whose file operations failed, and the totals
+// and averages that add such a rate. A run without failures writes none of
+// them. A process that wrote one ends with a non-zero exit status, so that
+// batch systems see it too.
 #pragma once
 
 #include <ostream>
@@ -10,8 +11,15 @@
 // A line beginning with "Warning: ", on `sink`.
 void WarningLine(std::ostream& sink, const std::string& text);
 bool AnyWarningWritten();
+// A warning line on both sinks; nothing for an empty line.
+void ReportWarning(const std::string& line);
 
 // After a single-node test's lines, on both sinks.
 void WarnOfFailedOperations(long long failed);
-// On a worker's own console, after its phase's results were sent.
-void WarnOfFailedPhase(int rank, int phase, long long failed);
+// The line that says a worker's phase failed, the same on the worker's own
+// console and in the root's report; empty when nothing failed.
+std::string FailedPhaseWarning(int rank, int phase, long long failed);
+// After a phase's total and speed-up, and after its average, when `invalid`
+// of the `workers` rates they are made of are no measurement.
+void WarnOfInvalidTotal(int invalid, int workers);
+void WarnOfInvalidAverage(int invalid, int workers);

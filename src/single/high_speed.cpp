@@ -4,6 +4,7 @@
 #include "single/single_node.h"
 #include "state/process_state.h"
 #include "state/scratch_names.h"
+#include "state/work_counts.h"
 #include "workloads/high_loops.h"
 #include "workloads/name_claims.h"
 
@@ -29,8 +30,8 @@ void TestHighSpeed() {
   const char* readName = ClaimFileName(console, SingleScratchName);
   const bool sizable = HoldsSizableFile(readName);
   const long long readFailed = MeasureSingleNode(HighReadSeconds, HighReadRate, BytesMoved, [&] {
-    return ReadHighPasses(console, HighReadStream, readName, sizable, HighBlockSize, HighBlock,
-                          kHighSecondPassDivisor);
+    return ReadHighPasses(console, HighReadStream, readName, sizable, kLowFirstPass,
+                          HighBlockSize, HighBlock, kHighSecondPassDivisor);
   });
   ReportSpeedDirection(HighReadSeconds, " Secs. to Read:", HighReadRate, 0, readFailed);
 

@@ -25,6 +25,6 @@ std::string NodeNameForFiles(const std::string& node, const char* notAllowed) {
   });
 }
 
-std::string NodeNameForLines(const std::string& node) {
-  return Replaced(node, '?', IsControlCharacter);
+std::string PrintableInLines(const std::string& text) {
+  return Replaced(text, '?', IsControlCharacter);
 }

@@ -11,7 +11,8 @@
 // would split or hide a line that shows the name; each becomes "_", as does
 // any of `notAllowed`, the characters the system forbids in a name.
 std::string NodeNameForFiles(const std::string& node, const char* notAllowed);
-// A control character would split or garble the line: each becomes "?",
-// which reads as "a character that cannot be shown" and, unlike "_", is
-// never part of a real host name.
-std::string NodeNameForLines(const std::string& node);
+// A node name or a directory as a report line shows it. A control character
+// would split or garble the line: each becomes "?", which reads as "a
+// character that cannot be shown" and, unlike "_", is never part of a real
+// host name.
+std::string PrintableInLines(const std::string& text);

@@ -18,7 +18,11 @@ char RankHandlingDescriptorName[kScratchNameSize];
 char RankScratchNameBuffer[kScratchNameSize];
 char RankCopyNameBuffer[kScratchNameSize];
 
+std::vector<std::string> RootStartDirectories;
+std::string OwnPlaceWarning;
+
 ReceivedPhaseTables ReceivedPhases[kPhaseCount];
 int ReceivedRankTable[kMaxRanks];
+std::string ReceivedPlaceWarnings[kMaxRanks];
 char ReceivedNodeName[MPI_MAX_PROCESSOR_NAME];
 MPI_Status ReceiveStatus;

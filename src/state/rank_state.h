@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "state/work_counts.h"
 
@@ -42,13 +43,22 @@ extern char RankHandlingDescriptorName[kScratchNameSize];  // phase 2
 extern char RankScratchNameBuffer[kScratchNameSize];       // phases 3 to 5
 extern char RankCopyNameBuffer[kScratchNameSize];          // phase 6
 
+// The root's start directory, by every name that leads to it (worker side):
+// a worker measures where the job was started only when its own current
+// directory is that directory.
+extern std::vector<std::string> RootStartDirectories;
+// This worker's warning that it works elsewhere; empty when it does not.
+extern std::string OwnPlaceWarning;
+
 // What the root receives for one phase: entry k is what rank k sent.
 struct ReceivedPhaseTables {
   double Rate[kMaxRanks];
   double TimeSpent[kMaxRanks];
   std::string NodeNames[kMaxRanks];
+  long long FailedOperations[kMaxRanks];
   double Total;
   double Average;
+  int InvalidRates;  // ranks whose rate in the total is no measurement
 };
 extern ReceivedPhaseTables ReceivedPhases[kPhaseCount];
 
@@ -58,5 +68,8 @@ Tables& OfPhase(Tables (&tables)[kPhaseCount], int phase) {
   return tables[phase - 1];
 }
 extern int ReceivedRankTable[kMaxRanks];
+// Entry k: rank k's warning that it works outside the root's start
+// directory, received with its first set; empty when it works there.
+extern std::string ReceivedPlaceWarnings[kMaxRanks];
 extern char ReceivedNodeName[MPI_MAX_PROCESSOR_NAME];
 extern MPI_Status ReceiveStatus;

@@ -14,9 +14,11 @@ bool HoldsSizableFile(const char* name);
 // Takes the file's size, allocates `block` to hold it, and reads. A file that
 // cannot be opened or sized, or is not `sizable`, gives size 0 and an empty
 // block, never a negative or absurd allocation; "Unable to open file" on
-// `console` says so. The stream is left open.
+// `console` says so. Each byte the file falls short of `expectedSize`
+// counts as a failed operation. The stream is left open.
 long long ReadHighPasses(std::ostream& console, std::ifstream& stream, const char* name,
-                         bool sizable, std::int64_t& size, char*& block, std::int64_t divisor);
+                         bool sizable, std::int64_t expectedSize, std::int64_t& size,
+                         char*& block, std::int64_t divisor);
 // Creates or truncates `name` and writes `block` to it. The stream is left open.
 // A block the read could not fill (`blockFilled` false) holds none of the
 // file: writing it measures nothing, so that counts as one failure more.

@@ -110,13 +110,14 @@ TEST_F(LoopsTest, LowWriteToUnreachableFileCountsEveryAccess) {
 
 TEST_F(LoopsTest, HighPassesCopyAnOddSizedFileExactly) {
   const std::string bytes = "0123456";  // odd size: pass 2 rounds down
+  const std::int64_t expected = static_cast<std::int64_t>(bytes.size());
   Plant(FixedName(), bytes);
   for (std::int64_t divisor : {2, 3}) {
     std::ifstream read;
     std::int64_t size = -5;
     char* block = nullptr;
-    EXPECT_EQ(ReadHighPasses(console_, read, FixedName(), HoldsSizableFile(FixedName()), size, block,
-                             divisor), 0);
+    EXPECT_EQ(ReadHighPasses(console_, read, FixedName(), HoldsSizableFile(FixedName()), expected,
+                             size, block, divisor), 0);
     ASSERT_EQ(size, 7);
     ASSERT_NE(block, nullptr);
     // Pass 2 rereads the bytes from offset size / divisor into the block's start.
@@ -135,6 +136,23 @@ TEST_F(LoopsTest, HighPassesCopyAnOddSizedFileExactly) {
   }
 }
 
+TEST_F(LoopsTest, HighReadOfAShortFileCountsTheMissingBytesAsFailed) {
+  // Empty, then shorter than the work the rate stands for: what is there is
+  // read, every byte missing is a failed operation.
+  for (const std::string& bytes : {std::string(), std::string(1000, kLowByte)}) {
+    Plant(FixedName(), bytes);
+    std::ifstream read;
+    std::int64_t size = -5;
+    char* block = nullptr;
+    const std::int64_t found = static_cast<std::int64_t>(bytes.size());
+    EXPECT_EQ(ReadHighPasses(console_, read, FixedName(), HoldsSizableFile(FixedName()), kLowFirstPass,
+                             size, block, 2), kLowFirstPass - found);
+    EXPECT_EQ(size, found);
+    EXPECT_EQ(console_.str(), "");
+    ReleasePageAlignedBlock(block);
+  }
+}
+
 TEST_F(LoopsTest, HighReadOfAnUnreadableNameGivesAnEmptyBlockNotACrash) {
   // First a missing file, then a directory at the name: some file systems
   // report a directory's end offset as 2^63 - 1.
@@ -147,7 +165,8 @@ TEST_F(LoopsTest, HighReadOfAnUnreadableNameGivesAnEmptyBlockNotACrash) {
     std::int64_t size = 99;
     char* block = nullptr;
     std::ostringstream console;
-    EXPECT_GT(ReadHighPasses(console, read, FixedName(), HoldsSizableFile(FixedName()), size, block, 2), 0);
+    EXPECT_EQ(ReadHighPasses(console, read, FixedName(), HoldsSizableFile(FixedName()), kLowFirstPass,
+                             size, block, 2), 1 + kLowFirstPass);
     EXPECT_EQ(console.str(), "Unable to open file\n");
     EXPECT_EQ(size, 0);
     ASSERT_NE(block, nullptr);

@@ -52,7 +52,7 @@ TEST(ResultsFileName, ATakenNameGetsANumberBeforeTheExtension) {
 TEST(NodeNames, OrdinaryNamesStayByteForByte) {
   for (const std::string node : {"node-07.cluster_A", "n\xC5\x93ud-\xC3\xA9t\xC3\xA9", "7"}) {
     EXPECT_EQ(NodeNameForFiles(node, "/\\<>:\"|?*"), node);
-    EXPECT_EQ(NodeNameForLines(node), node);
+    EXPECT_EQ(PrintableInLines(node), node);
   }
 }
 
@@ -65,8 +65,8 @@ TEST(NodeNames, FileNamesLoseWhatLeadsElsewhereOrSplitsThem) {
 }
 
 TEST(NodeNames, ReportLinesLoseOnlyControlCharacters) {
-  EXPECT_EQ(NodeNameForLines("r/..\\x<y>"), "r/..\\x<y>");
-  EXPECT_EQ(NodeNameForLines("a\nb\tc\x7f\r"), "a?b?c??");
+  EXPECT_EQ(PrintableInLines("r/..\\x<y>"), "r/..\\x<y>");
+  EXPECT_EQ(PrintableInLines("a\nb\tc\x7f\r"), "a?b?c??");
 }
 
 TEST(ResultsFilePath, JoinsDirectoryAndNameWithTheSeparator) {

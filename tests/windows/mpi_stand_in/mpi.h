@@ -25,6 +25,7 @@ typedef struct {
 #define MPI_CHAR ((MPI_Datatype)1)
 #define MPI_INT ((MPI_Datatype)2)
 #define MPI_DOUBLE ((MPI_Datatype)3)
+#define MPI_LONG_LONG ((MPI_Datatype)4)
 #define MPI_STATUS_IGNORE ((MPI_Status*)0)
 #define MPI_THREAD_MULTIPLE 3
 /* As in Microsoft's MPI library, which the program runs on in production. */
@@ -41,7 +42,9 @@ int MPI_Recv(void* buf, int count, MPI_Datatype datatype, int source, int tag, M
 int MPI_Irecv(void* buf, int count, MPI_Datatype datatype, int source, int tag, MPI_Comm comm,
               MPI_Request* request);
 int MPI_Test(MPI_Request* request, int* flag, MPI_Status* status);
+int MPI_Probe(int source, int tag, MPI_Comm comm, MPI_Status* status);
 int MPI_Get_count(const MPI_Status* status, MPI_Datatype datatype, int* count);
+int MPI_Bcast(void* buffer, int count, MPI_Datatype datatype, int root, MPI_Comm comm);
 int MPI_Finalize(void);
 
 #ifdef __cplusplus
