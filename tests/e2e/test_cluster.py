@@ -40,14 +40,34 @@ class ClusterReportTests(unittest.TestCase):
     def test_four_processes(self):
         self.run_job(4)
 
+
+class RefusalTests(unittest.TestCase):
+    """Jobs that may not run measure nothing, write no file and end with
+    status 1, so that a batch system does not record them as completed."""
+
     def test_more_processes_than_may_run(self):
         # The small build's limit is 8 processes.
         ws = h.Workspace(self, h.SMALL)
         run = ws.run_binary(9, output=True)
-        c.check_exit_status(self, run)
+        c.check_exit_status(self, run, clean=False)
         c.match_lines(self, g.limit_lines(), run.lines, "console")
         self.assertEqual(ws.files(), [], "files left by a job that may not run")
         ws.check_workers_silent(9)
+
+    def test_thread_level_too_low(self):
+        shim = os.environ.get("ORVANTIC_LOWER_THREAD_LEVEL")
+        if not shim:
+            self.fail("ORVANTIC_LOWER_THREAD_LEVEL not set")
+        ws = h.Workspace(self, h.SMALL)
+        # Preloaded into the ranks alone, not into the launcher. A sanitizer
+        # build's runtime would insist on being loaded first.
+        ranks = ["env", "LD_PRELOAD=" + shim,
+                 "ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0", ws.exe]
+        run = ws.run(ws.job((2, ranks), output=True))
+        c.check_exit_status(self, run, clean=False)
+        for rank in range(2):
+            self.assertEqual(ws.rank_output(rank), "MPI do not Support Multiple thread\n", "rank %d" % rank)
+        self.assertEqual(ws.files(), [], "files left by a job that may not run")
 
 
 class NodeNameTests(unittest.TestCase):
