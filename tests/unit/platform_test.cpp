@@ -80,6 +80,30 @@ void ClimbOutRemoving(const std::string& component, int levels) {
   }
 }
 
+TEST(SamePlace, FindsOneDirectoryByEveryPathAndNoOtherOne) {
+  const fs::path directory = FreshDirectory("orvantic-platform-place");
+  const fs::path one = directory / "one";
+  const fs::path other = directory / "other";
+  fs::create_directories(one / "below");
+  fs::create_directories(other);
+  const auto same = [](const fs::path& first, const fs::path& second) {
+    return SamePlace(first.string().c_str(), second.string().c_str());
+  };
+  EXPECT_TRUE(same(one, one / "below" / ".."));
+  EXPECT_FALSE(same(one, other));
+  EXPECT_FALSE(same(one, directory / "missing"));
+  EXPECT_FALSE(same(directory / "missing", directory / "missing"));
+
+  // Another node may reach the directory through a link of its own.
+  std::error_code error;
+  fs::create_directory_symlink(one, directory / "link", error);
+  if (!error) {
+    EXPECT_TRUE(same(directory / "link", one));
+  }
+  fs::remove_all(directory);
+  if (error) GTEST_SKIP() << "this system cannot create a symbolic link: " << error.message();
+}
+
 TEST(CurrentDirectory, HoldsADirectoryDeeperThanAnyFixedBuffer) {
   const fs::path previous = fs::current_path();
   const fs::path deep = fs::temp_directory_path() / "orvantic-deep";
