@@ -2,15 +2,16 @@
 
 `report_lines` yields the lines a job of a given size writes on one sink
 (the root's console or the results file), with what went wrong in the run
-(tests whose file operations failed, reads that could not open their file,
-links, pipes and other special files found at the benchmark's names, where
-the results file ended up) as inputs. `match` walks
+(the root's tests and the workers' phases whose file operations failed,
+workers outside the root's start directory, reads that could not open their
+file, links, pipes and other special files found at the benchmark's names,
+where the results file ended up) as inputs. `match` walks
 actual lines against them and `rows_of` turns what matched into one row
-per measurement; `parse` does both for a results file on disk and refuses
-anything else: a number taken from a line that only looks similar would be
-worse than no number. Numbers are kept as the text the report shows, so a
-CSV or a plot label repeats it character for character; `as_float`
-converts when arithmetic is needed.
+per measurement, valid or not; `parse` does both for a results file on disk
+and refuses anything else: a number taken from a line that only looks
+similar would be worse than no number. Numbers are kept as the text the
+report shows, so a CSV or a plot label repeats it character for character;
+`as_float` converts when arithmetic is needed.
 
 Shared by results-to-csv, plot-results and the end-to-end tests.
 """
@@ -146,7 +147,21 @@ def found_note(name, kind=SYMBOLIC_LINK, removed=True):
 # ---- lines ---------------------------------------------------------------
 
 
-class Value:
+class Slot:
+    """A variable piece of a line. `check` tells what is wrong with the text
+    it matched, given what the lines before it said (None when nothing is);
+    `owed` whether those lines make an optional line carrying it required."""
+
+    field = None
+
+    def check(self, text, seen):
+        return None
+
+    def owed(self, seen):
+        return False
+
+
+class Value(Slot):
     """A number in the default format, kept in its row under `field`."""
 
     def __init__(self, field):
@@ -160,9 +175,10 @@ class Value:
         return row[self.field]
 
 
-class NodeOf:
+class NodeOf(Slot):
     """The node name of a rank: given, or any text when the job's node names
-    are not known beforehand (only the ends of a line tell where it stops)."""
+    are not known beforehand (only the ends of a line tell where it stops).
+    It must read the same on every line of its rank."""
 
     field = "node"
 
@@ -177,40 +193,92 @@ class NodeOf:
     def render(self, row):
         return row["node"]
 
+    def check(self, text, seen):
+        if seen.nodes.setdefault(self.rank, text) != text:
+            return "rank %d's lines name different nodes (%r, %r)" % (self.rank, seen.nodes[self.rank], text)
+        return None
 
-class Count:
+
+class Count(Slot):
     """A count of failed file operations; a warning is only written for one."""
 
-    field = None
     pattern = r"[1-9]\d*"
 
     def describe(self):
         return "<count>"
 
 
+class NotValidCount(Count):
+    """How many workers' rates of a phase are not valid, where the lines
+    before it tell: a total or average that adds one of them must say so,
+    and count each of them."""
+
+    def __init__(self, measurement):
+        self.measurement = measurement
+
+    def describe(self):
+        return "<count of %s rates not valid>" % self.measurement
+
+    def check(self, text, seen):
+        warned = len(seen.not_valid.get(self.measurement, ()))
+        if int(text) != warned:
+            return "the warning counts %s %s rate(s) not valid, the rank lines above warn of %d" % (
+                text, self.measurement, warned)
+        return None
+
+    def owed(self, seen):
+        return bool(seen.not_valid.get(self.measurement))
+
+
+class Text(Slot):
+    """Text from outside the program, such as a directory: given, shown with
+    control characters replaced as node names are, or any text."""
+
+    def __init__(self, text=None):
+        self.text = None if text is None else line_node(text)
+        self.pattern = ".*" if text is None else re.escape(self.text)
+
+    def describe(self):
+        return "<text>" if self.text is None else self.text
+
+
 class Line:
     """One line of the report: literal pieces and slots. `row` names the
     measurement its numbers belong to, as (measurement, scope, rank);
-    a `warning` line marks that measurement as not valid. Optional lines
-    are those a report may or may not hold at that place."""
+    a `warning` line marks the rows in `marks` (its own row by default) as
+    not valid. Optional lines are those a report may or may not hold at
+    that place, unless a slot finds them owed."""
 
-    def __init__(self, *pieces, row=None, warning=False, optional=False):
+    def __init__(self, *pieces, row=None, warning=False, optional=False, marks=None):
         self.pieces = pieces
         self.row = row
         self.warning = warning
         self.optional = optional
+        self.marks = tuple(marks) if marks is not None else (row,) if warning else ()
         self.slots = [p for p in pieces if not isinstance(p, str)]
         self.regex = re.compile("".join(
             re.escape(p) if isinstance(p, str) else "(%s)" % p.pattern for p in pieces))
 
+    def masked(self):
+        """The line with each slot shown as what it stands for."""
+        return "".join(p if isinstance(p, str) else p.describe() for p in self.pieces)
+
     def describe(self):
-        return repr("".join(p if isinstance(p, str) else p.describe() for p in self.pieces))
+        return repr(self.masked())
 
     __repr__ = describe
 
+    def owed(self, seen):
+        return any(slot.owed(seen) for slot in self.slots)
+
     def render(self, row):
         if self.warning:
-            return row["warning"]
+            # A row's warning cell may hold more than one warning line (see
+            # rows_of); each line is the part its own pattern finds there.
+            hit = self.regex.search(row["warning"]) if row else None
+            if not hit:
+                raise ValueError("the row of %r holds no warning %s" % (self.row, self.describe()))
+            return hit.group(0)
         return "".join(p if isinstance(p, str) else p.render(row) for p in self.pieces)
 
 
@@ -218,12 +286,14 @@ class _Sink:
     """Collects the lines of one sink; `console` tells the two apart where
     their texts differ."""
 
-    def __init__(self, sink, nodes, failing, unable, found):
+    def __init__(self, sink, nodes, failing, unable, found, misplaced):
         if sink not in (CONSOLE, FILE):
             raise ValueError("sink is %r or %r" % (CONSOLE, FILE))
         self.console = sink == CONSOLE
         self.nodes = nodes
-        self.failing = failing
+        self.maybe = failing is MAYBE
+        self.failing = () if self.maybe else failing
+        self.misplaced = misplaced
         self.unable = unable
         self.found = found
         self.lines = []
@@ -248,10 +318,44 @@ class _Sink:
 
     def warning(self, measurement):
         """The note after a single-node test whose file operations failed."""
-        if self.failing is MAYBE or measurement in self.failing:
+        if self.maybe or measurement in self.failing:
             self.lines.append(Line(
                 "Warning: ", Count(), " file operations failed in this test; the rate above is not valid.",
-                row=(measurement, SCOPE_SINGLE, 0), warning=True, optional=self.failing is MAYBE))
+                row=(measurement, SCOPE_SINGLE, 0), warning=True, optional=self.maybe))
+
+    def rank_warnings(self, measurement, rank):
+        """What the root learnt of a worker's phase, after that phase's
+        lines: whether the worker works elsewhere (told once, with its first
+        phase) and whether the phase's file operations failed."""
+        if phase_of(measurement) == 1 and (self.maybe or rank in self.misplaced):
+            self.lines.append(_misplaced_note(
+                rank, NodeOf(rank, self.nodes.get(rank)), self.misplaced.get(rank, ANYWHERE),
+                row=(measurement, SCOPE_RANK, rank), warning=True, optional=self.maybe,
+                marks=[(m, SCOPE_RANK, rank) for m, _ in MEASUREMENTS]))
+        if self.maybe or (measurement, rank) in self.failing:
+            self.lines.append(_failure_note(rank, measurement, row=(measurement, SCOPE_RANK, rank),
+                                            warning=True, optional=self.maybe))
+
+    def not_valid_ranks(self, measurement):
+        """The workers whose rate of a phase is not valid."""
+        return [k for k in _workers(self) if (measurement, k) in self.failing or k in self.misplaced]
+
+    def sum_warning(self, measurement, scope, text):
+        """The note after a phase's total or average that adds a rate that
+        is not valid."""
+        count = len(self.not_valid_ranks(measurement))
+        if self.maybe or count:
+            self.lines.append(Line(
+                "Warning: ", NotValidCount(measurement) if self.maybe else str(count),
+                text % len(_workers(self)), row=(measurement, scope, None), warning=True, optional=self.maybe))
+
+    def total_warning(self, measurement):
+        self.sum_warning(measurement, SCOPE_TOTAL, " of the %d workers' rates added in this total are not "
+                                                   "valid; the total and the speed-up above are not valid.")
+
+    def average_warning(self, measurement):
+        self.sum_warning(measurement, SCOPE_AVERAGE, " of the %d workers' rates in this average are not valid; "
+                                                     "the average above is not valid.")
 
     def unable_to_open(self, measurement):
         if self.console and measurement in self.unable:
@@ -265,6 +369,23 @@ class _Sink:
 
 
 MAYBE = object()  # failing tests not known: every warning line optional
+ANYWHERE = (None, None)  # a worker's and the root's directory, both any text
+
+
+def _failure_note(rank, measurement, **line):
+    """A worker's note of a phase whose file operations failed, on its own
+    console and, passed on, in the root's report."""
+    return Line("Warning: rank %d, phase %d: " % (rank, phase_of(measurement)), Count(),
+                " file operations failed; the rate sent for this phase is not valid.", **line)
+
+
+def _misplaced_note(rank, node, directories, **line):
+    """A worker's note that it does not work in the root's start directory,
+    and so measures another drive, perhaps: (its directory, the root's),
+    None for any text."""
+    worker, root = directories
+    return Line("Warning: rank %d on " % rank, node, " works in ", Text(worker),
+                ", not in the root's start directory ", Text(root), "; its rates are not valid.", **line)
 
 
 def _banner(out, size):
@@ -326,13 +447,16 @@ def _cluster_handling(out, measurement):
         row = (measurement, SCOPE_RANK, k)
         out.rank_value(row, blank + "The system spent: ", "seconds", " Secs.")
         out.rank_value(row, blank + "The system could process ", "rate", " Files/sec.")
+        out.rank_warnings(measurement, k)
     total = (measurement, SCOPE_TOTAL, None)
     out.value(total, "Overall, The system could process: ", "rate", " Files/sec.")
     out.value(total, "Multi-Thread Improvements: ", "speedup", " times.")
+    out.total_warning(measurement)
     out.text("", "")
     out.console_text("")
     out.value((measurement, SCOPE_AVERAGE, None),
               "Among all nodes, the average process per thread was: ", "rate", " Files/sec.")
+    out.average_warning(measurement)
     out.text("")
 
 
@@ -343,6 +467,7 @@ def _rank_speeds(out, measurement, direction):
         out.rank_value(row, " The system spent: ", "seconds", " Secs. to %s." % direction)
         out.rank_value(row, " It was: ", "rate", unit)
         out.value(row, "Conventionally, it was: ", "mb_per_sec", " MB/sec.")
+        out.rank_warnings(measurement, k)
 
 
 def _speed_totals(out, measurement, direction, noun):
@@ -350,6 +475,7 @@ def _speed_totals(out, measurement, direction, noun):
     out.value(row, "Overall, It was: ", "rate", " Millions Accesses/sec.to " + direction)
     out.value(row, "Conventionally, total %s speed was: " % noun, "mb_per_sec", " MB/sec.")
     out.value(row, "Multi-Thread Improvements: ", "speedup", " times.")
+    out.total_warning(measurement)
 
 
 def _speed_average(out, measurement, noun, unit):
@@ -358,6 +484,7 @@ def _speed_average(out, measurement, noun, unit):
     out.value((measurement, SCOPE_AVERAGE, None),
               "Among all nodes, the average %s %s process per thread was: " % (kind, noun),
               "mb_per_sec", unit)
+    out.average_warning(measurement)
 
 
 def _cluster_low(out):
@@ -388,18 +515,25 @@ def _cluster_high(out):
     _speed_average(out, "high-read", "reading", "  MB/sec.")
 
 
-def report_lines(sink, nodes, path="", failing=(), unable=(), found=None, saved=SAVED):
+def report_lines(sink, nodes, path="", failing=(), unable=(), found=None, saved=SAVED, misplaced=None):
     """The lines of one sink of a whole run.
 
     nodes: {rank: node name} for every rank, 0 included; a name may be None
     where it is not known. path: the results-file path the end of the run
-    shows. failing: the single-node tests (measurement names) whose file
-    operations failed, each followed by a Warning line; MAYBE where that is
-    not known. unable: the reads ("low-read", "high-read") that could not
-    open their file. found: {name: kind} for the root's names at which
+    shows. failing: what had file operations fail, each followed by a
+    Warning line: the root's single-node tests as measurement names, a
+    worker's phases as (measurement, rank); MAYBE where that is not known,
+    which makes every Warning line optional, the counts and directories in
+    them any text. misplaced: {rank: (worker's directory, root's directory)}
+    for the workers that work outside the root's start directory, either
+    directory None for any text; their note follows their first phase's
+    lines, and all their rates are not valid. A phase's total and average
+    that add rates that are not valid are each followed by a Warning line
+    that counts them. unable: the reads ("low-read", "high-read") that could
+    not open their file. found: {name: kind} for the root's names at which
     something was found and removed. saved: how the end of the run tells
     where the results file is: SAVED, NOT_SAVED or MOVED."""
-    out = _Sink(sink, nodes, failing, unable, dict(found or {}))
+    out = _Sink(sink, nodes, failing, unable, dict(found or {}), misplaced or {})
     out.claim(os.path.basename(path))
     _banner(out, len(nodes))
     _single_node(out)
@@ -421,24 +555,28 @@ def limit_lines():
                                     "The number of threads has reached the limits, the program terminates.", "")]
 
 
-def worker_lines(rank, node, failing=(), unable=(), found=None):
-    """A worker's own console: notes on what it found at its names as it
-    claims them ({name: kind}), the open failure of the read phases in
-    `unable`, and a note after every phase whose measurement is in
-    `failing`."""
+def worker_lines(rank, node, failing=(), unable=(), found=None, misplaced=None):
+    """A worker's own console: first, where `misplaced` is given (its own and
+    the root's directory, either None for any text, or True for both), the
+    note that it works outside the root's start directory; then notes on
+    what it found at its names as it claims them ({name: kind}), the open
+    failure of the read phases in `unable`, and a note after every phase
+    whose measurement, or (measurement, rank), is in `failing`, so that the
+    set given to report_lines serves here as well."""
     found = found or {}
     scratch, copy = rank_files(rank, node)
     claims = {"stream-handling": scratch, "high-write": copy}
     lines = []
+    if misplaced:
+        lines.append(_misplaced_note(rank, NodeOf(rank, node), ANYWHERE if misplaced is True else misplaced))
     for measurement, _ in MEASUREMENTS:
         name = claims.get(measurement)
         if name in found:
             lines.append(Line(found_note(name, found[name])))
         if measurement in unable:
             lines.append(Line(UNABLE))
-        if measurement in failing:
-            lines.append(Line("Warning: rank %d, phase %d: " % (rank, phase_of(measurement)), Count(),
-                              " file operations failed; the rate sent for this phase is not valid."))
+        if measurement in failing or (measurement, rank) in failing:
+            lines.append(_failure_note(rank, measurement))
     return lines
 
 
@@ -461,28 +599,45 @@ class Matched:
         self.groups = groups
 
 
+class _Seen:
+    """What the lines matched so far said: the node of each rank, and per
+    phase the workers whose rate a warning made not valid."""
+
+    def __init__(self):
+        self.nodes = {}
+        self.not_valid = {}
+
+    def note(self, line):
+        for measurement, scope, rank in line.marks:
+            if scope == SCOPE_RANK:
+                self.not_valid.setdefault(measurement, set()).add(rank)
+
+
 def match(expected, actual, prefix_only=False):
     """Matches actual lines one by one against the expected ones and returns
     a Matched per actual line. With prefix_only the actual lines may stop
     early (a run cut short). A node name must read the same on every line
-    of its rank."""
+    of its rank, and a warning about a total or average must count the
+    workers' rates that the lines above it made not valid."""
     found = []
-    nodes = {}
+    seen = _Seen()
     index = 0
     for line in expected:
+        skippable = line.optional and not line.owed(seen)
         if index >= len(actual):
-            if prefix_only or line.optional:
+            if prefix_only or skippable:
                 continue
             raise Mismatch(index, "expected %s" % line.describe())
         hit = line.regex.fullmatch(actual[index])
         if not hit:
-            if line.optional:
+            if skippable:
                 continue
             raise Mismatch(index, "expected %s" % line.describe())
         for slot, text in zip(line.slots, hit.groups()):
-            if isinstance(slot, NodeOf) and nodes.setdefault(slot.rank, text) != text:
-                raise Mismatch(index, "rank %d's lines name different nodes (%r, %r)"
-                               % (slot.rank, nodes[slot.rank], text))
+            problem = slot.check(text, seen)
+            if problem:
+                raise Mismatch(index, problem)
+        seen.note(line)
         found.append(Matched(line, actual[index], hit.groups()))
         index += 1
     if index < len(actual):
@@ -498,9 +653,16 @@ def numbers(found):
 def rows_of(found, run_node, run_datetime="", job_size=""):
     """One row per measurement, keyed by CSV_COLUMNS, in the order the lines
     name them: a single-node test, one worker rank's phase, or a phase's
-    total or average over all workers."""
+    total or average over all workers. A row that a Warning line concerns is
+    valid=false, with the warning's text; where two concern it (a worker's
+    failed phase, and its note that it works outside the root's start
+    directory), the phase's own warning comes first, one blank, then the
+    one about the whole rank."""
     rows = {}
+    notes = {}
     for m in found:
+        for key in m.line.marks:
+            notes.setdefault(key, []).append(m)
         key = m.line.row
         if key is None:
             continue
@@ -512,15 +674,36 @@ def rows_of(found, run_node, run_datetime="", job_size=""):
                        section=SECTION_OF[measurement], scope=scope, measurement=measurement,
                        valid="true", rank="" if rank is None else str(rank),
                        node=run_node if scope == SCOPE_SINGLE else "")
-        if m.line.warning:
-            row["valid"] = "false"
-            row["warning"] = m.text
         for slot, text in zip(m.line.slots, m.groups):
             if slot.field:
                 row[slot.field] = text
                 if slot.field == "rate":
                     row["rate_unit"] = HANDLING_UNIT if measurement in HANDLING else ACCESS_UNIT
+    for key, warnings in notes.items():
+        if key in rows:
+            # A note about a whole rank marks each of its rows.
+            warnings.sort(key=lambda m: len(m.line.marks) > 1)
+            rows[key].update(valid="false", warning=" ".join(m.text for m in warnings))
     return list(rows.values())
+
+
+def _warned(rows, nodes):
+    """What the rows' warnings tell went wrong, as report_lines takes it:
+    the failing tests and phases, and the workers outside the root's start
+    directory."""
+    failing, misplaced = set(), {}
+    for r in rows:
+        if r["valid"] != "false":
+            continue
+        if r["scope"] == SCOPE_SINGLE:
+            failing.add(r["measurement"])
+        elif r["scope"] == SCOPE_RANK:
+            rank = int(r["rank"])
+            if _failure_note(rank, r["measurement"]).regex.match(r["warning"]):
+                failing.add((r["measurement"], rank))
+            if _misplaced_note(rank, NodeOf(rank, nodes[rank]), ANYWHERE).regex.search(r["warning"]):
+                misplaced[rank] = ANYWHERE
+    return failing, misplaced
 
 
 def render_file(rows):
@@ -528,11 +711,12 @@ def render_file(rows):
     size = int(rows[0]["job_size"])
     nodes = {0: rows[0]["run_node"]}
     nodes.update((int(r["rank"]), r["node"]) for r in rows if r["scope"] == SCOPE_RANK)
-    failing = {r["measurement"] for r in rows if r["scope"] == SCOPE_SINGLE and r["valid"] == "false"}
     if len(nodes) != size:
         raise ValueError("rows of %d ranks for a job of %d" % (len(nodes), size))
+    failing, misplaced = _warned(rows, nodes)
     by_key = dict(((r["measurement"], r["scope"], int(r["rank"]) if r["rank"] else None), r) for r in rows)
-    return [line.render(by_key.get(line.row)) for line in report_lines(FILE, nodes, failing=failing)]
+    return [line.render(by_key.get(line.row))
+            for line in report_lines(FILE, nodes, failing=failing, misplaced=misplaced)]
 
 
 # ---- results files ---------------------------------------------------------
@@ -558,19 +742,20 @@ def shown_value(row):
 class Run:
     """Everything one results file says."""
 
-    def __init__(self, path, node, started, job_size, rows):
+    def __init__(self, path, node, started, job_size, rows, warnings):
         self.path = path
         self.node = node
         self.started = started
         self.job_size = job_size
         self.rows = rows
+        self.warnings = warnings  # the file's "Warning: " lines, in its order
 
     def select(self, measurement, scope):
         return [r for r in self.rows if r["measurement"] == measurement and r["scope"] == scope]
 
-    def warnings(self):
-        """The file's "Warning: " lines: each makes its test's rate no measurement."""
-        return [r["warning"] for r in self.rows if r["valid"] == "false"]
+    def not_valid(self):
+        """The rows whose rate a Warning line makes no measurement."""
+        return [r for r in self.rows if r["valid"] == "false"]
 
 
 def parse_file_name(path):
@@ -639,4 +824,5 @@ def parse(path):
             raise NotAResultsFile("%s: the file ends early: %s" % (path, error.what))
         raise NotAResultsFile("%s: line %d: %s; the line reads %r"
                               % (path, error.index + 1, error.what, lines[error.index]))
-    return Run(path, node, started, size, rows_of(found, node, started.isoformat(), size))
+    return Run(path, node, started, size, rows_of(found, node, started.isoformat(), size),
+               [m.text for m in found if m.line.warning])

@@ -2,6 +2,8 @@
 each sink line by line, the same numbers on both, and the arithmetic between
 them, checked on the rows the grammar reads out of the lines."""
 
+import os
+
 import files_left
 import harness  # noqa: F401  (puts scripts/ on the path)
 import orvantic_results as g
@@ -44,9 +46,16 @@ def check_results(test, data, expected, node, console=None, prefix_only=False):
     test.assertTrue(whole, "results file ends inside a line, after %d whole lines: %r"
                     % (len(lines), data[-80:]))
     rows = check_sink(test, expected, lines, "results file", node, prefix_only)
+    complete = len(lines) == len(expected)
     if console is not None:
-        same_numbers(test, console, rows)
-    return rows, len(lines) == len(expected)
+        compared = rows
+        if rows and not complete:
+            # A file cut short may stop before the warning that follows the
+            # lines of its last measurement: whether that is valid, it cannot
+            # tell (an empty field is not compared).
+            compared = rows[:-1] + [dict(rows[-1], valid="")]
+        same_numbers(test, console, compared)
+    return rows, complete
 
 
 NUMBER_FIELDS = ("seconds", "rate", "mb_per_sec", "speedup", "node", "valid")
@@ -144,3 +153,55 @@ def check_run(test, run, counts, nodes, planted=()):
     console = check_report(test, run.lines, directory + "/" + name, data, nodes, counts)
     files_left.check_files_left(test, directory, nodes, name, counts, planted)
     return console
+
+
+# A job of three, as its root reports it when rank 1 works outside the root's
+# start directory and its first phase failed as well, and rank 2's low write
+# failed: the place and failure notes of the workers, and each phase's total
+# and average warning, in the program's words.
+ELSEWHERE, START = "/srv/elsewhere", "/srv/bench"
+RANK_1_FAILED = "Warning: rank 1, phase 1: 4 file operations failed; the rate sent for this phase is not valid."
+RANK_2_FAILED = "Warning: rank 2, phase 3: 7 file operations failed; the rate sent for this phase is not valid."
+TOTAL_NOT_VALID = ("Warning: %d of the 2 workers' rates added in this total are not valid; "
+                   "the total and the speed-up above are not valid.")
+AVERAGE_NOT_VALID = "Warning: %d of the 2 workers' rates in this average are not valid; the average above is not valid."
+
+
+def misplaced_note(node):
+    return ("Warning: rank 1 on %s works in %s, not in the root's start directory %s; its rates are not valid."
+            % (node, ELSEWHERE, START))
+
+
+def worker_warnings(node):
+    """The warning cell of each row those warnings make not valid, keyed by
+    (measurement, scope, rank) as the rows give them: a worker's phase
+    carries its own warning first, then the note about its whole rank."""
+    cells = {}
+    for measurement, _ in g.MEASUREMENTS:
+        count = 2 if measurement == "low-write" else 1
+        cells[(measurement, g.SCOPE_RANK, "1")] = misplaced_note(node)
+        cells[(measurement, g.SCOPE_TOTAL, "")] = TOTAL_NOT_VALID % count
+        cells[(measurement, g.SCOPE_AVERAGE, "")] = AVERAGE_NOT_VALID % count
+    cells[("stream-handling", g.SCOPE_RANK, "1")] = RANK_1_FAILED + " " + misplaced_note(node)
+    cells[("low-write", g.SCOPE_RANK, "2")] = RANK_2_FAILED
+    return cells
+
+
+def with_worker_warnings(rows):
+    """Copies of the rows of a job of three, marked as worker_warnings has
+    them."""
+    cells = worker_warnings(rows[0]["run_node"])
+    marked = [dict(row) for row in rows]
+    for row in marked:
+        cell = cells.get((row["measurement"], row["scope"], row["rank"]))
+        if cell:
+            row.update(valid="false", warning=cell)
+    return marked
+
+
+def warned_copy(source, directory, name=None):
+    """The results file of a job of three at source, as its root would have
+    written it with the warnings of worker_warnings, written into directory
+    (under the source's name by default)."""
+    rows = with_worker_warnings(g.parse(source).rows)
+    return files_left.copy_as(source, directory, name or os.path.basename(source), lambda _: g.render_file(rows))

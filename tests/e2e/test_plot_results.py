@@ -1,5 +1,6 @@
 """plot-results on results files of real runs: six readable PNG files, of
-runs side by side or of repeated runs as a spread."""
+runs side by side or of repeated runs as a spread, rates that are not valid
+among them."""
 
 import os
 import struct
@@ -8,6 +9,7 @@ import unittest
 
 import files_left as f
 import harness as h
+import report_checks as c
 from report_checks import g
 
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
@@ -41,6 +43,7 @@ class Plots(unittest.TestCase):
     def setUpClass(cls):
         cls.one = f.results_of_run(1)
         cls.three = f.results_of_run(3)
+        cls.warned = c.warned_copy(cls.three, SPACE.subdir("warned"))
 
     def plot(self, *paths):
         directory = os.path.join(SPACE.subdir("plots-%d" % len(os.listdir(SPACE.root))), "png")
@@ -48,13 +51,14 @@ class Plots(unittest.TestCase):
         return done, directory
 
     def test_one_readable_picture_per_measurement(self):
-        self.assert_pictures(*self.plot(self.three, self.one))
+        self.assert_pictures(*self.plot(self.three, self.warned, self.one))
 
     def test_repeated_runs_as_a_spread(self):
         # Copies of one run under the names of later ones stand for repeats.
         node, started = g.parse_file_name(self.three)
         directory = SPACE.subdir("repeats")
         runs = [f.copy_as(self.three, directory, f.results_name(node, started.timestamp() + k)) for k in range(3)]
+        runs.append(c.warned_copy(self.three, directory, f.results_name(node, started.timestamp() + 3)))
         self.assert_pictures(*self.plot("--spread", *runs))
 
         done, pictures = self.plot("--spread", self.one, self.three)

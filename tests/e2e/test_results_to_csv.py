@@ -1,6 +1,8 @@
 """results-to-csv on results files of real runs: rows, numbers and refusals.
 The rows of a file, written back through the report grammar, must give the
-file again line for line: a value taken from the wrong line cannot pass."""
+file again line for line: a value taken from the wrong line cannot pass.
+Where the warnings about workers go in the report is pinned here too, as
+one masked sequence of the grammar's lines."""
 
 import csv
 import io
@@ -10,17 +12,19 @@ import unittest
 
 import files_left as f
 import harness as h
+import report_checks as c
 from report_checks import g
 
 MEASUREMENTS = [key for key, _ in g.MEASUREMENTS]
-SPACE = ONE = THREE = FAILED = None
+SPACE = ONE = THREE = FAILED = WARNED = None
 
 
 def setUpModule():
-    global SPACE, ONE, THREE, FAILED
+    global SPACE, ONE, THREE, FAILED, WARNED
     SPACE = h.module_workspace(h.SMALL)
     ONE = f.results_of_run(1)
     THREE = f.results_of_run(3)
+    WARNED = c.warned_copy(THREE, SPACE.subdir("warned"))
 
     # A directory where the single-node scratch file belongs makes the tests
     # that use it fail for real; the file inside keeps it from being removed.
@@ -105,6 +109,14 @@ class RowsOfRealRuns(unittest.TestCase):
         self.assertLessEqual({r["warning"] for r in rows if r["valid"] == "true"}, {""})
         self.assert_rows_repeat_the_file(FAILED, rows)
 
+    def test_a_workers_warnings_flag_its_rows_and_the_totals_that_add_them(self):
+        # Exactly the rows those warnings concern are flagged, each with its
+        # text; every number stays what the run printed.
+        rows = to_csv(WARNED)
+        self.assertEqual(rows, c.with_worker_warnings(to_csv(THREE)))
+        self.assertEqual(len([r for r in rows if r["valid"] == "false"]), 6 + 1 + 6 + 6)
+        self.assert_rows_repeat_the_file(WARNED, rows)
+
 
 class Refusals(unittest.TestCase):
     def assert_refused(self, *paths, says):
@@ -132,6 +144,24 @@ class Refusals(unittest.TestCase):
                      lambda ls: ls + ["Multi-Thread Enabled:"]), "more than the report has"),
             (f.copy_as(THREE, SPACE.subdir("too many"), name,
                      lambda ls: ls[:2] + ["Thread(s): %d" % (g.MAX_JOB_SIZE + 1)] + ls[3:]), "processes"),
+            # Warnings about workers: each at its place, with counts that
+            # agree with the rank lines above and the job's worker count.
+            (f.copy_as(WARNED, SPACE.subdir("place after failure"), name,
+                       lambda ls: swapped(ls, "Warning: rank 1 on ")), "expected 'Thread:2 @"),
+            (f.copy_as(WARNED, SPACE.subdir("other node"), name,
+                       lambda ls: edited(ls, "Warning: rank 1 on ", " on ", " on elsewhere ")), "different nodes"),
+            (f.copy_as(WARNED, SPACE.subdir("rank warning gone"), name,
+                       lambda ls: without(ls, c.RANK_2_FAILED)), "counts 2 low-write rate(s) not valid"),
+            (f.copy_as(WARNED, SPACE.subdir("wrong phase"), name,
+                       lambda ls: edited(ls, c.RANK_2_FAILED, "phase 3", "phase 4")), "Secs. to Read."),
+            (f.copy_as(WARNED, SPACE.subdir("workers"), name,
+                       lambda ls: edited(ls, "Warning: 1 of the 2 workers'", "of the 2", "of the 3")),
+             "of the 2 workers' rates added in this total"),
+            (f.copy_as(WARNED, SPACE.subdir("average warning gone"), name,
+                       lambda ls: without(ls, c.AVERAGE_NOT_VALID % 1)), "rates in this average"),
+            (f.copy_as(THREE, SPACE.subdir("warning of nothing"), name,
+                       lambda ls: after(ls, "Multi-Thread Improvements: ", c.TOTAL_NOT_VALID % 1)),
+             "the rank lines above warn of 0"),
         ]
         for path, says in cases:
             with self.subTest(says=says):
@@ -150,6 +180,115 @@ def swap_first_ranks(lines):
     second = next(i for i, l in enumerate(lines) if l.startswith("Thread:2 @"))
     lines[first], lines[second] = lines[second], lines[first]
     return lines
+
+
+def first(lines, start):
+    return next(i for i, l in enumerate(lines) if l.startswith(start))
+
+
+def swapped(lines, start):
+    """The first line that begins with start and the one after it swapped."""
+    i = first(lines, start)
+    lines[i], lines[i + 1] = lines[i + 1], lines[i]
+    return lines
+
+
+def edited(lines, start, old, new):
+    i = first(lines, start)
+    lines[i] = lines[i].replace(old, new, 1)
+    return lines
+
+
+def without(lines, start):
+    del lines[first(lines, start)]
+    return lines
+
+
+def after(lines, start, text):
+    lines.insert(first(lines, start) + 1, text)
+    return lines
+
+
+class WarningPlaces(unittest.TestCase):
+    """Rank 1 works outside the root's start directory and its first phase
+    failed, rank 2's low write failed: the cluster section of the results
+    file, numbers and counts of failed operations masked."""
+
+    NODES = {0: "n", 1: "n", 2: "n"}
+    FAILING = {("stream-handling", 1), ("low-write", 2)}
+    MISPLACED = {1: ("/w", "/r")}
+    PLACE = "Warning: rank 1 on n works in /w, not in the root's start directory /r; its rates are not valid."
+    FAILED_1 = ("Warning: rank 1, phase 1: <count> file operations failed; "
+                "the rate sent for this phase is not valid.")
+    FAILED_2 = ("Warning: rank 2, phase 3: <count> file operations failed; "
+                "the rate sent for this phase is not valid.")
+    TOTAL_1, TOTAL_2 = c.TOTAL_NOT_VALID % 1, c.TOTAL_NOT_VALID % 2
+    AVERAGE_1, AVERAGE_2 = c.AVERAGE_NOT_VALID % 1, c.AVERAGE_NOT_VALID % 2
+
+    def expected(self, sink):
+        return g.report_lines(sink, self.NODES, failing=self.FAILING, misplaced=self.MISPLACED)
+
+    def handling(self, heading, first_rank_warnings):
+        return [heading, "",
+                "Thread:1 @nThe system spent: <number> Secs.",
+                "Thread:1 @nThe system could process <number> Files/sec."] + first_rank_warnings + [
+                "Thread:2 @nThe system spent: <number> Secs.",
+                "Thread:2 @nThe system could process <number> Files/sec.",
+                "Overall, The system could process: <number> Files/sec.",
+                "Multi-Thread Improvements: <number> times.",
+                self.TOTAL_1, "", "",
+                "Among all nodes, the average process per thread was: <number> Files/sec.",
+                self.AVERAGE_1, ""]
+
+    @staticmethod
+    def ranks(direction, warnings_after_rank_2):
+        lines = []
+        for rank in (1, 2):
+            lines += ["Thread:%d @n The system spent: <number> Secs. to %s." % (rank, direction),
+                      "Thread:%d @n It was: <number> Millions Accesses/sec." % rank,
+                      "Conventionally, it was: <number> MB/sec."]
+        return lines + warnings_after_rank_2
+
+    @staticmethod
+    def totals(direction, noun, warning):
+        return ["Overall, It was: <number> Millions Accesses/sec.to %s" % direction,
+                "Conventionally, total %s speed was: <number> MB/sec." % noun,
+                "Multi-Thread Improvements: <number> times.", warning]
+
+    def test_each_warning_follows_what_it_is_about(self):
+        cluster = (["Multi-Thread Enabled:"]
+                   + self.handling("Power of Handling Files -- Lower", [self.PLACE, self.FAILED_1])
+                   + self.handling("Power of Handling Files -- Higher", [])
+                   + ["Multi-Thread Enabled:", "Low writing and reading speeds:", ""]
+                   + self.ranks("Write", [self.FAILED_2]) + self.ranks("Read", []) + ["", ""]
+                   + self.totals("Write", "writing", self.TOTAL_2) + self.totals("Read", "reading", self.TOTAL_1)
+                   + ["", "", "Among all nodes, the average low writing process per thread was: <number> MB/sec.",
+                      self.AVERAGE_2, "",
+                      "Among all nodes, the average low reading process per thread was: <number>  MB/sec.",
+                      self.AVERAGE_1, "",
+                      "Multi-Thread Enabled:", "High writing and reading speeds:", ""]
+                   + self.ranks("Read", []) + self.ranks("Write", []) + [""]
+                   + self.totals("Write", "writing", self.TOTAL_1) + self.totals("Read", "reading", self.TOTAL_1)
+                   + ["", "", "Among all nodes, the average high writing process per thread was: <number>  MB/sec.",
+                      self.AVERAGE_1, "",
+                      "Among all nodes, the average high reading process per thread was: <number>  MB/sec.",
+                      self.AVERAGE_1])
+        masked = [line.masked() for line in self.expected(g.FILE)]
+        self.assertEqual(masked[masked.index("Multi-Thread Enabled:"):], cluster)
+
+    def test_the_console_has_the_same_warnings_after_the_same_lines(self):
+        def warnings(sink):
+            lines = self.expected(sink)
+            return [(before.row, line.masked()) for before, line in zip(lines, lines[1:])
+                    if line.warning and not before.warning]
+
+        self.assertEqual(warnings(g.CONSOLE), warnings(g.FILE))
+
+    def test_a_misplaced_workers_note_comes_first_on_its_own_console(self):
+        lines = g.worker_lines(1, "n", failing=self.FAILING, misplaced=self.MISPLACED[1])
+        self.assertEqual([line.masked() for line in lines], [self.PLACE, self.FAILED_1])
+        anywhere = g.worker_lines(1, "n", misplaced=True)
+        self.assertIsNotNone(anywhere[0].regex.fullmatch(c.misplaced_note("n")))
 
 
 if __name__ == "__main__":
