@@ -9,6 +9,12 @@ import harness  # noqa: F401  (puts scripts/ on the path)
 import orvantic_results as g
 
 
+def failing_on(measurements, ranks):
+    """The grammar's `failing` for the given tests failing on each of the
+    given ranks: the root's by name, a worker's as (test, rank)."""
+    return {measurement if rank == 0 else (measurement, rank) for measurement in measurements for rank in ranks}
+
+
 def default_format(token):
     """True when token is what a default-formatted stream writes for its own
     value: at most six significant digits, %g layout. C's %g writes the sign

@@ -12,6 +12,10 @@ import report_checks as c
 from report_checks import g
 
 PAGE = 4096  # tmpfs hands out space a page at a time
+# A scratch file that does not fit is short: its byte-wise write and read
+# fail, the block read finds less than its work, and the copy of that block
+# is no measurement either.
+SPEED_TESTS = {"low-write", "low-read", "high-read", "high-write"}
 
 
 class DiskFull:
@@ -42,31 +46,41 @@ class DiskFull:
         mount = os.path.normpath(os.path.join(self.ws.cwd, directory))
         return os.path.join(self.left, os.path.basename(mount), *name)
 
-    def check_root(self, run, ranks, failing, saved, directory=None):
+    def elsewhere(self, directory, ranks):
+        """The grammar's `misplaced` for worker ranks run in a directory
+        apart from the root's."""
+        where = os.path.normpath(os.path.join(self.ws.cwd, directory))
+        return {rank: (where, self.ws.cwd) for rank in ranks}
+
+    def check_root(self, run, ranks, failing, saved, directory=None, misplaced=None):
         """Root console against the report with the given Warning lines; the
         results file, in directory (default: the copy of the run directory's
         tmpfs), a whole-line prefix of the file side. Returns its bytes."""
         name, data = f.results_file(self, directory or self.left_in("."))
         f.check_results_name(self, name, self.node, run)
         nodes = {k: self.node for k in range(ranks)}
-        expected = g.report_lines(g.CONSOLE, nodes, self.ws.cwd + "/" + name, failing=failing,
+        expected = g.report_lines(g.CONSOLE, nodes, self.ws.cwd + "/" + name, failing=failing, misplaced=misplaced,
                                   saved=g.SAVED if saved else g.NOT_SAVED)
         console = c.check_sink(self, expected, self.ws.console_of(0), "rank 0 console", self.node)
-        _, complete = c.check_results(self, data, g.report_lines(g.FILE, nodes, failing=failing), self.node,
-                                      console, prefix_only=True)
+        _, complete = c.check_results(self, data, g.report_lines(g.FILE, nodes, failing=failing, misplaced=misplaced),
+                                      self.node, console, prefix_only=True)
         self.assertEqual(complete, saved, "end-of-run line against the results file")
         return data
 
     def test_scratch_files_do_not_fit(self):
         # Root and worker each on a tmpfs smaller than one scratch file: the
         # byte-wise writes and the copies fail, the block reads find the
-        # shorter file and read it whole. The results file took its page
-        # with the banner, before the scratch file filled the rest.
+        # shorter file: less than their work, so no measurement either. The
+        # worker's failures reach the report. The results file took its
+        # first page with the banner, before the scratch file filled the
+        # rest: the warnings take the report past that page, so the end of
+        # the run says it could not be saved.
         run = self.run_in([(".", self.tmpfs_size, 0), ("../worker", self.tmpfs_size, 0)],
                           [(1, "."), (1, "../worker")])
-        failing = {"low-write", "low-read", "high-write"}
-        self.check_root(run, 2, failing=failing, saved=True)
-        c.match_lines(self, g.worker_lines(1, self.node, failing), self.ws.console_of(1), "rank 1 console")
+        misplaced = self.elsewhere("../worker", [1])
+        self.check_root(run, 2, failing=c.failing_on(SPEED_TESTS, [0, 1]), saved=False, misplaced=misplaced)
+        c.match_lines(self, g.worker_lines(1, self.node, SPEED_TESTS, misplaced=misplaced[1]), self.ws.console_of(1),
+                      "rank 1 console")
         for directory, name in ((".", g.SINGLE_SCRATCH), ("../worker", g.rank_files(1, self.node)[0])):
             written = os.path.getsize(self.left_in(directory, name))
             self.assertTrue(0 < written < self.scratch_size, "%s is %d bytes" % (name, written))
@@ -81,7 +95,7 @@ class SmallBuildDiskFullTests(DiskFull, unittest.TestCase):
         # Every page taken before the start: files can still be created,
         # not one byte written.
         run = self.run_in([(".", 16 * PAGE, 16 * PAGE)], [(1, ".")])
-        data = self.check_root(run, 1, failing={"low-write", "low-read"}, saved=False)
+        data = self.check_root(run, 1, failing=SPEED_TESTS, saved=False)
         self.assertEqual(data, b"")
 
     def test_results_file_cut_short(self):
@@ -96,18 +110,20 @@ class SmallBuildDiskFullTests(DiskFull, unittest.TestCase):
             with self.subTest(workers=workers):
                 run = self.run_in([(".", 16 * PAGE, 14 * PAGE), ("../workers", 2 << 20, 0)],
                                   [(1, "."), (workers, "../workers")])
-                data = self.check_root(run, workers + 1, failing={"low-write", "low-read", "high-write"},
-                                       saved=False)
+                misplaced = self.elsewhere("../workers", range(1, workers + 1))
+                data = self.check_root(run, workers + 1, failing=SPEED_TESTS, saved=False, misplaced=misplaced)
                 self.assertLessEqual(len(data), PAGE)
                 for rank in range(1, workers + 1):
-                    self.assertEqual(self.ws.console_of(rank), [], "rank %d console" % rank)
+                    c.match_lines(self, g.worker_lines(rank, self.node, misplaced=misplaced[rank]),
+                                  self.ws.console_of(rank), "rank %d console" % rank)
 
 
     def test_file_size_limit(self):
         # Each rank may write files of half a scratch file: the writes past
         # that fail and are counted, where the limit's signal would end the
         # rank in the middle of a test. The block tests read the shorter
-        # file whole and their copies fit. Not on the launcher, whose own
+        # file whole, which is less than their work, and their copies fit.
+        # Not on the launcher, whose own
         # files do not fit under such a limit.
         h.require_root(self, "prlimit")
         if not h.open_mpi():
@@ -119,9 +135,8 @@ class SmallBuildDiskFullTests(DiskFull, unittest.TestCase):
         run = ws.run(ws.job((2, ws.own_console(limited))))
         c.check_exit_status(self, run, clean=False)
 
-        failing = {"low-write", "low-read"}
-        self.check_root(run, 2, failing=failing, saved=True, directory=ws.cwd)
-        c.match_lines(self, g.worker_lines(1, self.node, failing), ws.console_of(1), "rank 1 console")
+        self.check_root(run, 2, failing=c.failing_on(SPEED_TESTS, [0, 1]), saved=True, directory=ws.cwd)
+        c.match_lines(self, g.worker_lines(1, self.node, SPEED_TESTS), ws.console_of(1), "rank 1 console")
         for scratch in f.scratch_names({0: self.node, 1: self.node}):
             f.assert_filled(self, os.path.join(ws.cwd, scratch), limit)
 

@@ -37,7 +37,8 @@ class UnwritableDirectoryTests(unittest.TestCase):
         self.assertEqual(os.path.dirname(path), ws.cwd)
         f.check_results_name(self, os.path.basename(path), self.node, run)
         nodes = {k: self.node for k in range(3)}
-        expected = g.report_lines(g.CONSOLE, nodes, path, failing=g.ALL_TESTS, unable=READS, saved=g.NOT_SAVED)
+        expected = g.report_lines(g.CONSOLE, nodes, path, failing=c.failing_on(g.ALL_TESTS, nodes), unable=READS,
+                                  saved=g.NOT_SAVED)
         rows = c.check_sink(self, expected, root, "rank 0 console", self.node)
         # The block tests found no file to size: nothing moved, rates of 0.
         for row in rows:
@@ -59,13 +60,19 @@ class UnwritableDirectoryTests(unittest.TestCase):
         c.check_exit_status(self, run, clean=False)
         nodes = {0: self.node, 1: self.node}
         name, data = f.results_file(self, ws.cwd)
+        # The worker's failures and the directory it works in reach the
+        # report, not only its own console.
+        failing = c.failing_on(g.ALL_TESTS, [1])
+        misplaced = {1: (locked, ws.cwd)}
         # The launcher's own console mixes both ranks; the root's is apart.
-        console = c.check_sink(self, g.report_lines(g.CONSOLE, nodes, ws.cwd + "/" + name),
+        console = c.check_sink(self, g.report_lines(g.CONSOLE, nodes, ws.cwd + "/" + name, failing=failing,
+                                                    misplaced=misplaced),
                                h.split_lines(ws.rank_output(0)), "rank 0 console", self.node)
-        results, _ = c.check_results(self, data, g.report_lines(g.FILE, nodes), self.node, console)
+        results, _ = c.check_results(self, data, g.report_lines(g.FILE, nodes, failing=failing, misplaced=misplaced),
+                                     self.node, console)
         c.check_arithmetic(self, results, h.SMALL_COUNTS, high_size=0)
-        c.match_lines(self, g.worker_lines(1, self.node, g.ALL_TESTS, READS), h.split_lines(ws.rank_output(1)),
-                      "rank 1 console")
+        c.match_lines(self, g.worker_lines(1, self.node, g.ALL_TESTS, READS, misplaced=misplaced[1]),
+                      h.split_lines(ws.rank_output(1)), "rank 1 console")
         self.assertEqual(os.listdir(locked), [])
         self.assertEqual(set(ws.files()), {name, g.SINGLE_SCRATCH, g.SINGLE_COPY})
 
@@ -101,9 +108,15 @@ class UnwritableDirectoryTests(unittest.TestCase):
 
         name, data = f.results_file(self, moved)
         nodes = {0: self.node, 1: self.node}
-        expected = g.report_lines(g.CONSOLE, nodes, ws.cwd + "/" + name, failing=(), saved=g.MOVED)
+        # The worker's directory went in its first phase: from there on its
+        # file operations fail, and the report says so.
+        failing = c.failing_on(g.ALL_TESTS, [1])
+        misplaced = {1: (worker, ws.cwd)}
+        expected = g.report_lines(g.CONSOLE, nodes, ws.cwd + "/" + name, failing=failing, misplaced=misplaced,
+                                  saved=g.MOVED)
         rows = c.check_sink(self, expected, ws.console_of(0), "rank 0 console", self.node)
-        _, complete = c.check_results(self, data, g.report_lines(g.FILE, nodes), self.node, rows)
+        _, complete = c.check_results(self, data, g.report_lines(g.FILE, nodes, failing=failing, misplaced=misplaced),
+                                      self.node, rows)
         self.assertTrue(complete, "results file incomplete")
 
 

@@ -3,8 +3,11 @@ every worker's own node on both sinks, the results file on rank 0's node
 only, each worker's scratch files on its own node only, and no process left
 on any node."""
 
+import csv
+import io
 import os
 import sys
+import tempfile
 import time
 
 import simulated_nodes as sn
@@ -59,6 +62,33 @@ def check_report_and_files(test, cluster, nodes, console, directory="", others=(
         if node is head:
             expected.add(results[0])
         test.assertEqual(names[node.name], expected, "files on %s" % node.name)
+
+
+def results_file_on(test, cluster, node, directory):
+    """The name of the one results file in a node's directory."""
+    names = [n for n in cluster.scratch_files(node, directory) if n.startswith(g.RESULTS_PREFIX)]
+    test.assertEqual(len(names), 1, "results files on %s: %s" % (node.name, names))
+    return names[0]
+
+
+def check_csv_validity(test, name, data, warned):
+    """results-to-csv on a results file (its name and bytes): the rows of the
+    `warned` ranks and the totals and averages they enter are valid=false,
+    every other row valid=true. Returns the rows."""
+    with tempfile.TemporaryDirectory() as directory:
+        path = os.path.join(directory, name)
+        with open(path, "wb") as copy:
+            copy.write(data)
+        done = h.run_script("results-to-csv", path)
+    test.assertEqual(done.returncode, 0, done.stderr)
+    rows = list(csv.DictReader(io.StringIO(done.stdout)))
+    for row in rows:
+        if row["scope"] == g.SCOPE_RANK:
+            valid = int(row["rank"]) not in warned
+        else:
+            valid = row["scope"] == g.SCOPE_SINGLE or not warned
+        test.assertEqual(row["valid"], "true" if valid else "false", row)
+    return rows
 
 
 def check_nothing_left(test, cluster, keep=()):

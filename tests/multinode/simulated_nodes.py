@@ -131,7 +131,9 @@ class Host:
     def enter(self, wd="/", env=None):
         """Prefix that runs a command inside this host's namespaces; with
         env, in a login's clean environment plus those variables."""
-        prefix = ["nsenter", "-t", str(self.pid), "-u", "-m", "-n", "--wd=" + wd, "--"]
+        # The directory is looked up inside the host, where a path may lead
+        # elsewhere than on the machine (or nowhere).
+        prefix = ["nsenter", "-t", str(self.pid), "-u", "-m", "-n", "--wdns=" + wd, "--"]
         if env is not None:
             clean = dict(env, PATH=env.get("PATH", CLEAN_PATH), HOME="/root")
             prefix += ["env", "-i"] + ["%s=%s" % item for item in sorted(clean.items())]

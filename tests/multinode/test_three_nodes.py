@@ -12,11 +12,13 @@ import unittest
 import job_checks as jc
 import simulated_nodes as sn
 
-from job_checks import h
+from job_checks import c, f, g, h
 
 JOB_LIMIT = 300  # seconds; only there to turn a hang into a failure
 SLOTS = (1, 2, 2)  # ranks per node: the root alone, two workers on each other node
 OUTPUT = "out"  # per-rank output files, below the scratch path
+RUN_DIRECTORY = "run"  # where the jobs that set their directory up start, below the scratch path
+NODE_HOME = "/root"  # the home directory the agent logs in to
 
 
 class OpenMpi:
@@ -79,9 +81,10 @@ def launch_of_build():
 
 class ThreeNodeJob:
     """A job of the given binary over SLOTS, started on node01 from the
-    common scratch path with a login's clean environment."""
+    common scratch path (or a directory below it) with a login's clean
+    environment."""
 
-    def __init__(self, test, cluster, binary):
+    def __init__(self, test, cluster, binary, directory=""):
         if not binary:
             test.fail("ORVANTIC_BINARY / ORVANTIC_SMALL_BINARY not set")
         self.test = test
@@ -94,7 +97,8 @@ class ThreeNodeJob:
         head.sh('mkdir "$1"', output)
         env = jc.login_env(**self.launch.env)
         self.started = time.time()
-        self.proc = subprocess.Popen(head.enter(wd=cluster.scratch, env=env) +
+        self.directory = os.path.join(cluster.scratch, directory)
+        self.proc = subprocess.Popen(head.enter(wd=self.directory, env=env) +
                                      self.launch.command(cluster, SLOTS, output, env) + [binary],
                                      stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      start_new_session=True)
@@ -136,6 +140,76 @@ class ThreeNodeTests(unittest.TestCase):
         # Teardown, checked here as well as after a failure: nothing of the
         # nodes is left on the machine.
         cluster.close()
+
+    def run_in_directory(self, prepare):
+        """A small-build job started on node01 in RUN_DIRECTORY below the
+        scratch path; `prepare(cluster)` sets the nodes up first. Returns
+        the cluster, the job and its (status, stderr, seconds)."""
+        cluster = sn.Cluster.start_for(self)
+        prepare(cluster)
+        job = ThreeNodeJob(self, cluster, h.SMALL, RUN_DIRECTORY)
+        return cluster, job, job.wait()
+
+    def check_warned_report(self, cluster, job, failing=(), misplaced=None):
+        """Rank 0's console and results file against the report with the
+        given workers' warnings, and the CSV made from the file: exactly
+        the rows of the ranks warned about, and the totals and averages
+        they enter, are not valid. Returns the CSV rows."""
+        head = cluster.nodes[0]
+        name = jc.results_file_on(self, cluster, head, RUN_DIRECTORY)
+        path = os.path.join(job.directory, name)
+        data = cluster.read_scratch(head, os.path.join(RUN_DIRECTORY, name))
+        lines, whole = g.split_lines(cluster.read_scratch(head, job.launch.console))
+        self.assertTrue(whole, "rank 0's console ends inside a line")
+        console = c.check_sink(self, g.report_lines(g.CONSOLE, job.nodes, path, failing=failing,
+                                                    misplaced=misplaced), lines, "rank 0's console", head.name)
+        c.check_results(self, data, g.report_lines(g.FILE, job.nodes, failing=failing, misplaced=misplaced),
+                        head.name, console)
+        warned = {rank for _, rank in failing} | set(misplaced or ())
+        return jc.check_csv_validity(self, name, data, warned)
+
+    def test_node_whose_run_directory_is_read_only(self):
+        # node03's run directory is a read-only mount: its two workers
+        # create no file at all, and every one of their phases fails.
+        def prepare(cluster):
+            for node in cluster.nodes:
+                node.sh('mkdir "$1"', os.path.join(cluster.scratch, RUN_DIRECTORY))
+            cluster.nodes[2].sh('mount --bind "$1" "$1" && mount -o remount,bind,ro "$1"',
+                                os.path.join(cluster.scratch, RUN_DIRECTORY))
+
+        cluster, job, (status, stderr, _) = self.run_in_directory(prepare)
+        self.assertEqual(status, 1, stderr)
+        on_node03 = [rank for rank, node in job.nodes.items() if node == cluster.nodes[2].name]
+        failing = {(measurement, rank) for measurement in g.ALL_TESTS for rank in on_node03}
+        self.check_warned_report(cluster, job, failing=failing)
+        self.assertEqual(cluster.scratch_files(cluster.nodes[2], RUN_DIRECTORY), [])
+        jc.check_nothing_left(self, cluster)
+
+    def test_start_directory_missing_on_a_node(self):
+        # The run directory exists on node01 and node02 only. node03's home
+        # is a tmpfs of its own, so that a launcher falling back to it
+        # leaves nothing in the machine's real home.
+        def prepare(cluster):
+            for node in cluster.nodes[:2]:
+                node.sh('mkdir "$1"', os.path.join(cluster.scratch, RUN_DIRECTORY))
+            cluster.nodes[2].sh('mount -t tmpfs -o size=16m home-node03 "$1"', NODE_HOME)
+
+        cluster, job, (status, stderr, _) = self.run_in_directory(prepare)
+        node03 = cluster.nodes[2]
+        on_node03 = [rank for rank, node in job.nodes.items() if node == node03.name]
+        if not h.open_mpi():
+            # MPICH refuses to start ranks where it cannot enter the directory.
+            self.assertNotEqual(status, 0, "MPICH started a job whose directory is missing on a node")
+            jc.check_nothing_left(self, cluster)
+            return
+        # Open MPI starts node03's ranks in the home directory, without a
+        # word: they measure there, and the report says so.
+        self.assertEqual(status, 1, stderr)
+        misplaced = {rank: (NODE_HOME, job.directory) for rank in on_node03}
+        self.check_warned_report(cluster, job, misplaced=misplaced)
+        left = node03.sh('ls -A "$1"', NODE_HOME).split("\n")
+        self.assertEqual(set(filter(None, left)), set(f.scratch_names(job.nodes, on_node03)))
+        jc.check_nothing_left(self, cluster)
 
     def test_node_whose_daemon_is_killed(self):
         if launch_of_build().lost_daemon is None:
