@@ -6,6 +6,7 @@ import csv
 import json
 import os
 import re
+import subprocess
 import sys
 import unittest
 
@@ -43,6 +44,13 @@ sys.exit(run["status"])
 
 TEMPLATE = None
 PROGRESS = re.compile(r"run (\d+) of (\d+): [^,]+ s, (about .+ left|done)(; left out: .*)?")
+LEFT_IN_PLACE = "before run "
+# Stands in for a process of another run that has a scratch file open.
+HOLDER = "import sys\nheld = open(sys.argv[1], 'rb')\nprint('held', flush=True)\nsys.stdin.read()\n"
+# Runs a command where /proc shows nothing, as on a system without it; the
+# mount stays in a mount namespace of the command's own.
+WITHOUT_PROC = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+                'mount -t tmpfs no-proc /proc && exec "$@"', "without-proc"]
 
 
 def setUpModule():
@@ -51,8 +59,10 @@ def setUpModule():
     TEMPLATE = g.parse(f.results_of_run(3))
 
 
-def repeat(*args):
-    return h.run_script("repeat-runs", *args, interpreter=sys.executable)
+def repeat(*args, prefix=()):
+    return subprocess.run(list(prefix) + [sys.executable, os.path.join(h.SCRIPTS, "repeat-runs")] + list(args),
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=h.HANG_LIMIT,
+                          check=False)
 
 
 def summary_path(done):
@@ -69,8 +79,14 @@ def summary_rows(done):
         return dict(((r["measurement"], r["scope"], r["rank"]), r) for r in csv.DictReader(handle))
 
 
+def notes(done):
+    """The notes of scratch files left in place before a run."""
+    return [line for line in done.stderr.split("\n") if line.startswith(LEFT_IN_PLACE)]
+
+
 def progress_lines(test, done, count):
-    lines = done.stderr.split("\n")[2:-1]  # after the command and directory
+    lines = [line for line in done.stderr.split("\n")[2:-1]  # after the command and directory
+             if not line.startswith(LEFT_IN_PLACE)]
     test.assertEqual([int(PROGRESS.fullmatch(l).group(1)) for l in lines], list(range(1, count + 1)),
                      done.stderr)
     return lines
@@ -139,14 +155,32 @@ class MadeUpRuns(unittest.TestCase):
         with open(self.fake, "w", encoding="utf-8") as handle:
             handle.write(FAKE_RUN)
 
-    def series(self, runs, *options):
+    def series(self, runs, *options, prefix=()):
+        """Plays runs under repeat-runs; returns it finished and, per run,
+        the benchmark files the run found on starting."""
         queue, found = os.path.join(self.ws.root, "queue.json"), os.path.join(self.ws.root, "found")
         with open(queue, "w", encoding="utf-8") as handle:
             json.dump(runs, handle)
         done = repeat(*options, str(len(runs)), self.ws.cwd, "--", sys.executable, self.fake, queue, found,
-                      os.path.dirname(os.path.abspath(__file__)))
+                      os.path.dirname(os.path.abspath(__file__)), prefix=prefix)
         with open(found, encoding="utf-8") as handle:
-            return done, [json.loads(line) for line in handle]
+            found_by_run = [json.loads(line) for line in handle]
+        os.remove(found)
+        return done, found_by_run
+
+    def plant(self, names):
+        """Scratch files an earlier run left, each holding its own name."""
+        for name in names:
+            with open(os.path.join(self.ws.cwd, name), "w", encoding="utf-8") as handle:
+                handle.write(name)
+
+    def hold_open(self, name):
+        """A process of its own that has the file open until the test ends."""
+        holder = subprocess.Popen([sys.executable, "-c", HOLDER, os.path.join(self.ws.cwd, name)],
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, start_new_session=True)
+        self.addCleanup(h.Workspace.stop, holder)
+        self.assertEqual(holder.stdout.readline(), b"held\n")
+        return holder
 
     def test_medians_spreads_and_the_runs_left_out(self):
         # An older results file with numbers far off: never a run's.
@@ -212,12 +246,40 @@ class MadeUpRuns(unittest.TestCase):
         self.assertEqual(table[1].split(), ["single", "node", "5", "20000", "8400", "57500", "6.85", "20000",
                                             TEMPLATE.node])
 
-    def test_scratch_files_kept_when_asked(self):
-        done, found = self.series([queued(made_up_report(v)) for v in KNOWN[:3]], "--keep-scratch")
+    def test_scratch_files_held_open_or_kept_when_asked(self):
+        # Another run's worker still has its file open: that file stays, the
+        # ones nobody holds go, before each run.
+        held = "data64-windows-mx-2 @n1"
+        self.plant(["data64-windows-mx-single", "data64-windows-mx-single.tmp", held])
+        before = f.snapshot(os.path.join(self.ws.cwd, held))
+        holder = self.hold_open(held)
+        done, found = self.series([queued(made_up_report(v)) for v in KNOWN[:2]])
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
-        scratch = ["data64-windows-mx-1 @n1", "data64-windows-mx-single", "data64-windows-mx-single.tmp"]
-        self.assertEqual(found, [[], scratch, scratch])
-        self.assertEqual(summary_rows(done)[("stream-handling", "single", "0")]["iqr"], "", "no quartiles of 3")
+        self.assertEqual(found, [[held]] * 2, "every scratch file but the held one removed before each run")
+        self.assertEqual(f.snapshot(os.path.join(self.ws.cwd, held)), before, "the held file was touched")
+        self.assertEqual(notes(done), ['before run %d: left "%s" in place: process %d (%s) holds it open'
+                                       % (run, held, holder.pid, os.path.basename(sys.executable)[:15])
+                                       for run in (1, 2)])
+        h.Workspace.stop(holder)
+
+        # From here on nobody holds a file open; the last run's files and
+        # the held one are there.
+        scratch = sorted(["data64-windows-mx-1 @n1", "data64-windows-mx-single", "data64-windows-mx-single.tmp",
+                          held])
+        with self.subTest("without /proc to tell, every scratch file stays"):
+            h.require_root(self, "unshare")
+            done, found = self.series([queued(made_up_report(KNOWN[0]))], prefix=WITHOUT_PROC)
+            self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+            self.assertEqual(found, [scratch])
+            self.assertEqual(notes(done), ['before run 1: left every scratch file in place (%s): there is no /proc '
+                                           'here to tell which a live process holds open'
+                                           % ", ".join('"%s"' % name for name in scratch)])
+
+        with self.subTest("--keep-scratch"):
+            done, found = self.series([queued(made_up_report(v)) for v in KNOWN[:3]], "--keep-scratch")
+            self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+            self.assertEqual(found, [scratch] * 3)
+            self.assertEqual(summary_rows(done)[("stream-handling", "single", "0")]["iqr"], "", "no quartiles of 3")
 
 
 if __name__ == "__main__":
