@@ -101,6 +101,7 @@ CSV_COLUMNS = [
 # Scratch files: the root's, and each worker's named after its rank and node.
 SINGLE_SCRATCH = "data64-windows-mx-single.tmp"
 SINGLE_COPY = "data64-windows-mx-single"
+SINGLE_CLAIM = "data64-windows-mx-single.claim"
 
 
 def file_node(node):
@@ -120,10 +121,17 @@ def rank_files(rank, node):
     return base + ".tmp", base
 
 
+def claim_name(rank, node):
+    """The file a rank holds while it runs, beside its scratch files."""
+    if rank == 0:
+        return SINGLE_CLAIM
+    return "data64-windows-mx-%d @%s.claim" % (rank, file_node(node))
+
+
 def is_scratch_name(name):
-    """Whether a file name is one the benchmark writes its scratch data to,
-    whatever the rank and node."""
-    return name in (SINGLE_SCRATCH, SINGLE_COPY) or re.fullmatch(
+    """Whether a file name is one the benchmark writes its scratch data to
+    (or holds while it runs), whatever the rank and node."""
+    return name in (SINGLE_SCRATCH, SINGLE_COPY, SINGLE_CLAIM) or re.fullmatch(
         r"data64-windows-mx-[1-9]\d* @.*", name, re.DOTALL) is not None
 
 
@@ -553,6 +561,22 @@ def limit_lines():
     its title has two blanks after "::"."""
     return [Line(text) for text in ("", TITLE.replace(":: ", "::  "), NOTICE, SUPPORT, "",
                                     "The number of threads has reached the limits, the program terminates.", "")]
+
+
+HELD_BY_ANOTHER_RUN = ("Another run is using files of this job in the same directory; the two would measure "
+                       "each other's files, so this run stops.")
+
+
+def held_lines(holds):
+    """The root's whole console when another live run holds files of the
+    job: `holds` lists, in rank order, each rank that found its claim file
+    held as (rank, node, directory, holder), the holder as the other run's
+    claim file tells it ("process PID on NODE"), None for any text."""
+    lines = [Line(""), Line(HELD_BY_ANOTHER_RUN)]
+    for rank, node, directory, holder in holds:
+        lines.append(Line("Rank %d on %s: %s in %s is held by " % (rank, line_node(node), claim_name(rank, node),
+                                                                   line_node(directory)), Text(holder), "."))
+    return lines + [Line("")]
 
 
 def worker_lines(rank, node, failing=(), unable=(), found=None, misplaced=None):

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/own_files.h"
 #include "cluster/cluster_frame.h"
 #include "cluster/result_messages.h"
 #include "platform/platform.h"
@@ -62,6 +63,25 @@ void RefuseOversizedJob() {
     TextLine(Console(), "The number of threads has reached the limits, the program terminates.");
     BlankLine(Console());
   }
+  MPI_Finalize();
+  std::exit(kRefusedStatus);
+}
+
+// Two runs in one directory would measure each other's files: a job whose
+// files another live run holds stops before it touches any, every rank with
+// status 1, the root saying who holds what.
+void RefuseFilesOfAnotherRun() {
+  std::vector<std::string> notes;
+  if (!GatherNotesAtRoot(HoldOwnFiles(), notes)) return;
+  if (IsRootRank()) {
+    BlankLine(Console());
+    TextLine(Console(),
+             "Another run is using files of this job in the same directory; the two would measure "
+             "each other's files, so this run stops.");
+    for (const std::string& note : notes) TextLine(Console(), note.c_str());
+    BlankLine(Console());
+  }
+  ReleaseOwnFiles();
   MPI_Finalize();
   std::exit(kRefusedStatus);
 }
@@ -137,6 +157,7 @@ int RunBenchmark(int* argc, char*** argv) {
   StartMpi(argc, argv);
   RefuseLowThreadLevel();
   RefuseOversizedJob();
+  RefuseFilesOfAnotherRun();
   // Before the root's first test and the workers' first phase: a few
   // milliseconds, outside every timed span.
   if (JobSize > 1) ShareStartDirectory(IsRootRank() ? StartDirectoryNames() : std::vector<std::string>());
@@ -154,6 +175,7 @@ int RunBenchmark(int* argc, char*** argv) {
   } else {
     AwaitRelease();
   }
+  ReleaseOwnFiles();
   MPI_Finalize();
   return ExitStatus(reportSaved);
 }

@@ -14,6 +14,7 @@ namespace {
 constexpr int kRootRank = 0;
 constexpr int kResultTag = 0;
 constexpr int kReleaseTag = 1;
+constexpr int kNoteTag = 2;
 
 // A blocking receive spins on a processor for as long as it waits, and a
 // process may wait minutes for others that share its node and need that
@@ -110,6 +111,29 @@ void ShareStartDirectory(const std::vector<std::string>& names) {
        start = end + 1) {
     RootStartDirectories.push_back(received.substr(start, end - start));
   }
+}
+
+bool GatherNotesAtRoot(const std::string& note, std::vector<std::string>& notes) {
+  notes.clear();
+  if (IsRootRank() && !note.empty()) notes.push_back(note);
+  if (JobSize == 1) return !notes.empty();
+  // Lengths first, so that the root asks only the ranks with a note for it,
+  // and in rank order.
+  const int length = static_cast<int>(note.size());
+  std::vector<int> lengths(IsRootRank() ? JobSize : 0);
+  MPI_Gather(&length, 1, MPI_INT, lengths.data(), 1, MPI_INT, kRootRank, MPI_COMM_WORLD);
+  if (!IsRootRank() && length > 0) {
+    MPI_Send(note.data(), length, MPI_CHAR, kRootRank, kNoteTag, MPI_COMM_WORLD);
+  }
+  for (int rank = kFirstWorkerRank; rank < static_cast<int>(lengths.size()); ++rank) {
+    if (lengths[rank] == 0) continue;
+    std::string received(static_cast<std::size_t>(lengths[rank]), '\0');
+    MPI_Recv(&received[0], lengths[rank], MPI_CHAR, rank, kNoteTag, MPI_COMM_WORLD, &ReceiveStatus);
+    notes.push_back(received);
+  }
+  int any = !notes.empty();
+  MPI_Bcast(&any, 1, MPI_INT, kRootRank, MPI_COMM_WORLD);
+  return any != 0;
 }
 
 void ReleaseWorkers() {

@@ -25,3 +25,8 @@ void ShareStartDirectory(const std::vector<std::string>& names);
 // root releases every worker at its very end, and each worker waits for that.
 void ReleaseWorkers();
 void AwaitRelease();
+
+// Every rank, at start-up: each rank's note, empty for none, reaches the root
+// in `notes`, in rank order, empty ones left out. Returns on every rank
+// whether any rank had a note.
+bool GatherNotesAtRoot(const std::string& note, std::vector<std::string>& notes);

@@ -45,6 +45,29 @@ Creation CreateNewFile(const char* path, FileIdentity& identity);
 // when nothing can be found there.
 bool IdentityOfName(const char* path, FileIdentity& identity);
 
+// A hold on a file name that lasts while the process does: an exclusive lock
+// on a file at the name, which the system drops however the process ends, so
+// a hold left by a process that crashed is free to take. Locks are seen
+// across nodes on file systems that share them (NFS does).
+struct HeldFile {
+  std::intptr_t handle = -1;
+};
+enum class Hold { Taken, HeldByAnother, Failed };
+// Creates the file if missing and locks it without waiting; once taken,
+// `holder` is written into it for whoever finds it held. Failed when the
+// file cannot be created or opened (an unwritable directory).
+Hold HoldFileAt(const char* path, const std::string& holder, HeldFile& held);
+// What the holder of the file at `path` wrote there; empty when unreadable.
+std::string HolderOfFileAt(const char* path);
+// Removes the name, then drops the hold: nothing is left, and whoever opened
+// the file meanwhile sees that the name no longer leads to it.
+void ReleaseFileAt(const char* path, HeldFile& held);
+// A process told to terminate (as launchers end a job cut short) removes
+// `path` on its way out; nullptr stops that, once the name is no longer its.
+// Where the system has no such signals, the name stays: its hold is gone
+// with the process all the same.
+void RemoveOnTermination(const char* path);
+
 // Whether two paths lead to the same file or directory, links followed: one
 // directory may be reached by different paths on different nodes. False
 // when either cannot be found.
@@ -57,6 +80,9 @@ const char* CharactersNotAllowedInNames();
 // A write beyond a file-size limit then fails like any other write instead of
 // ending the process.
 void IgnoreFileSizeLimitSignal();
+
+// This process's identifier, as the system's tools show it.
+long ProcessId();
 
 // The process's current working directory, or an empty text when it cannot
 // be determined.

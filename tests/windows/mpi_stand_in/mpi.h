@@ -45,6 +45,8 @@ int MPI_Test(MPI_Request* request, int* flag, MPI_Status* status);
 int MPI_Probe(int source, int tag, MPI_Comm comm, MPI_Status* status);
 int MPI_Get_count(const MPI_Status* status, MPI_Datatype datatype, int* count);
 int MPI_Bcast(void* buffer, int count, MPI_Datatype datatype, int root, MPI_Comm comm);
+int MPI_Gather(const void* sendbuf, int sendcount, MPI_Datatype sendtype, void* recvbuf,
+               int recvcount, MPI_Datatype recvtype, int root, MPI_Comm comm);
 int MPI_Finalize(void);
 
 #ifdef __cplusplus

@@ -68,6 +68,10 @@ int MPI_Get_count(const MPI_Status*, MPI_Datatype, int*) { NoPartner("MPI_Get_co
 
 int MPI_Bcast(void*, int, MPI_Datatype, int, MPI_Comm) { NoPartner("MPI_Bcast"); }
 
+int MPI_Gather(const void*, int, MPI_Datatype, void*, int, MPI_Datatype, int, MPI_Comm) {
+  NoPartner("MPI_Gather");
+}
+
 int MPI_Finalize(void) { return MPI_SUCCESS; }
 
 }  // extern "C"
