@@ -7,7 +7,7 @@ import re
 import unittest
 
 import job_checks as jc
-from job_checks import h
+from job_checks import c, g, h
 import simulated_nodes as sn
 import slurm_cluster as sc
 
@@ -15,7 +15,7 @@ REPOSITORY = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
 JOB_SCRIPT = os.path.join(REPOSITORY, "scripts", "slurm-job.sh")
 README = os.path.join(REPOSITORY, "README.md")
 JOB_LIMIT = 300  # seconds; only there to turn a hang into a failure
-RUN_DIR = "run"  # below the common scratch path
+RUN_DIR = "run"  # below the common scratch path; each job's directory in it
 PER_NODE = 1  # ranks per node: the root alone on node01, one worker on each other node
 
 
@@ -59,9 +59,21 @@ class SlurmBatchTests(unittest.TestCase):
         self.assertEqual(job.get("NodeList"), "node[01-03]")
         self.assertEqual(job.get("BatchHost"), "node01")
         with open(os.path.join(submit, "orvantic-drives-%s.out" % job_id), "rb") as f:
-            console = f.read()
+            lines, whole = g.split_lines(f.read())
+        self.assertTrue(whole, "rank 0's console ends inside a line")
         nodes = jc.ranks_by_slots(cluster, [PER_NODE] * len(cluster.nodes))
-        jc.check_report_and_files(self, cluster, nodes, console, directory=RUN_DIR)
+        head = cluster.nodes[0]
+        job_dir = os.path.join(RUN_DIR, job_id)
+        name = jc.results_file_on(self, cluster, head, job_dir)
+        c.check_report(self, lines, os.path.join(cluster.scratch, job_dir, name),
+                       cluster.read_scratch(head, os.path.join(job_dir, name)), nodes, h.SMALL_COUNTS,
+                       sink="rank 0's console")
+        # The job ran in a directory of its own, named after it, on every
+        # node; its clean-up left the results file alone, on the first node.
+        for node in cluster.nodes:
+            self.assertEqual(cluster.scratch_files(node, RUN_DIR), [job_id] if node is head else [],
+                             "job directories on %s" % node.name)
+        self.assertEqual(cluster.scratch_files(head, job_dir), [name], "files left by the job")
         jc.check_nothing_left(self, cluster, keep=slurm.daemon_pids())
         cluster.close()
 
