@@ -236,7 +236,10 @@ class ThreeNodeTests(unittest.TestCase):
         self.assertNotEqual(status, 0)
         self.assertIn(job.launch.lost_daemon, stderr)
         jc.check_nothing_left(self, cluster)
+        # The killed daemon cleaned nothing up: its node's session directory
+        # and shared-memory segments go with the nodes.
         cluster.close()
+        self.assertEqual(cluster.mpi_leftovers(), set(), "Open MPI's files of the nodes left on the machine")
 
 
 if __name__ == "__main__":
