@@ -7,7 +7,7 @@
 #include "state/rank_state.h"
 #include "state/scratch_names.h"
 #include "workloads/high_loops.h"
-#include "workloads/name_claims.h"
+#include "report/name_notes.h"
 
 namespace {
 

@@ -71,11 +71,33 @@ bool InformationOf(HANDLE handle, BY_HANDLE_FILE_INFORMATION& information) {
   return found;
 }
 
-FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& information) {
-  FileIdentity identity;
+// ReFS (a Dev Drive too) numbers its files with 128 bits, and the 64-bit
+// index GetFileInformationByHandle gives may be the same for two of them.
+// Systems before Windows 8 know no 128-bit ID: there the 64-bit index is all
+// there is. A volume answers the same way for all its files, so identities
+// of one file taken on the same system always come by the same way.
+bool IdentityOfOpenHandle(HANDLE handle, FileIdentity& identity) {
+  FILE_ID_INFO wide;
+  if (GetFileInformationByHandleEx(handle, FileIdInfo, &wide, sizeof wide) != 0) {
+    static_assert(sizeof wide.FileId.Identifier == sizeof identity.file, "a 128-bit file ID");
+    identity.device = wide.VolumeSerialNumber;
+    std::memcpy(identity.file, wide.FileId.Identifier, sizeof identity.file);
+    return true;
+  }
+  BY_HANDLE_FILE_INFORMATION information;
+  if (GetFileInformationByHandle(handle, &information) == 0) return false;
   identity.device = information.dwVolumeSerialNumber;
-  identity.file = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
-  return identity;
+  identity.file[0] = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
+  identity.file[1] = 0;
+  return true;
+}
+
+// The identity of a handle opened for it alone, which is closed.
+bool IdentityOfHandle(HANDLE handle, FileIdentity& identity) {
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool found = IdentityOfOpenHandle(handle, identity);
+  CloseHandle(handle);
+  return found;
 }
 
 }  // namespace
@@ -110,20 +132,10 @@ Creation CreateNewFile(const char* path, FileIdentity& identity) {
     return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? Creation::NameTaken
                                                                        : Creation::Failed;
   }
-  BY_HANDLE_FILE_INFORMATION information;
-  if (!InformationOf(handle, information)) return Creation::Failed;
-  identity = IdentityOf(information);
-  return Creation::Created;
+  return IdentityOfHandle(handle, identity) ? Creation::Created : Creation::Failed;
 }
 
 namespace {
-
-bool IdentityOfHandle(HANDLE handle, FileIdentity& identity) {
-  BY_HANDLE_FILE_INFORMATION information;
-  if (handle == INVALID_HANDLE_VALUE || !InformationOf(handle, information)) return false;
-  identity = IdentityOf(information);
-  return true;
-}
 
 bool IdentityFollowingLinks(const char* path, FileIdentity& identity) {
   return IdentityOfHandle(
@@ -152,10 +164,10 @@ bool LockWithoutWaiting(HANDLE handle) {
 }
 
 bool StillAtName(std::intptr_t held, const char* path) {
-  BY_HANDLE_FILE_INFORMATION information;
+  FileIdentity opened;
   FileIdentity named;
-  return GetFileInformationByHandle(reinterpret_cast<HANDLE>(held), &information) != 0 &&
-         IdentityOfName(path, named) && named == IdentityOf(information);
+  return IdentityOfOpenHandle(reinterpret_cast<HANDLE>(held), opened) &&
+         IdentityOfName(path, named) && named == opened;
 }
 
 void Rewrite(std::intptr_t held, const std::string& text) {
@@ -207,7 +219,7 @@ namespace {
 FileIdentity IdentityOf(const struct stat& status) {
   FileIdentity identity;
   identity.device = static_cast<std::uint64_t>(status.st_dev);
-  identity.file = static_cast<std::uint64_t>(status.st_ino);
+  identity.file[0] = static_cast<std::uint64_t>(status.st_ino);
   return identity;
 }
 

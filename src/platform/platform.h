@@ -29,12 +29,14 @@ NameKind KindOfName(const char* path);
 // Removes the name itself, never what a link points at; false when it stays.
 bool RemoveName(const char* path);
 
-// Which file a name leads to: equal identities are the same file.
+// Which file a name leads to: equal identities are the same file. A file's
+// number on its device takes 128 bits on Windows' ReFS, 64 elsewhere (the
+// second word then 0).
 struct FileIdentity {
   std::uint64_t device = 0;
-  std::uint64_t file = 0;
+  std::uint64_t file[2] = {0, 0};
   bool operator==(const FileIdentity& other) const {
-    return device == other.device && file == other.file;
+    return device == other.device && file[0] == other.file[0] && file[1] == other.file[1];
   }
 };
 // Creates `path` as a new empty file and takes its identity; a name already

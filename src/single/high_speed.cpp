@@ -6,7 +6,7 @@
 #include "state/scratch_names.h"
 #include "state/work_counts.h"
 #include "workloads/high_loops.h"
-#include "workloads/name_claims.h"
+#include "report/name_notes.h"
 
 namespace {
 

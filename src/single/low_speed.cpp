@@ -9,7 +9,7 @@
 #include "state/scratch_names.h"
 #include "state/work_counts.h"
 #include "workloads/low_loops.h"
-#include "workloads/name_claims.h"
+#include "report/name_notes.h"
 
 namespace {
 

@@ -3,6 +3,11 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "report/name_notes.h"
+
+NameSource ClaimedNameSource(std::ostream& console, NameSource source) {
+  return ClaimFileName(console, source()) == RefusedName() ? RefusedName : source;
+}
 
 long long HandleFilesWithStreams(std::ofstream& writeStream, std::ifstream& readStream,
                                  long iterations, NameSource nextName) {

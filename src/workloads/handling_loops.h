@@ -5,12 +5,20 @@
 #pragma once
 
 #include <fstream>
+#include <ostream>
 
+#include "names/name_claims.h"
 #include "state/work_counts.h"
-#include "workloads/name_claims.h"
+
+using NameSource = const char* (*)();
 
 // The work of one handling test, as the rate divides it.
 inline double HandlingIterations() { return kHandlingIterations; }
+
+// Claims the name `source` yields and returns the source to use: `source`
+// itself, or one that yields the refused name. What was found is said on
+// `console`.
+NameSource ClaimedNameSource(std::ostream& console, NameSource source);
 
 long long HandleFilesWithStreams(std::ofstream& writeStream, std::ifstream& readStream,
                                  long iterations, NameSource nextName);

@@ -7,18 +7,21 @@
 // the window between the claim and the open.
 #pragma once
 
-#include <ostream>
+#include <string>
 
-using NameSource = const char* (*)();
+// What became of a name, and the console line that says so (empty when
+// nothing was found there).
+struct ClaimedName {
+  const char* name;  // the name to use: the one asked for, or RefusedName()
+  std::string note;
+  bool noteIsWarning;
+};
 
 // Nothing at `name`, a plain regular file or a directory: the name is used
 // as it is (a directory's opens fail and are counted). Anything else is
-// removed, never what it refers to, and one console line says so. Returns
-// `name`, or RefusedName() when something stays there.
-const char* ClaimFileName(std::ostream& console, const char* name);
+// removed, never what it refers to; what cannot be removed leaves the name
+// refused.
+ClaimedName ClaimName(const char* name);
 // An empty name: every open and remove of it fails, so a step given it runs,
 // counts its operations as failed and reaches nothing planted.
 const char* RefusedName();
-// Claims the name `source` yields and returns the source to use: `source`
-// itself, or one that yields the refused name.
-NameSource ClaimedNameSource(std::ostream& console, NameSource source);

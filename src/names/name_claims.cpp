@@ -1,10 +1,6 @@
-#include "workloads/name_claims.h"
-
-#include <string>
+#include "names/name_claims.h"
 
 #include "platform/platform.h"
-#include "report/failure_notes.h"
-#include "report/line_shapes.h"
 
 namespace {
 
@@ -39,20 +35,16 @@ bool UsableAsItIs(NameKind kind) {
 
 const char* RefusedName() { return ""; }
 
-const char* ClaimFileName(std::ostream& console, const char* name) {
+ClaimedName ClaimName(const char* name) {
   const NameKind kind = KindOfName(name);
-  if (UsableAsItIs(kind)) return name;
+  if (UsableAsItIs(kind)) return {name, std::string(), false};
   const FoundThing found = Described(kind);
   if (RemoveName(name)) {
-    TextLine(console, (std::string("Removed a ") + found.noun + " found at " + name +
-                       found.untouched + ".").c_str());
-    return name;
+    return {name, std::string("Removed a ") + found.noun + " found at " + name + found.untouched + ".",
+            false};
   }
-  WarningLine(console, std::string("Warning: cannot remove the ") + found.noun + " found at " +
-                           name + "; the benchmark will not use that name.");
-  return RefusedName();
-}
-
-NameSource ClaimedNameSource(std::ostream& console, NameSource source) {
-  return ClaimFileName(console, source()) == RefusedName() ? RefusedName : source;
+  return {RefusedName(),
+          std::string("Warning: cannot remove the ") + found.noun + " found at " + name +
+              "; the benchmark will not use that name.",
+          true};
 }
