@@ -325,13 +325,15 @@ class Cluster:
             f.write(_AGENT % {"cases": cases, "path": CLEAN_PATH})
         os.chmod(self.agent, 0o755)
 
-    def hostfile(self, slots, line_format):
+    def hostfile(self, slots, line_format, name="hostfile"):
         """A launcher host file giving each node its number of slots, one
-        line each in the launcher's format ("%s slots=%d", "%s:%d")."""
-        path = os.path.join(self.root, "hostfile")
+        line each in the launcher's format ("%s slots=%d", "%s:%d"); a node
+        of no slots is left out, so the first node listed runs rank 0."""
+        path = os.path.join(self.root, name)
         with open(path, "w") as f:
             for node, count in zip(self.nodes, slots):
-                f.write(line_format % (node.name, count) + "\n")
+                if count:
+                    f.write(line_format % (node.name, count) + "\n")
         return path
 
     def scratch_files(self, node, directory="", recursive=False):

@@ -19,6 +19,7 @@ SLOTS = (1, 2, 2)  # ranks per node: the root alone, two workers on each other n
 OUTPUT = "out"  # per-rank output files, below the scratch path
 RUN_DIRECTORY = "run"  # where the jobs that set their directory up start, below the scratch path
 NODE_HOME = "/root"  # the home directory the agent logs in to
+SHARED_DIRECTORY = "shared"  # one directory of the machine, below the scratch path on every node
 
 
 class OpenMpi:
@@ -28,13 +29,19 @@ class OpenMpi:
     daemon = "orted"
     lost_daemon = "ORTE has lost communication with a remote daemon"
     env = {"OMPI_ALLOW_RUN_AS_ROOT": "1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM": "1"}
-    console = "out/1/rank.0/stdout"
+    console = "1/rank.0/stdout"  # below the output directory
+
+    @staticmethod
+    def console_node(nodes, head):
+        """Where rank 0's output file is: on rank 0's node."""
+        return nodes[0]
 
     @staticmethod
     def command(cluster, slots, output, env):
         # Only variables named with -x reach the ranks on other nodes.
         passed = [flag for name in sorted(env) if name.endswith("SAN_OPTIONS") for flag in ("-x", name)]
-        return [h.MPIEXEC, "--hostfile", cluster.hostfile(slots, "%s slots=%d"),
+        hostfile = cluster.hostfile(slots, "%s slots=%d", os.path.basename(output) + ".hosts")
+        return [h.MPIEXEC, "--hostfile", hostfile,
                 "--mca", "plm_rsh_agent", cluster.agent,
                 "--mca", "btl", "tcp,vader,self",
                 "--mca", "btl_tcp_if_include", sn.SUBNET, "--mca", "oob_tcp_if_include", sn.SUBNET,
@@ -58,12 +65,17 @@ class Mpich:
     # the launcher reports the lost proxy only when the whole job has ended.
     lost_daemon = None
     env = {}
-    console = "out/stdout.0"
+    console = "stdout.0"  # below the output directory
+
+    @staticmethod
+    def console_node(nodes, head):
+        """Where rank 0's output file is: on the launcher's node."""
+        return head
 
     @staticmethod
     def command(cluster, slots, output, env):
         # Hydra hands the launcher's whole environment to every rank.
-        return [h.MPIEXEC, "-f", cluster.hostfile(slots, "%s:%d"),
+        return [h.MPIEXEC, "-f", cluster.hostfile(slots, "%s:%d", os.path.basename(output) + ".hosts"),
                 "-launcher", "ssh", "-launcher-exec", cluster.agent, "-iface", "eth0",
                 "-outfile-pattern", os.path.join(output, "stdout.%r"),
                 "-errfile-pattern", os.path.join(output, "stderr.%r"), "-n", str(sum(slots))]
@@ -80,34 +92,51 @@ def launch_of_build():
 
 
 class ThreeNodeJob:
-    """A job of the given binary over SLOTS, started on node01 from the
+    """A job of the given binary over `slots`, started on node01 from the
     common scratch path (or a directory below it) with a login's clean
-    environment."""
+    environment; its ranks' output in `output` below the scratch path."""
 
-    def __init__(self, test, cluster, binary, directory=""):
+    def __init__(self, test, cluster, binary, directory="", slots=SLOTS, output=OUTPUT, stdin=subprocess.DEVNULL):
         if not binary:
             test.fail("ORVANTIC_BINARY / ORVANTIC_SMALL_BINARY not set")
         self.test = test
         self.cluster = cluster
         self.launch = launch_of_build()
-        self.nodes = jc.ranks_by_slots(cluster, SLOTS)
-        head = cluster.nodes[0]
-        output = os.path.join(cluster.scratch, OUTPUT)
+        self.nodes = jc.ranks_by_slots(cluster, slots)
+        self.head = cluster.nodes[0]
+        self.output = output
+        output = os.path.join(cluster.scratch, output)
         # MPICH's launcher makes no directory for the output files.
-        head.sh('mkdir "$1"', output)
+        self.head.sh('mkdir "$1"', output)
         env = jc.login_env(**self.launch.env)
         self.started = time.time()
         self.directory = os.path.join(cluster.scratch, directory)
-        self.proc = subprocess.Popen(head.enter(wd=self.directory, env=env) +
-                                     self.launch.command(cluster, SLOTS, output, env) + [binary],
-                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+        self.proc = subprocess.Popen(self.head.enter(wd=self.directory, env=env) +
+                                     self.launch.command(cluster, slots, output, env) + [binary],
+                                     stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      start_new_session=True)
         test.addCleanup(h.Workspace.stop, self.proc)
 
-    def wait(self):
-        """(exit status, stderr, seconds) of the launcher."""
+    def console_path(self):
+        """Rank 0's output file, below the scratch path."""
+        return os.path.join(self.output, self.launch.console)
+
+    def root_console(self, so_far=False):
+        """What rank 0 wrote to its standard output (bytes); with so_far,
+        what it wrote until now, nothing while its file is not there yet."""
+        node = self.cluster.node(self.launch.console_node(self.nodes, self.head.name))
         try:
-            _, err = self.proc.communicate(timeout=JOB_LIMIT)
+            return self.cluster.read_scratch(node, self.console_path())
+        except RuntimeError:
+            if so_far:
+                return b""
+            raise
+
+    def wait(self, stdin=None):
+        """(exit status, stderr, seconds) of the launcher, once `stdin` (if
+        any) is written to the job's standard input."""
+        try:
+            _, err = self.proc.communicate(input=stdin, timeout=JOB_LIMIT)
         except subprocess.TimeoutExpired:
             self.test.fail("job still running after %d s; processes: %s"
                            % (JOB_LIMIT, self.cluster.leftover_processes()))
@@ -123,8 +152,7 @@ class ThreeNodeTests(unittest.TestCase):
         self.assertEqual(status, 0, stderr)
         jc.check_nothing_left(self, cluster)
         head = cluster.nodes[0]
-        jc.check_report_and_files(self, cluster, job.nodes, cluster.read_scratch(head, job.launch.console),
-                                  others=[OUTPUT])
+        jc.check_report_and_files(self, cluster, job.nodes, job.root_console(), others=[OUTPUT])
 
         # Per-rank output files: where the launcher puts them, and empty but
         # for rank 0's standard output.
@@ -134,7 +162,7 @@ class ThreeNodeTests(unittest.TestCase):
             self.assertEqual(set(files), layout.get(node.name, set()), "output files on %s" % node.name)
             for relative in files:
                 relative = os.path.join(OUTPUT, relative)
-                if relative != job.launch.console:
+                if relative != job.console_path():
                     self.assertEqual(cluster.read_scratch(node, relative), b"", relative)
 
         # Teardown, checked here as well as after a failure: nothing of the
@@ -159,7 +187,7 @@ class ThreeNodeTests(unittest.TestCase):
         name = jc.results_file_on(self, cluster, head, RUN_DIRECTORY)
         path = os.path.join(job.directory, name)
         data = cluster.read_scratch(head, os.path.join(RUN_DIRECTORY, name))
-        lines, whole = g.split_lines(cluster.read_scratch(head, job.launch.console))
+        lines, whole = g.split_lines(job.root_console())
         self.assertTrue(whole, "rank 0's console ends inside a line")
         console = c.check_sink(self, g.report_lines(g.CONSOLE, job.nodes, path, failing=failing,
                                                     misplaced=misplaced), lines, "rank 0's console", head.name)
@@ -209,6 +237,47 @@ class ThreeNodeTests(unittest.TestCase):
         self.check_warned_report(cluster, job, misplaced=misplaced)
         left = node03.sh('ls -A "$1"', NODE_HOME).split("\n")
         self.assertEqual(set(filter(None, left)), set(f.scratch_names(job.nodes, on_node03)))
+        jc.check_nothing_left(self, cluster)
+
+    def test_two_jobs_in_one_shared_directory(self):
+        # One directory of the machine mounted at the same path on every
+        # node, as a shared file system would be. The first job's root runs
+        # on node01, the second's on node02, the workers of both on node03
+        # under the same ranks: every file the second would use is the
+        # first's. The first holds them while it waits for Enter.
+        cluster = sn.Cluster.start_for(self)
+        shared = os.path.join(cluster.root, SHARED_DIRECTORY)
+        os.mkdir(shared)
+        for node in cluster.nodes:
+            node.sh('mkdir "$1" && mount --bind "$2" "$1"', os.path.join(cluster.scratch, SHARED_DIRECTORY), shared)
+        first = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, slots=(1, 0, 2), output="out-first",
+                             stdin=subprocess.PIPE)
+        deadline = time.time() + JOB_LIMIT
+        while g.PRESS_ENTER.encode() not in first.root_console(so_far=True):
+            self.assertIsNone(first.proc.poll(), "the first job ended before its report was whole")
+            self.assertLess(time.time(), deadline, "the first job never finished its report")
+            time.sleep(0.1)
+        binary = os.path.basename(h.SMALL)[:15]
+        pids = {h.rank_of(pid): pid for node in cluster.nodes for pid in node.processes_named(binary)}
+
+        second = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, slots=(0, 1, 2), output="out-second")
+        status, stderr, _ = second.wait()
+        self.assertEqual(status, 1, stderr)
+        holds = [(rank, node, first.directory, "process %d on %s" % (pids[rank], first.nodes[rank]))
+                 for rank, node in sorted(second.nodes.items())]
+        lines, _ = g.split_lines(second.root_console())
+        c.match_lines(self, g.held_lines(holds), lines, "second job's rank 0 console")
+
+        status, stderr, _ = first.wait(stdin=b"\n")
+        self.assertEqual(status, 0, stderr)
+        names = [name for name in os.listdir(shared) if name.startswith(g.RESULTS_PREFIX)]
+        self.assertEqual(len(names), 1, "results files: %s" % os.listdir(shared))
+        with open(os.path.join(shared, names[0]), "rb") as results:
+            data = results.read()
+        lines, _ = g.split_lines(first.root_console())
+        c.check_report(self, lines, os.path.join(first.directory, names[0]), data, first.nodes, h.SMALL_COUNTS,
+                       sink="first job's rank 0 console")
+        f.check_files_left(self, shared, first.nodes, names[0], h.SMALL_COUNTS)
         jc.check_nothing_left(self, cluster)
 
     def test_node_whose_daemon_is_killed(self):
