@@ -160,7 +160,9 @@ int RunBenchmark(int* argc, char*** argv) {
   RefuseFilesOfAnotherRun();
   // Before the root's first test and the workers' first phase: a few
   // milliseconds, outside every timed span.
-  if (JobSize > 1) ShareStartDirectory(IsRootRank() ? StartDirectoryNames() : std::vector<std::string>());
+  if (JobSize > 1) {
+    ShareStartDirectory(IsRootRank() ? StartDirectoryNames() : std::vector<std::string>());
+  }
   if (IsRootRank()) {
     ResultsFileName();
     OpenResultsFile();

@@ -2,12 +2,12 @@
 // root's report of both.
 #include "cluster/cluster_frame.h"
 #include "cluster/speed_report.h"
+#include "report/name_notes.h"
 #include "report/report_sink.h"
 #include "state/process_state.h"
 #include "state/rank_state.h"
 #include "state/scratch_names.h"
 #include "workloads/low_loops.h"
-#include "report/name_notes.h"
 
 namespace {
 

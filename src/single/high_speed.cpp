@@ -1,12 +1,12 @@
 // Whole-block read and write speed of this node: the scratch file read into
 // one block, the block written to a copy, each in as few calls as possible.
+#include "report/name_notes.h"
 #include "report/report_sink.h"
 #include "single/single_node.h"
 #include "state/process_state.h"
 #include "state/scratch_names.h"
 #include "state/work_counts.h"
 #include "workloads/high_loops.h"
-#include "report/name_notes.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 // flushed or synchronised before the next.
 #include "report/failure_notes.h"
 #include "report/line_shapes.h"
+#include "report/name_notes.h"
 #include "report/report_sink.h"
 #include "report/units.h"
 #include "single/single_node.h"
@@ -9,7 +10,6 @@
 #include "state/scratch_names.h"
 #include "state/work_counts.h"
 #include "workloads/low_loops.h"
-#include "report/name_notes.h"
 
 namespace {
 
