@@ -13,10 +13,12 @@ similar would be worse than no number. Numbers are kept as the text the
 report shows, so a CSV or a plot label repeats it character for character;
 `as_float` converts when arithmetic is needed.
 
-Shared by results-to-csv, plot-results and the end-to-end tests.
+Shared by results-to-csv, plot-results, repeat-runs, compare and the
+end-to-end tests.
 """
 
 import datetime
+import math
 import os
 import re
 
@@ -50,6 +52,9 @@ SCOPE_SINGLE = "single"
 SCOPE_RANK = "rank"
 SCOPE_TOTAL = "total"
 SCOPE_AVERAGE = "average"
+# Not a line of the report: each phase's workers' work over the slowest
+# worker's time (see common_window_row).
+SCOPE_COMMON_WINDOW = "common-window"
 
 HANDLING_UNIT = "Files/sec."
 ACCESS_UNIT = "Millions Accesses/sec."
@@ -763,8 +768,42 @@ def shown_value(row):
     return as_float(row["mb_per_sec"]), MB_UNIT
 
 
+def _divided(amount, seconds):
+    """As the program divides: a zero time gives no number."""
+    return amount / seconds if seconds else math.nan
+
+
+def common_window_row(total, ranks):
+    """A phase's conservative total: the work every worker did (its printed
+    rate times its printed seconds, so that any build's counts serve) added
+    up and divided by the slowest worker's seconds. That is the rate the
+    drive sustained had all started together, a lower bound that, unlike
+    the report's total, adds no rates measured over different spans of
+    time. It takes the total's valid flag and warning, which count the
+    same workers' rates."""
+    slowest = max(ranks, key=lambda r: as_float(r["seconds"]))
+    row = dict(total, scope=SCOPE_COMMON_WINDOW, seconds=slowest["seconds"], speedup="")
+    for field in ("rate", "mb_per_sec"):
+        if total[field]:
+            work = sum(as_float(r[field]) * as_float(r["seconds"]) for r in ranks)
+            row[field] = "%g" % _divided(work, as_float(slowest["seconds"]))
+    return row
+
+
+def with_common_windows(rows):
+    """The rows with each phase's common-window row after its total."""
+    extended = []
+    for row in rows:
+        extended.append(row)
+        if row["scope"] == SCOPE_TOTAL:
+            extended.append(common_window_row(row, [r for r in rows if r["scope"] == SCOPE_RANK
+                                                    and r["measurement"] == row["measurement"]]))
+    return extended
+
+
 class Run:
-    """Everything one results file says."""
+    """Everything one results file says; its rows are those of the report's
+    lines and each phase's common-window total."""
 
     def __init__(self, path, node, started, job_size, rows, warnings):
         self.path = path
@@ -780,6 +819,15 @@ class Run:
     def not_valid(self):
         """The rows whose rate a Warning line makes no measurement."""
         return [r for r in self.rows if r["valid"] == "false"]
+
+    def why_not_valid(self):
+        """Why the run's rates are not all measurements, in one line: how
+        many rows are not valid, and the file's first warning, which the
+        rest of them follow from or repeat. None for a clean run."""
+        printed = [r for r in self.not_valid() if r["scope"] != SCOPE_COMMON_WINDOW]
+        if not printed:
+            return None
+        return "%d rate(s) in the results file not valid; the first warning: %s" % (len(printed), self.warnings[0])
 
 
 def parse_file_name(path):
@@ -848,5 +896,5 @@ def parse(path):
             raise NotAResultsFile("%s: the file ends early: %s" % (path, error.what))
         raise NotAResultsFile("%s: line %d: %s; the line reads %r"
                               % (path, error.index + 1, error.what, lines[error.index]))
-    return Run(path, node, started, size, rows_of(found, node, started.isoformat(), size),
+    return Run(path, node, started, size, with_common_windows(rows_of(found, node, started.isoformat(), size)),
                [m.text for m in found if m.line.warning])

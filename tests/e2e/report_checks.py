@@ -187,6 +187,8 @@ def worker_warnings(node):
         count = 2 if measurement == "low-write" else 1
         cells[(measurement, g.SCOPE_RANK, "1")] = misplaced_note(node)
         cells[(measurement, g.SCOPE_TOTAL, "")] = TOTAL_NOT_VALID % count
+        # The common window adds the same workers' work, and says so in the total's words.
+        cells[(measurement, g.SCOPE_COMMON_WINDOW, "")] = TOTAL_NOT_VALID % count
         cells[(measurement, g.SCOPE_AVERAGE, "")] = AVERAGE_NOT_VALID % count
     cells[("stream-handling", g.SCOPE_RANK, "1")] = RANK_1_FAILED + " " + misplaced_note(node)
     cells[("low-write", g.SCOPE_RANK, "2")] = RANK_2_FAILED
@@ -211,3 +213,20 @@ def warned_copy(source, directory, name=None):
     (under the source's name by default)."""
     rows = with_worker_warnings(g.parse(source).rows)
     return files_left.copy_as(source, directory, name or os.path.basename(source), lambda _: g.render_file(rows))
+
+
+def made_up_rows(template, value, scale, broken=None):
+    """The rows the report of the template run prints, every rate (handling)
+    or MB/sec. (speed) set to value times its scope's scale, {(scope, rank):
+    factor}. broken: {(measurement, scope, rank): text} for numbers to print
+    as given."""
+    rows = [dict(r) for r in template.rows if r["scope"] != g.SCOPE_COMMON_WINDOW]
+    for row in rows:
+        key = (row["measurement"], row["scope"], row["rank"])
+        field = "rate" if row["measurement"] in g.HANDLING else "mb_per_sec"
+        row[field] = (broken or {}).get(key) or "%g" % (value * scale[(row["scope"], row["rank"])])
+    return rows
+
+
+def report_text(rows):
+    return "".join(line + "\n" for line in g.render_file(rows))

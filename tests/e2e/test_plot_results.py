@@ -38,6 +38,35 @@ def png_size(path):
     return struct.unpack(">II", head[16:24])
 
 
+def assert_pictures(test, directory, listed):
+    """One readable picture per measurement in directory, each listed in
+    the measurements' order."""
+    names = [key + ".png" for key, _ in g.MEASUREMENTS]
+    test.assertEqual(sorted(os.listdir(directory)), sorted(names))
+    test.assertEqual(listed, [os.path.join(directory, name) for name in names])
+    sizes = {name: png_size(os.path.join(directory, name)) for name in names}
+    for name, (width, height) in sizes.items():
+        test.assertGreater(width, 300, name)
+        test.assertGreater(height, 200, name)
+
+    # matplotlib reads every picture back, at the size the header gives.
+    reader = (
+        "import sys, matplotlib\n"
+        "matplotlib.use('Agg')\n"
+        "import matplotlib.image\n"
+        "for path in sys.argv[1:]:\n"
+        "    image = matplotlib.image.imread(path)\n"
+        "    print(image.shape[1], image.shape[0])\n"
+    )
+    paths = [os.path.join(directory, name) for name in names]
+    read = subprocess.run([plotting_interpreter(), "-c", reader] + paths,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                          timeout=h.HANG_LIMIT, check=False)
+    test.assertEqual(read.returncode, 0, read.stderr)
+    shown = [tuple(int(n) for n in line.split()) for line in read.stdout.split("\n")[:-1]]
+    test.assertEqual(shown, [tuple(sizes[name]) for name in names])
+
+
 class Plots(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -68,31 +97,7 @@ class Plots(unittest.TestCase):
 
     def assert_pictures(self, done, directory):
         self.assertEqual(done.returncode, 0, "plot-results failed:\n" + done.stderr)
-        names = [key + ".png" for key, _ in g.MEASUREMENTS]
-        self.assertEqual(sorted(os.listdir(directory)), sorted(names))
-        self.assertEqual(done.stdout.split("\n")[:-1],
-                         [os.path.join(directory, name) for name in names])
-        sizes = {name: png_size(os.path.join(directory, name)) for name in names}
-        for name, (width, height) in sizes.items():
-            self.assertGreater(width, 300, name)
-            self.assertGreater(height, 200, name)
-
-        # matplotlib reads every picture back, at the size the header gives.
-        reader = (
-            "import sys, matplotlib\n"
-            "matplotlib.use('Agg')\n"
-            "import matplotlib.image\n"
-            "for path in sys.argv[1:]:\n"
-            "    image = matplotlib.image.imread(path)\n"
-            "    print(image.shape[1], image.shape[0])\n"
-        )
-        paths = [os.path.join(directory, name) for name in names]
-        read = subprocess.run([plotting_interpreter(), "-c", reader] + paths,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                              timeout=h.HANG_LIMIT, check=False)
-        self.assertEqual(read.returncode, 0, read.stderr)
-        shown = [tuple(int(n) for n in line.split()) for line in read.stdout.split("\n")[:-1]]
-        self.assertEqual(shown, [tuple(sizes[name]) for name in names])
+        assert_pictures(self, directory, done.stdout.split("\n")[:-1])
 
     def test_a_file_that_is_not_a_report_draws_nothing(self):
         bad = f.copy_as(self.three, SPACE.subdir("bad"), os.path.basename(self.three),

@@ -12,6 +12,7 @@ import unittest
 
 import files_left as f
 import harness as h
+import orvantic_environment as environment
 import report_checks as c
 from report_checks import g
 
@@ -43,6 +44,7 @@ sys.exit(run["status"])
 '''
 
 TEMPLATE = None
+LOAD = r"^\d+\.\d\d \d+\.\d\d \d+\.\d\d \(over 1, 5 and 15 minutes\)$"
 PROGRESS = re.compile(r"run (\d+) of (\d+): [^,]+ s, (about .+ left|done)(; left out: .*)?")
 LEFT_IN_PLACE = "before run "
 # Stands in for a process of another run that has a scratch file open.
@@ -85,7 +87,7 @@ def notes(done):
 
 
 def progress_lines(test, done, count):
-    lines = [line for line in done.stderr.split("\n")[2:-1]  # after the command and directory
+    lines = [line for line in done.stderr.split("\n")[3:-1]  # after the command, directory and environment
              if not line.startswith(LEFT_IN_PLACE)]
     test.assertEqual([int(PROGRESS.fullmatch(l).group(1)) for l in lines], list(range(1, count + 1)),
                      done.stderr)
@@ -103,13 +105,19 @@ class RealRuns(unittest.TestCase):
         self.assertEqual(len(names), 3, "one results file per run, none written over")
         runs = [g.parse(os.path.join(ws.cwd, n)) for n in names]
         summary = summary_rows(done)
+        record = environment.beside(summary_path(done))
         nodes = {0: runs[0].node, 1: runs[0].node, 2: runs[0].node}
         self.assertEqual(set(ws.files()), set(names) | set(f.scratch_names(nodes))
-                         | {os.path.basename(summary_path(done))}, "the last run's scratch files stay")
+                         | {os.path.basename(summary_path(done)), os.path.basename(record)},
+                         "the last run's scratch files stay")
+        self.assertIn("environment: %s\n" % record, done.stderr)
+        fields = environment.read(record)
+        self.assertEqual((fields["directory"], fields["program"]), (ws.cwd, ws.exe))
+        self.assertRegex(fields["load at end"], LOAD)
 
         # Each summary line is the median and extremes of that measurement's
         # numbers in the three files, and the only one for it.
-        self.assertEqual(len(summary), 6 * 4)
+        self.assertEqual(len(summary), 6 * 5)
         for key, row in summary.items():
             values = sorted(g.shown_value(r)[0] for run in runs for r in run.rows
                             if (r["measurement"], r["scope"], r["rank"]) == key)
@@ -127,24 +135,12 @@ WARNING = "Warning: 3 file operations failed in this test; the rate above is not
 
 
 def made_up_report(value, broken=None):
-    """The template run's report with every rate (handling) or MB/sec.
-    (speed) set to value times its scope's scale. broken: {(measurement,
-    scope, rank): text} for numbers to print as given."""
-    rows = [dict(r) for r in TEMPLATE.rows]
-    for row in rows:
-        key = (row["measurement"], row["scope"], row["rank"])
-        field = "rate" if row["measurement"] in g.HANDLING else "mb_per_sec"
-        row[field] = (broken or {}).get(key) or "%g" % (value * SCALE[(row["scope"], row["rank"])])
-    return rows
-
-
-def report_text(rows):
-    return "".join(line + "\n" for line in g.render_file(rows))
+    return c.made_up_rows(TEMPLATE, value, SCALE, broken)
 
 
 def queued(rows=None, text=None, stdout="", stderr="", status=0):
     """A run to play: the report of rows, or else text, or no file at all."""
-    report = report_text(rows) if rows else text
+    report = c.report_text(rows) if rows else text
     return {"report": report, "node": TEMPLATE.node, "stdout": stdout, "stderr": stderr, "status": status}
 
 
@@ -185,7 +181,7 @@ class MadeUpRuns(unittest.TestCase):
     def test_medians_spreads_and_the_runs_left_out(self):
         # An older results file with numbers far off: never a run's.
         with open(os.path.join(self.ws.cwd, f.results_name(TEMPLATE.node, 0)), "w", encoding="utf-8") as old:
-            old.write(report_text(made_up_report(1e9)))
+            old.write(c.report_text(made_up_report(1e9)))
         # A file of the user's beside the scratch files.
         open(os.path.join(self.ws.cwd, "data64-windows-mx-notes"), "w").close()
 
@@ -239,8 +235,15 @@ class MadeUpRuns(unittest.TestCase):
                               node=TEMPLATE.node, runs="4", median="30000", min="16800", max="60000",
                               max_over_min="3.57", iqr="25800"))
         self.assertEqual(summary[("low-read", "total", "")]["median"], "70000")
-        self.assertEqual({s for _, s, _ in summary}, {"single", "rank", "total"})
-        self.assertEqual(len(summary), 6 * 4)
+        # The common window: both ranks' work (rate times the template's
+        # seconds) over the slower one's seconds; the run whose rank 2 timed
+        # zero has none.
+        seconds = [float(r["seconds"]) for r in TEMPLATE.select("stream-handling", "rank")]
+        c.assert_close(self, float(summary[("stream-handling", "common-window", "")]["median"]),
+                       20000 * (1.5 * seconds[0] + 2 * seconds[1]) / max(seconds), "common-window median")
+        self.assertEqual(summary[("high-write", "common-window", "")]["runs"], "4")
+        self.assertEqual({s for _, s, _ in summary}, {"single", "rank", "total", "common-window"})
+        self.assertEqual(len(summary), 6 * 5)
 
         table = done.stdout.split("\nstream-handling, Files/sec.\n")[1].split("\n\n")[0].split("\n")
         self.assertEqual(table[1].split(), ["single", "node", "5", "20000", "8400", "57500", "6.85", "20000",
@@ -253,7 +256,7 @@ class MadeUpRuns(unittest.TestCase):
         self.plant(["data64-windows-mx-single", "data64-windows-mx-single.tmp", held])
         before = f.snapshot(os.path.join(self.ws.cwd, held))
         holder = self.hold_open(held)
-        done, found = self.series([queued(made_up_report(v)) for v in KNOWN[:2]])
+        done, found = self.series([queued(made_up_report(v)) for v in KNOWN[:2]], "--pause", "2")
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
         self.assertEqual(found, [[held]] * 2, "every scratch file but the held one removed before each run")
         self.assertEqual(f.snapshot(os.path.join(self.ws.cwd, held)), before, "the held file was touched")
@@ -261,6 +264,10 @@ class MadeUpRuns(unittest.TestCase):
                                        % (run, held, holder.pid, os.path.basename(sys.executable)[:15])
                                        for run in (1, 2)])
         h.Workspace.stop(holder)
+        # --pause 2: the second run started two seconds after the first
+        # ended, and in a later clock second still.
+        started = sorted(g.parse_file_name(name)[1] for name in f.results_file_names(self.ws.cwd))
+        self.assertGreaterEqual((started[1] - started[0]).total_seconds(), 3)
 
         # From here on nobody holds a file open; the last run's files and
         # the held one are there.
@@ -280,6 +287,66 @@ class MadeUpRuns(unittest.TestCase):
             self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
             self.assertEqual(found, [scratch] * 3)
             self.assertEqual(summary_rows(done)[("stream-handling", "single", "0")]["iqr"], "", "no quartiles of 3")
+
+
+def run_environment(test, directory, *command, prefix=(), env=None):
+    """run-environment's record of a directory, for the command given."""
+    done = subprocess.run(list(prefix) + [sys.executable, os.path.join(h.SCRIPTS, "run-environment"), directory]
+                          + (["--"] + list(command) if command else []), stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, text=True, timeout=h.HANG_LIMIT, env=env, check=False)
+    test.assertEqual(done.returncode, 0, done.stderr)
+    return environment.parse(done.stdout)
+
+
+def told(*command):
+    return subprocess.run(command, stdout=subprocess.PIPE, text=True, check=True).stdout
+
+
+class EnvironmentRecords(unittest.TestCase):
+    """What run-environment (and so repeat-runs) records, against what other
+    tools tell, and fields that cannot be read saying why."""
+
+    def test_a_directory_and_the_build_of_the_shipped_program(self):
+        ws = h.Workspace(self, h.SMALL)
+        fields = run_environment(self, ws.cwd, *(ws.mpiexec(1) + [h.SHIPPED]))
+        self.assertEqual(list(fields), [name for name, _, _ in environment.FIELDS])
+        self.assertEqual(fields["directory"], ws.cwd)
+        self.assertEqual(fields["file system"], told("findmnt", "-n", "-o", "FSTYPE,SOURCE", "-T", ws.cwd).strip()
+                         .replace(" ", " on ", 1).replace("  ", ""))
+        if fields["file system"].startswith("ext4 "):
+            # The kernel keeps a jbd2 entry per journal it runs.
+            name = os.path.basename(os.path.realpath(fields["file system"].split(" on ")[1]))
+            journalled = any(entry.startswith(name + "-") for entry in os.listdir("/proc/fs/jbd2"))
+            self.assertEqual(fields["ext4 journal"].split(",")[0], "yes" if journalled else "no")
+        self.assertRegex(fields["load at start"], LOAD)
+        self.assertEqual(fields["load at end"], "not taken yet")
+        version = told(h.MPIEXEC, "--version").strip().split("\n")[0]
+        self.assertTrue(fields["MPI launcher"].startswith(version.rstrip(":")), fields["MPI launcher"])
+        # The build record beside the program: a commit of this repository.
+        self.assertEqual(fields["program"], os.path.realpath(h.SHIPPED))
+        commit = re.fullmatch(r"\d+\.\d+\.\d+, commit ([0-9a-f]{12})( with local changes)?",
+                              fields["program version"])
+        self.assertTrue(commit, fields["program version"])
+        told("git", "-C", h.SCRIPTS, "cat-file", "-e", commit.group(1) + "^{commit}")
+        self.assertRegex(fields["C++ library"], r"^lib(std)?c\+\+\.so\.")
+        self.assertRegex(fields["MPI library"], r"^libmpi")
+
+    def test_what_cannot_be_read_says_why(self):
+        h.require_root(self, "unshare")
+        ws = h.Workspace(self, h.SMALL)
+        prefix, _ = ws.on_tmpfs((ws.cwd, 8 << 20, 0))
+        fields = run_environment(self, ws.cwd, prefix=prefix,
+                                 env=dict(os.environ, ORVANTIC_PROGRAM=os.path.join(ws.root, "none")))
+        self.assertEqual(list(fields), [name for name, _, _ in environment.FIELDS])
+        self.assertEqual(fields["file system"], "tmpfs on orvantic-faults")
+        self.assertEqual(fields["ext4 journal"], "unknown (not ext4 but tmpfs)")
+        for name in ("device model", "rotational", "scheduler"):
+            self.assertEqual(fields[name], "unknown (tmpfs has no block device)", name)
+        self.assertEqual(fields["free space"], "8.0 MiB free of 8.0 MiB")
+        self.assertTrue(fields["program"].startswith("unknown (no benchmark binary at %s:" % os.path.join(ws.root,
+                                                                                                      "none")))
+        for name in ("MPI launcher", "program version", "compiler", "C++ library", "MPI library"):
+            self.assertEqual(fields[name], "unknown (no command of a run)", name)
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@ one masked sequence of the grammar's lines."""
 
 import csv
 import io
+import json
 import os
 import sys
 import unittest
@@ -34,11 +35,15 @@ def setUpModule():
     FAILED = f.results_of_run(1, prepare=block_scratch)
 
 
-def to_csv(*args):
+def converted(*args):
     done = h.run_script("results-to-csv", *args, interpreter=sys.executable)
     if done.returncode != 0:
         raise AssertionError("results-to-csv failed: " + done.stderr)
-    return list(csv.DictReader(io.StringIO(done.stdout)))
+    return done.stdout
+
+
+def to_csv(*args):
+    return list(csv.DictReader(io.StringIO(converted(*args))))
 
 
 class RowsOfRealRuns(unittest.TestCase):
@@ -62,7 +67,7 @@ class RowsOfRealRuns(unittest.TestCase):
         for m in MEASUREMENTS:
             ranks = [r["rank"] for r in rows if r["measurement"] == m and r["scope"] == "rank"]
             self.assertEqual(ranks, ["1", "2"], m)
-            for scope in ("total", "average"):
+            for scope in ("total", "common-window", "average"):
                 self.assertEqual(len([r for r in rows if r["measurement"] == m
                                       and r["scope"] == scope]), 1, (m, scope))
         self.assert_rows_repeat_the_file(THREE, rows)
@@ -74,7 +79,33 @@ class RowsOfRealRuns(unittest.TestCase):
         with open(out, encoding="utf-8") as handle:
             written = list(csv.DictReader(handle))
         self.assertEqual(written, to_csv(ONE) + to_csv(THREE))
-        self.assertEqual([r["job_size"] for r in written], ["1"] * 6 + ["3"] * 30)
+        self.assertEqual([r["job_size"] for r in written], ["1"] * 6 + ["3"] * 36)
+
+    def test_json_holds_the_rows_of_the_csv(self):
+        # Every value the CSV cell's text, the keys in the columns' order.
+        objects = json.loads(converted("--json", ONE, WARNED), object_pairs_hook=list)
+        self.assertEqual([[key for key, _ in o] for o in objects], [g.CSV_COLUMNS] * len(objects))
+        self.assertEqual([dict(o) for o in objects], to_csv(ONE, WARNED))
+
+    def test_the_common_window_adds_the_work_over_the_slowest_time(self):
+        # Each worker's work is the build's count, not what its rate and
+        # time say, so a wrong divisor or a rank left out shows; the result
+        # is never above the report's total, which adds shorter spans' rates.
+        rows = to_csv(THREE)
+        for m in MEASUREMENTS:
+            ranks = [r for r in rows if r["measurement"] == m and r["scope"] == "rank"]
+            (window,) = [r for r in rows if r["measurement"] == m and r["scope"] == "common-window"]
+            (total,) = [r for r in rows if r["measurement"] == m and r["scope"] == "total"]
+            slowest = max(ranks, key=lambda r: float(r["seconds"]))
+            self.assertEqual((window["seconds"], window["valid"], window["speedup"]), (slowest["seconds"], "true", ""))
+            if m in g.HANDLING:
+                work = {"rate": h.SMALL_COUNTS.handling * len(ranks)}
+            else:
+                moved = sum(h.SMALL_COUNTS.first_pass * (1 + 1 / (int(r["rank"]) + 1)) for r in ranks)
+                work = {"rate": moved / 1e6, "mb_per_sec": moved / 1048576}
+            for field, amount in work.items():
+                c.assert_close(self, float(window[field]), amount / float(slowest["seconds"]), (m, field))
+                self.assertLessEqual(float(window[field]), float(total[field]) * (1 + 2e-5), (m, field))
 
     def test_a_windows_file_with_crlf_reads_the_same(self):
         path = os.path.join(SPACE.subdir("crlf"), os.path.basename(THREE))
@@ -114,7 +145,7 @@ class RowsOfRealRuns(unittest.TestCase):
         # text; every number stays what the run printed.
         rows = to_csv(WARNED)
         self.assertEqual(rows, c.with_worker_warnings(to_csv(THREE)))
-        self.assertEqual(len([r for r in rows if r["valid"] == "false"]), 6 + 1 + 6 + 6)
+        self.assertEqual(len([r for r in rows if r["valid"] == "false"]), 6 + 1 + 6 + 6 + 6)
         self.assert_rows_repeat_the_file(WARNED, rows)
 
 
@@ -170,6 +201,7 @@ class Refusals(unittest.TestCase):
     def test_one_bad_file_among_good_ones(self):
         path = f.copy_as(THREE, SPACE.subdir("one-bad"), "notes.txt")
         self.assert_refused(ONE, path, THREE, says="notes.txt")
+        self.assert_refused("--json", ONE, path, says="notes.txt")
 
     def test_a_missing_file(self):
         self.assert_refused(os.path.join(SPACE.root, os.path.basename(ONE)), says="cannot be read")
