@@ -57,12 +57,32 @@ TEST(NameKinds, TellsPlainFilesFromLinkedOnesDirectoriesAndNothing) {
 TEST(CreateNewFile, NeverOpensATakenNameAndKnowsTheFileItMade) {
   const fs::path directory = FreshDirectory("orvantic-platform-create");
   const std::string name = (directory / "results.txt").string();
+  const std::string neighbour = (directory / "results (2).txt").string();
+  // Each file's identity taken twice: from the handle that created it and
+  // from its name.
   FileIdentity created;
   FileIdentity found;
+  FileIdentity neighbourCreated;
+  FileIdentity neighbourFound;
   ASSERT_EQ(CreateNewFile(name.c_str(), created), Creation::Created);
-  ASSERT_TRUE(IdentityOfName(name.c_str(), found));
-  EXPECT_TRUE(found == created);
+  ASSERT_EQ(CreateNewFile(neighbour.c_str(), neighbourCreated), Creation::Created);
   std::ofstream(name) << "a report";
+  ASSERT_TRUE(IdentityOfName(name.c_str(), found));
+  ASSERT_TRUE(IdentityOfName(neighbour.c_str(), neighbourFound));
+  EXPECT_TRUE(found == created);
+  EXPECT_TRUE(neighbourFound == neighbourCreated);
+  // Two files on one volume: the file's own number must tell them apart.
+  EXPECT_FALSE(neighbourCreated == created);
+  EXPECT_FALSE(neighbourFound == found);
+
+  // A claim file is held only where the identity of the handle that holds it
+  // is the identity of its name.
+  const std::string claim = (directory / "data64-windows-mx-single.claim").string();
+  HeldFile held;
+  EXPECT_EQ(HoldFileAt(claim.c_str(), "process 1 on node01", held), Hold::Taken);
+  ReleaseFileAt(claim.c_str(), held);
+  EXPECT_FALSE(fs::exists(claim));
+
   FileIdentity again;
   EXPECT_EQ(CreateNewFile(name.c_str(), again), Creation::NameTaken);
   EXPECT_EQ(fs::file_size(name), 8u);
