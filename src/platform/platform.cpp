@@ -21,21 +21,6 @@
 #include <unistd.h>
 #endif
 
-namespace {
-
-std::size_t PageSize() {
-#ifdef _WIN32
-  SYSTEM_INFO info;
-  GetSystemInfo(&info);
-  return info.dwPageSize;
-#else
-  const long size = sysconf(_SC_PAGESIZE);
-  return size > 0 ? static_cast<std::size_t>(size) : 4096;
-#endif
-}
-
-}  // namespace
-
 int OpenDescriptor(const char* path) {
 #ifdef _WIN32
   int descriptor = -1;
@@ -429,8 +414,19 @@ char PathSeparator() {
 #endif
 }
 
+std::size_t PageSizeOfSystem() {
+#ifdef _WIN32
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return info.dwPageSize;
+#else
+  const long size = sysconf(_SC_PAGESIZE);
+  return size > 0 ? static_cast<std::size_t>(size) : 4096;
+#endif
+}
+
 char* AllocatePageAlignedBlock(std::int64_t size) {
-  const std::size_t page = PageSize();
+  const std::size_t page = PageSizeOfSystem();
   const std::size_t bytes = size > 0 ? static_cast<std::size_t>(size) : 0;
   const std::size_t rounded = (bytes / page + 1) * page;  // never 0, always a page multiple
 #ifdef _WIN32

@@ -2,6 +2,7 @@
 // library. Everything that differs between Windows and POSIX lives here.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -96,6 +97,9 @@ std::string CurrentDirectory();
 std::string CurrentDirectoryAsNamed();
 char PathSeparator();
 
+// The size of a memory page here: 4 KiB on most PCs, 16 KiB on Apple's
+// arm64 machines, 64 KiB on some other arm64 systems.
+std::size_t PageSizeOfSystem();
 // A block of `size` bytes starting on a page boundary: copies from the page
 // cache into such a block run at full speed. A size of 0 gives a valid block.
 char* AllocatePageAlignedBlock(std::int64_t size);
