@@ -95,6 +95,9 @@ class Verdicts(unittest.TestCase):
                     "%g" % statistics.median(b), "%.3g" % ratio, "%s - %s" % (low, high),
                     says or ("B faster" if float(low) > 1 else "no difference shown at this spread")])
                 self.assertEqual(lines["rank 2"], lines["single node"], "every scope made the same")
+        # Bounds that three digits would round to 1 keep the side they lie on.
+        barely = compare(series("a-barely", [100] * 5), series("barely", [100.01, 100.02, 100.03, 100.04, 100.05]))
+        self.assertEqual(table(barely, "stream-handling")["total"][6:], ["1", "1.0001 - 1.0005", "B faster"])
 
     def test_too_few_runs_and_runs_left_out(self):
         # Three runs a side allow no 95 % interval. In B, a run whose test
