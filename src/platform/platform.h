@@ -47,6 +47,9 @@ Creation CreateNewFile(const char* path, FileIdentity& identity);
 // The identity of what `path` names itself (a link is not followed); false
 // when nothing can be found there.
 bool IdentityOfName(const char* path, FileIdentity& identity);
+// The identity of the file an open handle (Windows) or descriptor (elsewhere)
+// leads to.
+bool IdentityOfOpenFile(std::intptr_t handle, FileIdentity& identity);
 
 // A hold on a file name that lasts while the process does: an exclusive lock
 // on a file at the name, which the system drops however the process ends, so

@@ -67,6 +67,11 @@ class InterruptedJobTests(unittest.TestCase):
         self.wait_for_rank(0)
         self.launcher.send_signal(signal.SIGTERM)
         self.check_cut_short()
+        # Told to terminate, every rank removed the claim file it held; a
+        # rank killed outright (above) cannot, and the next run takes its
+        # claim file over.
+        self.assertEqual([name for name in self.ws.files() if name.endswith(".claim")], [],
+                         "claim files left by a job its launcher terminated")
 
 
 if __name__ == "__main__":
