@@ -75,19 +75,38 @@ TEST(CreateNewFile, NeverOpensATakenNameAndKnowsTheFileItMade) {
   EXPECT_FALSE(neighbourCreated == created);
   EXPECT_FALSE(neighbourFound == found);
 
-  // A claim file is held only where the identity of the handle that holds it
-  // is the identity of its name.
-  const std::string claim = (directory / "data64-windows-mx-single.claim").string();
-  HeldFile held;
-  EXPECT_EQ(HoldFileAt(claim.c_str(), "process 1 on node01", held), Hold::Taken);
-  ReleaseFileAt(claim.c_str(), held);
-  EXPECT_FALSE(fs::exists(claim));
-
   FileIdentity again;
   EXPECT_EQ(CreateNewFile(name.c_str(), again), Creation::NameTaken);
   EXPECT_EQ(fs::file_size(name), 8u);
   EXPECT_EQ(CreateNewFile((directory / "missing" / "x").string().c_str(), again), Creation::Failed);
   EXPECT_FALSE(IdentityOfName((directory / "missing").string().c_str(), found));
+  fs::remove_all(directory);
+}
+
+TEST(HeldFile, OneHolderAtATimeWhoseNameTheOthersRead) {
+  const fs::path directory = FreshDirectory("orvantic-platform-held");
+  const std::string claim = (directory / "data64-windows-mx-single.claim").string();
+  // Left by a run that was killed: no lock on it any more, so it is taken over.
+  std::ofstream(claim) << "process 7 on node09";
+  HeldFile held;
+  ASSERT_EQ(HoldFileAt(claim.c_str(), "process 1 on node01", held), Hold::Taken);
+  EXPECT_EQ(HolderOfFileAt(claim.c_str()), "process 1 on node01");
+
+  // Another opening of the name, as another run makes it, finds it held and
+  // leaves it as it is.
+  HeldFile second;
+  EXPECT_EQ(HoldFileAt(claim.c_str(), "process 2 on node02", second), Hold::HeldByAnother);
+  EXPECT_EQ(HolderOfFileAt(claim.c_str()), "process 1 on node01");
+
+  // Released: the name is gone, and free for the next run.
+  ReleaseFileAt(claim.c_str(), held);
+  EXPECT_FALSE(fs::exists(claim));
+  ASSERT_EQ(HoldFileAt(claim.c_str(), "process 2 on node02", second), Hold::Taken);
+  ReleaseFileAt(claim.c_str(), second);
+
+  // Where the claim file cannot be made, nothing is held and nothing stops.
+  const std::string unreachable = (directory / "missing" / "x.claim").string();
+  EXPECT_EQ(HoldFileAt(unreachable.c_str(), "process 3 on node03", held), Hold::Failed);
   fs::remove_all(directory);
 }
 
