@@ -12,7 +12,10 @@
 //   --touched-block       (with --raw) the high read's block is allocated and
 //                         written to before the clock starts, as tools that
 //                         reuse one buffer have it: only the reads are timed
-//   --without-mpi         do not start MPI; time with steady_clock
+//   --without-mpi         do not start MPI; time with steady_clock. The
+//                         process then has one thread: MPI_Init starts
+//                         threads of its own, and with a second thread every
+//                         read and write pays for a shared descriptor table
 //
 // Prints one line per measurement: name, seconds, rate per second, and the
 // rate in the units the program's report uses.
