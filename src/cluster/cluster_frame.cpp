@@ -82,8 +82,7 @@ void SendPhaseResults(int phase, long long failed) {
   const RankPhaseTables& tables = OfPhase(RankPhases, phase);
   SendResultSet(tables.Rate, tables.TimeSpent, failed);
   if (phase == kFirstPhase) SendPlaceWarning(OwnPlaceWarning);
-  const std::string warning = FailedPhaseWarning(OwnRank, phase, failed);
-  if (!warning.empty()) WarningLine(Console(), warning);
+  WarningLine(Console(), FailedPhaseWarning(OwnRank, phase, failed));
 }
 
 void ReceivePhaseFromRank(int phase, int rank) {

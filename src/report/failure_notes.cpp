@@ -19,6 +19,7 @@ std::string InvalidRatesText(int invalid, int workers) {
 }  // namespace
 
 void WarningLine(std::ostream& sink, const std::string& text) {
+  if (text.empty()) return;  // nothing to warn of
   WarningWritten = true;
   TextLine(sink, text.c_str());
 }
@@ -26,7 +27,6 @@ void WarningLine(std::ostream& sink, const std::string& text) {
 bool AnyWarningWritten() { return WarningWritten; }
 
 void ReportWarning(const std::string& line) {
-  if (line.empty()) return;
   OnBothSinks([&line](std::ostream& sink) { WarningLine(sink, line); });
 }
 

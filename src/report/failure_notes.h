@@ -8,10 +8,11 @@
 #include <ostream>
 #include <string>
 
-// A line beginning with "Warning: ", on `sink`.
+// A line beginning with "Warning: ", on `sink`; an empty text writes
+// nothing, so a warning that may be empty needs no check at its caller.
 void WarningLine(std::ostream& sink, const std::string& text);
 bool AnyWarningWritten();
-// A warning line on both sinks; nothing for an empty line.
+// A warning line on both sinks.
 void ReportWarning(const std::string& line);
 
 // After a single-node test's lines, on both sinks.

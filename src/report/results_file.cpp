@@ -7,9 +7,9 @@
 #include <system_error>
 
 #include "platform/platform.h"
+#include "report/name_notes.h"
 #include "report/report_sink.h"
 #include "state/process_state.h"
-#include "report/name_notes.h"
 
 void FormatResultsFileName(const char* node, const std::tm& localTime) {
   if (std::strftime(DateText, sizeof DateText, "local date %Y.%m.%d time %H.%M.%S.txt",
