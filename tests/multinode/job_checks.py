@@ -47,20 +47,19 @@ def check_report_and_files(test, cluster, nodes, console, directory="", others=(
     put there besides the benchmark's files."""
     head = cluster.node(nodes[0])
     names = {node.name: set(cluster.scratch_files(node, directory)) - set(others) for node in cluster.nodes}
-    results = [name for name in names[head.name] if name.startswith(g.RESULTS_PREFIX)]
-    test.assertEqual(len(results), 1, "results files on %s: %s" % (head.name, sorted(names[head.name])))
-    test.assertEqual(g.parse_file_name(results[0])[0], head.name)
+    results = results_file_on(test, cluster, head, directory)
+    test.assertEqual(g.parse_file_name(results)[0], head.name)
 
-    path = os.path.join(cluster.scratch, directory, results[0])
+    path = os.path.join(cluster.scratch, directory, results)
     lines, whole = g.split_lines(console)
     test.assertTrue(whole, "rank 0's console ends inside a line")
-    c.check_report(test, lines, path, cluster.read_scratch(head, os.path.join(directory, results[0])),
+    c.check_report(test, lines, path, cluster.read_scratch(head, os.path.join(directory, results)),
                    nodes, h.SMALL_COUNTS, sink="rank 0's console")
 
     for node in cluster.nodes:
         expected = set(f.scratch_names(nodes, [rank for rank, on in nodes.items() if on == node.name]))
         if node is head:
-            expected.add(results[0])
+            expected.add(results)
         test.assertEqual(names[node.name], expected, "files on %s" % node.name)
 
 

@@ -272,14 +272,11 @@ class ThreeNodeTests(unittest.TestCase):
 
         status, stderr, _ = first.wait(stdin=b"\n")
         self.assertEqual(status, 0, stderr)
-        names = [name for name in os.listdir(shared) if name.startswith(g.RESULTS_PREFIX)]
-        self.assertEqual(len(names), 1, "results files: %s" % os.listdir(shared))
-        with open(os.path.join(shared, names[0]), "rb") as results:
-            data = results.read()
+        name, data = f.results_file(self, shared)
         lines, _ = g.split_lines(first.root_console())
-        c.check_report(self, lines, os.path.join(first.directory, names[0]), data, first.nodes, h.SMALL_COUNTS,
+        c.check_report(self, lines, os.path.join(first.directory, name), data, first.nodes, h.SMALL_COUNTS,
                        sink="first job's rank 0 console")
-        f.check_files_left(self, shared, first.nodes, names[0], h.SMALL_COUNTS)
+        f.check_files_left(self, shared, first.nodes, name, h.SMALL_COUNTS)
         jc.check_nothing_left(self, cluster)
 
     def test_node_whose_daemon_is_killed(self):
