@@ -152,13 +152,7 @@ class Sentinel:
         self.test.assertEqual(self.state(), self.before, "something outside the run directory changed")
 
 
-def read_text(path):
-    """A file's text; empty while the file does not exist yet."""
-    try:
-        with open(path) as handle:
-            return handle.read()
-    except FileNotFoundError:
-        return ""
+read_text = harness.read_text
 
 
 def text_lines(path):

@@ -113,6 +113,15 @@ def rank_of(pid):
     return None
 
 
+def read_text(path):
+    """A file's text; empty while the file does not exist yet."""
+    try:
+        with open(path) as handle:
+            return handle.read()
+    except FileNotFoundError:
+        return ""
+
+
 def split_lines(text):
     lines = text.split("\n")
     if lines[-1] == "":
@@ -266,6 +275,16 @@ class Workspace:
             if for_nobody:
                 writable_by_nobody(self.consoles)
         return ["sh", "-c", _OWN_CONSOLE, self.consoles] + list(argv)
+
+    def wait_for_line(self, job, line, rank=0):
+        """Waits until a rank started through own_console has written the
+        whole line `line`, while its job runs."""
+        path = os.path.join(self.consoles, "rank.%d" % rank)
+        deadline = time.time() + HANG_LIMIT
+        while line not in read_text(path).split("\n"):
+            self.test.assertIsNone(job.poll(), "the job ended before rank %d wrote %r" % (rank, line))
+            self.test.assertLess(time.time(), deadline, "rank %d never wrote %r" % (rank, line))
+            time.sleep(0.05)
 
     def console_of(self, rank):
         """What a rank started through own_console wrote: its lines, the last

@@ -7,7 +7,6 @@ import os
 import shutil
 import signal
 import subprocess
-import time
 import unittest
 
 import files_left as f
@@ -40,11 +39,7 @@ class SharedDirectory:
     def wait_for_console(self, first, line):
         """Waits until the first run's root has written `line`; returns the
         first run's pids by rank."""
-        deadline = time.time() + h.HANG_LIMIT
-        while line not in f.read_text(os.path.join(self.ws.consoles, "rank.0")).split("\n"):
-            self.assertIsNone(first.poll(), "the first run ended before %r" % line)
-            self.assertLess(time.time(), deadline, "the first run never wrote %r" % line)
-            time.sleep(0.05)
+        self.ws.wait_for_line(first, line)
         return {h.rank_of(pid): pid for pid in h.benchmark_pids(self.ws.exe)}
 
     def directory_state(self, idle):

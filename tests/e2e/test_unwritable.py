@@ -7,7 +7,6 @@ through permission bits."""
 import os
 import shutil
 import subprocess
-import time
 import unittest
 
 import files_left as f
@@ -90,12 +89,7 @@ class UnwritableDirectoryTests(unittest.TestCase):
         cmd = ws.job((1, ws.own_console([ws.exe], for_nobody=True)),
                      (1, ["-wdir", worker] + ws.own_console([shipped])))
         job = ws.start(cmd, stdout=subprocess.DEVNULL, env=self.env, prefix=h.UNPRIVILEGED)
-        console = os.path.join(ws.consoles, "rank.0")
-        deadline = time.time() + h.HANG_LIMIT
-        while "Multi-Thread Enabled:" not in f.read_text(console):
-            self.assertIsNone(job.poll(), "the job ended before its cluster section")
-            self.assertLess(time.time(), deadline, "the root never reached its cluster section")
-            time.sleep(0.05)
+        ws.wait_for_line(job, "Multi-Thread Enabled:")
         moved = ws.cwd + "-moved"
         os.rename(ws.cwd, moved)
         while os.path.exists(worker):
