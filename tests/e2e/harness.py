@@ -15,6 +15,8 @@ import tempfile
 import time
 import unittest
 
+import mpi_leftovers
+
 # The report's grammar (orvantic_results) lives with the scripts that read
 # results files; the test modules import it from there.
 SCRIPTS = os.path.realpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, "scripts"))
@@ -192,6 +194,8 @@ class Workspace:
         os.mkdir(os.path.join(self.root, "bin"))
         self.exe = os.path.join(self.root, "bin", os.path.basename(binary))
         shutil.copy2(binary, self.exe)
+        # A job a test kills leaves the launcher's files of this host behind.
+        self.mpi_files = mpi_leftovers.Snapshot([host_name()], os.environ.get("TMPDIR") or "/tmp")
         test.addCleanup(self.close)
 
     def close(self):
@@ -204,6 +208,9 @@ class Workspace:
         shutil.rmtree(self.root, ignore_errors=True)
         if leftovers:
             self.test.fail("benchmark processes left running: %s" % leftovers)
+        not_removed = self.mpi_files.remove_new()
+        if not_removed:
+            self.test.fail("the launcher's files of this host not removed: %s" % not_removed)
 
     @classmethod
     def for_nobody(cls, test, binary):

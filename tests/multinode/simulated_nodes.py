@@ -15,12 +15,15 @@ nothing of it is left."""
 
 import ctypes
 import os
-import re
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "e2e"))
+import mpi_leftovers  # noqa: E402
 
 SUBNET = "10.200.0.0/24"
 HUB_ADDRESS = "10.200.0.1"
@@ -31,12 +34,6 @@ NAMESPACES = ("uts", "mnt", "net")
 HUB_PORT_PREFIX = "orvhub"
 CLEAN_PATH = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
 SETUP_LIMIT = 30  # seconds; turns a stuck holder into a failure
-# Where Open MPI keeps a host's session directory (ompi.HOST.UID) and its
-# shared-memory segments (vader_segment.HOST.UID.JOB.RANK). The nodes share
-# the machine's /tmp and /dev/shm, and a login on them sets no TMPDIR, so
-# what a daemon killed mid-job leaves there outlives the nodes.
-MPI_LEFTOVERS = (("/tmp", r"ompi\.%s\.\d+"), ("/dev/shm", r"vader_segment\.%s\.\d+\.[0-9a-f]+\.\d+"))
-
 # A holder sets its host name, mounts the node's scratch tmpfs and hosts
 # file, and then only waits, keeping the namespaces alive.
 _HOLDER = '''
@@ -167,61 +164,6 @@ def _all_pids():
     return [int(entry) for entry in os.listdir("/proc") if entry.isdigit()]
 
 
-def mpi_files(names):
-    """Open MPI's session directories of the named hosts, each with the
-    job directories in it (a session directory an earlier job left is
-    used again, for a new job directory), and their shared-memory segments."""
-    found = set()
-    for directory, pattern in MPI_LEFTOVERS:
-        ours = re.compile("|".join(pattern % re.escape(name) for name in names))
-        for entry in filter(ours.fullmatch, _listing(directory)):
-            path = os.path.join(directory, entry)
-            found.add(path)
-            if os.path.isdir(path) and not os.path.islink(path):
-                found.update(os.path.join(path, child) for child in _listing(path))
-    return found
-
-
-def _listing(directory):
-    """The names in a directory; none once it is gone."""
-    try:
-        return os.listdir(directory)
-    except (FileNotFoundError, ProcessLookupError):
-        return []
-
-
-def _held_paths():
-    """Every path that some live process has open or mapped."""
-    held = set()
-    for pid in _all_pids():
-        for fd in _listing("/proc/%d/fd" % pid):
-            try:
-                held.add(os.readlink("/proc/%d/fd/%s" % (pid, fd)))
-            except OSError:  # closed since
-                pass
-        try:
-            with open("/proc/%d/maps" % pid) as f:
-                held.update(fields[5] for fields in (line.rstrip("\n").split(None, 5) for line in f)
-                            if len(fields) == 6)
-        except OSError:  # ended since
-            pass
-    return held
-
-
-def _remove(path):
-    """Removes a file or a whole directory; None, or why it could not."""
-    try:
-        if os.path.isdir(path) and not os.path.islink(path):
-            shutil.rmtree(path)
-        else:
-            os.remove(path)
-    except FileNotFoundError:  # went with its directory
-        pass
-    except OSError as error:
-        return str(error)
-    return None
-
-
 def _namespaces_in_use(ids):
     """Which of the given namespaces some process still is in or holds open."""
     found = set()
@@ -255,9 +197,10 @@ class Cluster:
         self.names = ["node%02d" % (index + 1) for index in range(count)]
         self.closed = False
         self.spawned = []
-        # The node names are the same in every test: only what is new
-        # since now is this cluster's to remove.
-        self.mpi_files_before = mpi_files(self.names)
+        # What the nodes' Open MPI leaves on the machine's /tmp and
+        # /dev/shm (a login on a node sets no TMPDIR) when a test kills a
+        # daemon outlives the nodes.
+        self.mpi_files = mpi_leftovers.Snapshot(self.names)
 
     @classmethod
     def start_for(cls, test, count=3):
@@ -365,14 +308,6 @@ class Cluster:
                 left.setdefault(host.name, []).append((pid, command))
         return left
 
-    def mpi_leftovers(self):
-        """Open MPI's files of the nodes that were not there when the
-        cluster was made and that no live process holds: another test's
-        nodes bear the same names and may be running a job."""
-        new = mpi_files(self.names) - self.mpi_files_before
-        held = _held_paths() if new else set()
-        return {path for path in new if not any(h == path or h.startswith(path + "/") for h in held)}
-
     def close(self):
         """Kills every process in the nodes' and the hub's namespaces, then
         checks that the namespaces, and with them the veths, the bridge and
@@ -421,7 +356,7 @@ class Cluster:
             mounted = [line for line in f if self.root in line]
         if mounted:
             problems.append("mounts left under %s: %s" % (self.root, mounted))
-        not_removed = [why for why in map(_remove, sorted(self.mpi_leftovers())) if why]
+        not_removed = self.mpi_files.remove_new()
         if not_removed:
             problems.append("Open MPI's files of the nodes not removed: %s" % not_removed)
         shutil.rmtree(self.root, ignore_errors=True)

@@ -307,7 +307,7 @@ class ThreeNodeTests(unittest.TestCase):
         # The killed daemon cleaned nothing up: its node's session directory
         # and shared-memory segments go with the nodes.
         cluster.close()
-        self.assertEqual(cluster.mpi_leftovers(), set(), "Open MPI's files of the nodes left on the machine")
+        self.assertEqual(cluster.mpi_files.left(), set(), "Open MPI's files of the nodes left on the machine")
 
 
 if __name__ == "__main__":
