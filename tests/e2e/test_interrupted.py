@@ -1,9 +1,11 @@
-"""Jobs cut off from outside: a worker killed in the middle of a phase, and
-the launcher told to terminate. The job must end soon after, leave none of
-its processes behind, and leave consoles and results file with whole lines
-only, each the report's next one. The shipped build is used so that the
+"""Jobs cut off from outside: a worker killed in the middle of a phase, a
+worker told to terminate, and the launcher told to terminate. The job must
+end soon after, leave none of its processes behind, leave consoles and
+results file with whole lines only, each the report's next one, and no claim
+file that keeps the next run out. The shipped build is used so that the
 phases last long enough to be hit in the middle."""
 
+import fcntl
 import os
 import signal
 import subprocess
@@ -57,21 +59,46 @@ class InterruptedJobTests(unittest.TestCase):
         # The banner and the first single-node lines were written long before.
         self.assertIn(b"Force to be single thread.\n", data)
 
-    def test_worker_killed_in_the_middle_of_a_phase(self):
-        victims = self.wait_for_rank(2)
-        self.assertEqual(len(victims), 1, "rank 2 among %s" % h.benchmark_pids(self.ws.exe))
-        os.kill(victims[0], signal.SIGKILL)
+    def check_claims_left(self, removed_by=None):
+        """A claim file the job left is held by no process, so the next run
+        takes it over. A rank killed outright cannot remove its own, and the
+        launchers kill the other ranks once one has gone (MPICH's may send
+        SIGKILL right after its SIGTERM), so only the rank that was itself
+        told to terminate, `removed_by`, must have removed its own."""
+        left = [name for name in self.ws.files() if name.endswith(".claim")]
+        if removed_by is not None:
+            self.assertNotIn(g.claim_name(removed_by, self.node), left,
+                             "rank %d, told to terminate, left its claim file" % removed_by)
+        for name in left:
+            fd = os.open(os.path.join(self.ws.cwd, name), os.O_RDONLY)
+            try:
+                fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            except BlockingIOError:
+                self.fail("%s is still held after the job ended" % name)
+            finally:
+                os.close(fd)
+
+    def cut_short(self, rank, how):
+        victims = self.wait_for_rank(rank)
+        self.assertEqual(len(victims), 1, "rank %d among %s" % (rank, h.benchmark_pids(self.ws.exe)))
+        os.kill(victims[0], how)
         self.check_cut_short()
+
+    def test_worker_killed_in_the_middle_of_a_phase(self):
+        self.cut_short(2, signal.SIGKILL)
+        self.check_claims_left()
+
+    def test_worker_terminated_in_the_middle_of_a_phase(self):
+        # As a batch system ends a job: SIGTERM to every task, from outside
+        # the launcher.
+        self.cut_short(2, signal.SIGTERM)
+        self.check_claims_left(removed_by=2)
 
     def test_launcher_terminated(self):
         self.wait_for_rank(0)
         self.launcher.send_signal(signal.SIGTERM)
         self.check_cut_short()
-        # Told to terminate, every rank removed the claim file it held; a
-        # rank killed outright (above) cannot, and the next run takes its
-        # claim file over.
-        self.assertEqual([name for name in self.ws.files() if name.endswith(".claim")], [],
-                         "claim files left by a job its launcher terminated")
+        self.check_claims_left()
 
 
 if __name__ == "__main__":
