@@ -9,12 +9,12 @@
 namespace {
 
 HeldFile OwnHold;
-char OwnClaimName[kScratchNameSize];
+char OwnClaimFileBuffer[kScratchNameSize];
 
-const char* ClaimName() {
+const char* OwnClaimFileName() {
   if (IsRootRank()) return SingleClaimName;
-  FormatRankClaimName(OwnClaimName, kScratchNameSize, OwnRank, NodeFileName.c_str());
-  return OwnClaimName;
+  FormatRankClaimName(OwnClaimFileBuffer, kScratchNameSize, OwnRank, NodeFileName.c_str());
+  return OwnClaimFileBuffer;
 }
 
 // What a run that finds the hold taken reads in the claim file.
@@ -32,7 +32,7 @@ std::string HeldElsewhereNote(const char* name) {
 }  // namespace
 
 std::string HoldOwnFiles() {
-  const char* name = ClaimName();
+  const char* name = OwnClaimFileName();
   switch (HoldFileAt(name, HolderText(), OwnHold)) {
     case Hold::Taken:
       // A job cut short by its launcher leaves no claim file behind either.
@@ -48,5 +48,5 @@ std::string HoldOwnFiles() {
 void ReleaseOwnFiles() {
   // From here on the name may be another run's.
   RemoveOnTermination(nullptr);
-  ReleaseFileAt(ClaimName(), OwnHold);
+  ReleaseFileAt(OwnClaimFileName(), OwnHold);
 }

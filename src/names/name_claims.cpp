@@ -37,14 +37,12 @@ const char* RefusedName() { return ""; }
 
 ClaimedName ClaimName(const char* name) {
   const NameKind kind = KindOfName(name);
-  if (UsableAsItIs(kind)) return {name, std::string(), false};
+  if (UsableAsItIs(kind)) return {name, std::string()};
   const FoundThing found = Described(kind);
   if (RemoveName(name)) {
-    return {name, std::string("Removed a ") + found.noun + " found at " + name + found.untouched + ".",
-            false};
+    return {name, std::string("Removed a ") + found.noun + " found at " + name + found.untouched + "."};
   }
   return {RefusedName(),
           std::string("Warning: cannot remove the ") + found.noun + " found at " + name +
-              "; the benchmark will not use that name.",
-          true};
+              "; the benchmark will not use that name."};
 }

@@ -10,11 +10,10 @@
 #include <string>
 
 // What became of a name, and the console line that says so (empty when
-// nothing was found there).
+// nothing was found there; a warning when the name is refused).
 struct ClaimedName {
   const char* name;  // the name to use: the one asked for, or RefusedName()
   std::string note;
-  bool noteIsWarning;
 };
 
 // Nothing at `name`, a plain regular file or a directory: the name is used

@@ -146,11 +146,14 @@ void IgnoreFileSizeLimitSignal() {}  // Windows has no such signal
 
 namespace {
 
-FileIdentity IdentityOf(const struct stat& status) {
-  FileIdentity identity;
+// The identity a stat call found: `result` is the call's, 0 when it found
+// the file; `identity` stays as it was otherwise.
+bool IdentityIfFound(int result, const struct stat& status, FileIdentity& identity) {
+  if (result != 0) return false;
+  identity = FileIdentity();
   identity.device = static_cast<std::uint64_t>(status.st_dev);
   identity.file[0] = static_cast<std::uint64_t>(status.st_ino);
-  return identity;
+  return true;
 }
 
 NameKind KindOfStatus(const struct stat& status) {
@@ -180,35 +183,26 @@ bool RemoveName(const char* path) { return unlink(path) == 0; }
 Creation CreateNewFile(const char* path, FileIdentity& identity) {
   const int descriptor = open(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
   if (descriptor == -1) return errno == EEXIST ? Creation::NameTaken : Creation::Failed;
-  struct stat status;
-  const bool known = fstat(descriptor, &status) == 0;
+  const bool known = IdentityOfOpenFile(descriptor, identity);
   close(descriptor);
-  if (!known) return Creation::Failed;
-  identity = IdentityOf(status);
-  return Creation::Created;
+  return known ? Creation::Created : Creation::Failed;
 }
 
 bool IdentityOfName(const char* path, FileIdentity& identity) {
   struct stat status;
-  if (lstat(path, &status) != 0) return false;
-  identity = IdentityOf(status);
-  return true;
+  return IdentityIfFound(lstat(path, &status), status, identity);
 }
 
 bool IdentityOfOpenFile(std::intptr_t descriptor, FileIdentity& identity) {
   struct stat status;
-  if (fstat(static_cast<int>(descriptor), &status) != 0) return false;
-  identity = IdentityOf(status);
-  return true;
+  return IdentityIfFound(fstat(static_cast<int>(descriptor), &status), status, identity);
 }
 
 namespace {
 
 bool IdentityFollowingLinks(const char* path, FileIdentity& identity) {
   struct stat status;
-  if (stat(path, &status) != 0) return false;
-  identity = IdentityOf(status);
-  return true;
+  return IdentityIfFound(stat(path, &status), status, identity);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 
 const char* ClaimFileName(std::ostream& console, const char* name) {
   const ClaimedName claimed = ClaimName(name);
-  if (claimed.noteIsWarning) {
+  if (claimed.name == RefusedName()) {
     WarningLine(console, claimed.note);
   } else if (!claimed.note.empty()) {
     TextLine(console, claimed.note.c_str());
