@@ -17,7 +17,9 @@ Shared by results-to-csv, plot-results, repeat-runs, compare and the
 end-to-end tests.
 """
 
+import csv
 import datetime
+import json
 import math
 import os
 import re
@@ -102,6 +104,20 @@ CSV_COLUMNS = [
     "valid",
     "warning",
 ]
+
+
+def write_table(rows, columns, out, as_json=False):
+    """Rows (dicts) as CSV with a header line, or as a JSON list of objects
+    with the same keys. Values stay text, also in JSON: the report's own
+    digits, and inf and nan, which JSON numbers cannot hold."""
+    if as_json:
+        json.dump([dict((column, row[column]) for column in columns) for row in rows], out, indent=1)
+        out.write("\n")
+        return
+    writer = csv.DictWriter(out, fieldnames=columns, lineterminator="\n", extrasaction="ignore")
+    writer.writeheader()
+    writer.writerows(rows)
+
 
 # Scratch files: the root's, and each worker's named after its rank and node.
 SINGLE_SCRATCH = "data64-windows-mx-single.tmp"
