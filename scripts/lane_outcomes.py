@@ -3,12 +3,26 @@ scripts/test-arm64): GoogleTest programs run under an emulator and Python
 test modules, each test listed as passed, skipped (with the reason) or
 FAILED, and one summary line, "N passed, N failed, N skipped"."""
 
+import importlib
 import os
 import subprocess
+import sys
 import unittest
 import xml.etree.ElementTree as ElementTree
 
 HANG_LIMIT = 600  # seconds; only there to turn a hang into a failure
+ROOT = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
+
+
+def lane_directory(program, found, default):
+    """The lane's build directory: its command line's first argument, else
+    `default` in the checkout. Exits first, naming what to install, when a
+    package is missing; `found` tells for each package (or group) whether
+    its programs or sources are there."""
+    missing = [package for package, there in found.items() if not there]
+    if missing:
+        sys.exit("%s: missing; install with: apt-get install -y %s" % (program, " ".join(missing)))
+    return os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, default))
 
 
 class Outcomes:
@@ -83,7 +97,17 @@ class _Collect(unittest.TestResult):
         self.outcomes.add(test.id(), "skipped", reason)
 
 
-def run_test_module(outcomes, module):
-    """Runs every test of a Python test module, its module and class set-up
-    and clean-up included."""
-    unittest.defaultTestLoader.loadTestsFromModule(module).run(_Collect(outcomes))
+def run_tests_in(outcomes, folder, module):
+    """Runs every test of the Python test module `module` in tests/`folder`,
+    its module and class set-up and clean-up included."""
+    sys.path.insert(0, os.path.join(ROOT, "tests", folder))
+    unittest.defaultTestLoader.loadTestsFromModule(importlib.import_module(module)).run(_Collect(outcomes))
+
+
+def finish(outcomes, times):
+    """Lists every test's outcome, the lane's times and the summary, and
+    exits with the lane's status."""
+    print("\n".join(outcomes.lines))
+    print("times: " + times)
+    print(outcomes.summary())
+    sys.exit(outcomes.exit_status())
