@@ -70,17 +70,22 @@ def results_file_on(test, cluster, node, directory):
     return names[0]
 
 
-def check_csv_validity(test, name, data, warned):
-    """results-to-csv on a results file (its name and bytes): the rows of the
-    `warned` ranks and the totals and averages they enter are valid=false,
-    every other row valid=true. Returns the rows."""
+def csv_rows(test, name, data):
+    """results-to-csv's rows of a results file, given by its name and bytes."""
     with tempfile.TemporaryDirectory() as directory:
         path = os.path.join(directory, name)
         with open(path, "wb") as copy:
             copy.write(data)
         done = h.run_script("results-to-csv", path)
     test.assertEqual(done.returncode, 0, done.stderr)
-    rows = list(csv.DictReader(io.StringIO(done.stdout)))
+    return list(csv.DictReader(io.StringIO(done.stdout)))
+
+
+def check_csv_validity(test, name, data, warned):
+    """results-to-csv on a results file (its name and bytes): the rows of the
+    `warned` ranks and the totals and averages they enter are valid=false,
+    every other row valid=true. Returns the rows."""
+    rows = csv_rows(test, name, data)
     for row in rows:
         if row["scope"] == g.SCOPE_RANK:
             valid = int(row["rank"]) not in warned
@@ -92,7 +97,10 @@ def check_csv_validity(test, name, data, warned):
 
 def check_nothing_left(test, cluster, keep=()):
     """Once a job is over, no process of it is left on any node; keep:
-    processes that live on by design (daemons). The hub runs no job."""
+    processes that live on by design (daemons), beside the cluster's
+    services. The hub runs no job."""
+    keep = set(keep) | cluster.services
+
     def left():
         found = {name: [p for p in procs if p[0] not in keep] for name, procs in cluster.leftover_processes().items()
                  if name != sn.HUB_NAME}

@@ -197,6 +197,9 @@ class Cluster:
         self.names = ["node%02d" % (index + 1) for index in range(count)]
         self.closed = False
         self.spawned = []
+        # Processes on the nodes that serve every job, not part of any (a
+        # shared file system's clients).
+        self.services = set()
         # What the nodes' Open MPI leaves on the machine's /tmp and
         # /dev/shm (a login on a node sets no TMPDIR) when a test kills a
         # daemon outlives the nodes.
@@ -359,6 +362,15 @@ class Cluster:
         not_removed = self.mpi_files.remove_new()
         if not_removed:
             problems.append("Open MPI's files of the nodes not removed: %s" % not_removed)
-        shutil.rmtree(self.root, ignore_errors=True)
+        # A killed process's last threads may still be ending, and writing,
+        # when it no longer shows its namespaces.
+        deadline = time.time() + SETUP_LIMIT
+        while True:
+            shutil.rmtree(self.root, ignore_errors=True)
+            if not os.path.exists(self.root) or time.time() > deadline:
+                break
+            time.sleep(0.1)
+        if os.path.exists(self.root):
+            problems.append("%s could not be removed" % self.root)
         if problems:
             raise AssertionError("teardown of the simulated nodes: " + "; ".join(problems))

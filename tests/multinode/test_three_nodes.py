@@ -9,12 +9,16 @@ import subprocess
 import time
 import unittest
 
+import gluster_volume as gv
 import job_checks as jc
 import simulated_nodes as sn
 
 from job_checks import c, f, g, h
 
 JOB_LIMIT = 300  # seconds; only there to turn a hang into a failure
+# Seconds within which a small job ends once a node has lost the shared
+# volume or the volume a brick: its usual length, with room for a loaded machine.
+LOST_VOLUME_BOUND = 120
 SLOTS = (1, 2, 2)  # ranks per node: the root alone, two workers on each other node
 OUTPUT = "out"  # per-rank output files, below the scratch path
 RUN_DIRECTORY = "run"  # where the jobs that set their directory up start, below the scratch path
@@ -178,15 +182,15 @@ class ThreeNodeTests(unittest.TestCase):
         job = ThreeNodeJob(self, cluster, h.SMALL, RUN_DIRECTORY)
         return cluster, job, job.wait()
 
-    def check_warned_report(self, cluster, job, failing=(), misplaced=None):
+    def check_warned_report(self, cluster, job, failing=(), misplaced=None, directory=RUN_DIRECTORY):
         """Rank 0's console and results file against the report with the
         given workers' warnings, and the CSV made from the file: exactly
         the rows of the ranks warned about, and the totals and averages
         they enter, are not valid. Returns the CSV rows."""
         head = cluster.nodes[0]
-        name = jc.results_file_on(self, cluster, head, RUN_DIRECTORY)
+        name = jc.results_file_on(self, cluster, head, directory)
         path = os.path.join(job.directory, name)
-        data = cluster.read_scratch(head, os.path.join(RUN_DIRECTORY, name))
+        data = cluster.read_scratch(head, os.path.join(directory, name))
         lines, whole = g.split_lines(job.root_console())
         self.assertTrue(whole, "rank 0's console ends inside a line")
         console = c.check_sink(self, g.report_lines(g.CONSOLE, job.nodes, path, failing=failing,
@@ -241,17 +245,43 @@ class ThreeNodeTests(unittest.TestCase):
         self.assertEqual(set(filter(None, left)), set(f.scratch_names(job.nodes, on_node03)))
         jc.check_nothing_left(self, cluster)
 
-    def test_two_jobs_in_one_shared_directory(self):
-        # One directory of the machine mounted at the same path on every
-        # node, as a shared file system would be. The first job's root runs
-        # on node01, the second's on node02, the workers of both on node03
-        # under the same ranks: every file the second would use is the
-        # first's. The first holds them while it waits for Enter.
-        cluster = sn.Cluster.start_for(self)
+    def bound_directory(self, cluster):
+        """One directory of the machine mounted at SHARED_DIRECTORY below the
+        scratch path on every node: one kernel's file system, shared as a
+        shared file system would be. Returns where the machine sees it."""
         shared = os.path.join(cluster.root, SHARED_DIRECTORY)
         os.mkdir(shared)
         for node in cluster.nodes:
             node.sh('mkdir "$1" && mount --bind "$2" "$1"', os.path.join(cluster.scratch, SHARED_DIRECTORY), shared)
+        return shared
+
+    def gluster_directory(self, cluster):
+        """A GlusterFS volume mounted at SHARED_DIRECTORY on every node by a
+        FUSE client of each node's own. Returns the volume and where the
+        machine sees the volume: through node01's mount."""
+        volume = gv.GlusterVolume.mount_for(self, cluster, SHARED_DIRECTORY)
+        return volume, volume.view(cluster.nodes[0])
+
+    def check_whole_run(self, job, view, planted=()):
+        """A job that ended in order in the shared directory: its report on
+        both sinks, a CSV of valid rows, every scratch file whole and no
+        claim file left."""
+        name = [n for n in f.results_file_names(view) if n not in planted]
+        self.assertEqual(len(name), 1, "new results files: %s" % name)
+        with open(os.path.join(view, name[0]), "rb") as results:
+            data = results.read()
+        lines, whole = g.split_lines(job.root_console())
+        self.assertTrue(whole, "rank 0's console ends inside a line")
+        c.check_report(self, lines, os.path.join(job.directory, name[0]), data, job.nodes, h.SMALL_COUNTS,
+                       sink="rank 0's console")
+        jc.check_csv_validity(self, name[0], data, warned=())
+        f.check_files_left(self, view, job.nodes, name[0], h.SMALL_COUNTS, planted=planted)
+
+    def check_two_jobs_in_one_directory(self, cluster, view):
+        # The first job's root runs on node01, the second's on node02, the
+        # workers of both on node03 under the same ranks: every file the
+        # second would use is the first's. The first holds them while it
+        # waits for Enter.
         first = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, slots=(1, 0, 2), output="out-first",
                              stdin=subprocess.PIPE)
         deadline = time.time() + JOB_LIMIT
@@ -272,12 +302,123 @@ class ThreeNodeTests(unittest.TestCase):
 
         status, stderr, _ = first.wait(stdin=b"\n")
         self.assertEqual(status, 0, stderr)
-        name, data = f.results_file(self, shared)
-        lines, _ = g.split_lines(first.root_console())
-        c.check_report(self, lines, os.path.join(first.directory, name), data, first.nodes, h.SMALL_COUNTS,
-                       sink="first job's rank 0 console")
-        f.check_files_left(self, shared, first.nodes, name, h.SMALL_COUNTS)
+        self.check_whole_run(first, view)
         jc.check_nothing_left(self, cluster)
+
+    def test_two_jobs_in_one_shared_directory(self):
+        cluster = sn.Cluster.start_for(self)
+        self.check_two_jobs_in_one_directory(cluster, self.bound_directory(cluster))
+
+    def test_two_jobs_on_a_gluster_volume(self):
+        # The same on a real shared file system, where the second job's
+        # clients learn of the first's locks through the volume's servers.
+        cluster = sn.Cluster.start_for(self)
+        _, view = self.gluster_directory(cluster)
+        self.check_two_jobs_in_one_directory(cluster, view)
+
+    def test_job_on_a_gluster_volume(self):
+        # Root on node01, two workers each on node02 and node03, all in one
+        # directory of the volume.
+        cluster = sn.Cluster.start_for(self)
+        _, view = self.gluster_directory(cluster)
+        job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY)
+        status, stderr, seconds = job.wait()
+        print("job of %d ranks on the GlusterFS volume: %.1f s" % (len(job.nodes), seconds))
+        self.assertEqual(status, 0, stderr)
+        jc.check_nothing_left(self, cluster)
+        self.check_whole_run(job, view)
+
+    def wait_while_running(self, job, condition, what):
+        """Polls condition() until it holds; fails if the job ends first."""
+        deadline = time.time() + JOB_LIMIT
+        while not condition():
+            self.assertIsNone(job.proc.poll(), "the job ended before %s" % what)
+            self.assertLess(time.time(), deadline, "never %s" % what)
+            time.sleep(0.05)
+
+    def test_killed_job_then_another_on_a_gluster_volume(self):
+        # Every rank killed outright holds its claim to the end: the claim
+        # files stay, and the next job in the directory takes them over.
+        cluster = sn.Cluster.start_for(self)
+        _, view = self.gluster_directory(cluster)
+        killed = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, output="out-killed")
+        claims = {g.claim_name(rank, node) for rank, node in killed.nodes.items()}
+        self.wait_while_running(killed, lambda: claims <= set(os.listdir(view)), "every rank claimed its files")
+        binary = os.path.basename(h.SMALL)[:15]
+        for node in cluster.nodes:
+            for pid in node.processes_named(binary):
+                os.kill(pid, signal.SIGKILL)
+        status, _, _ = killed.wait()
+        self.assertNotEqual(status, 0)
+        jc.check_nothing_left(self, cluster)
+        self.assertLessEqual(claims, set(os.listdir(view)), "claim files left by the killed job")
+
+        left = f.results_file_names(view)
+        job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY)
+        status, stderr, _ = job.wait()
+        self.assertEqual(status, 0, stderr)
+        self.check_whole_run(job, view, planted=left)
+
+    def test_gluster_client_of_a_node_lost_mid_run(self):
+        # node03's FUSE client is killed while its workers are in their
+        # first phase: every file operation of theirs fails from then on,
+        # fast ("Transport endpoint is not connected"), and the job ends in
+        # its usual time with their failures in the report.
+        cluster = sn.Cluster.start_for(self)
+        volume, view = self.gluster_directory(cluster)
+        job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY)
+        node03 = cluster.nodes[2]
+        on_node03 = [rank for rank, node in job.nodes.items() if node == node03.name]
+        claims = {g.claim_name(rank, node03.name) for rank in on_node03}
+        self.wait_while_running(job, lambda: claims <= set(os.listdir(view)), "node03's workers began")
+        lost = time.time()
+        os.kill(volume.client_of(node03), signal.SIGKILL)
+        status, stderr, _ = job.wait()
+        print("job ended %.1f s after node03 lost the volume" % (time.time() - lost))
+        self.assertLess(time.time() - lost, LOST_VOLUME_BOUND, "the job outlived the lost volume by too long")
+        self.assertEqual(status, 1, stderr)
+        jc.check_nothing_left(self, cluster)
+        # Each phase after the loss is warned; the first too when the loss
+        # came before its end, which its own warning line tells.
+        console = job.root_console().decode("utf-8", "replace")
+        failing = {(m, rank) for m in g.ALL_TESTS for rank in on_node03
+                   if g.phase_of(m) > 1 or "Warning: rank %d, phase 1: " % rank in console}
+        self.check_warned_report(cluster, job, failing=failing, directory=SHARED_DIRECTORY)
+
+    def test_gluster_brick_lost_mid_run(self):
+        # One of the volume's two brick servers is killed while the workers
+        # run: the names the volume places on that brick can no longer be
+        # made or used, those on the other one can. Every rate of work on a
+        # lost name is warned, every other one stands; the high write writes
+        # what the high read read, so it needs both names. The brick killed
+        # is the one without the results file, which would go with it (and
+        # the root then says the report could not be saved).
+        cluster = sn.Cluster.start_for(self)
+        volume, view = self.gluster_directory(cluster)
+        job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY)
+        claims = {g.claim_name(rank, node) for rank, node in job.nodes.items()}
+        self.wait_while_running(job, lambda: claims <= set(os.listdir(view)) and f.results_file_names(view),
+                                "every rank began")
+        kept = volume.brick_holding(f.results_file_names(view)[0])
+        lost = time.time()
+        os.kill(volume.brick_servers()[1 - kept], signal.SIGKILL)
+        status, stderr, _ = job.wait()
+        print("job ended %.1f s after a brick was lost" % (time.time() - lost))
+        self.assertLess(time.time() - lost, LOST_VOLUME_BOUND, "the job outlived the lost brick by too long")
+        self.assertEqual(status, 1, stderr)
+        jc.check_nothing_left(self, cluster)
+        name = jc.results_file_on(self, cluster, cluster.nodes[0], SHARED_DIRECTORY)
+        with open(os.path.join(view, name), "rb") as results:
+            rows = jc.csv_rows(self, name, results.read())
+        left = set(os.listdir(view))
+        lost_work = set()
+        for row in rows:
+            if row["scope"] in (g.SCOPE_SINGLE, g.SCOPE_RANK) and g.phase_of(row["measurement"]) > 2:
+                files = f.scratch_names(job.nodes, [int(row["rank"])])
+                lost = not set(files if row["measurement"] == "high-write" else files[:1]) <= left
+                self.assertEqual(row["valid"], "false" if lost else "true", row)
+                lost_work.add(lost)
+        self.assertEqual(lost_work, {True, False}, "the lost brick held every name or none")
 
     def test_node_whose_daemon_is_killed(self):
         if launch_of_build().lost_daemon is None:
