@@ -1,7 +1,7 @@
 """Launching orvantic-drives under the MPI launcher: throw-away workspaces
 with a private copy of the binary, launcher commands that suit Open MPI and
 MPICH alike, each rank's console apart, an unprivileged user, and private
-tmpfs mounts to run in."""
+mounts to run in: tmpfs, or xfs, btrfs and ext4 on loop devices."""
 
 import glob
 import os
@@ -22,6 +22,7 @@ import mpi_leftovers
 SCRIPTS = os.path.realpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, "scripts"))
 sys.dont_write_bytecode = True  # keep the checkout clean
 sys.path.insert(0, SCRIPTS)
+import orvantic_results as g  # noqa: E402
 
 MPIEXEC = os.environ.get("ORVANTIC_MPIEXEC", "mpiexec")
 SHIPPED = os.environ.get("ORVANTIC_BINARY")
@@ -34,22 +35,18 @@ HANG_LIMIT = 300  # seconds; only there to turn a hang into a failure
 RUN_ZONE = "ORV-05:30"
 RUN_ZONE_EAST_OF_UTC = 5 * 3600 + 30 * 60
 
+# mkfs flags of the file systems a run directory can be made of; ext4 with a
+# journal, as systems run it.
+MKFS_FLAGS = {"xfs": ["-q"], "btrfs": ["-q"], "ext4": ["-q", "-j"]}
+
 UNPRIVILEGED = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
 NOBODY_UID = 65534
 
 
-class Counts:
-    """Work amounts one build is compiled with; every rate divides one of them."""
-
-    def __init__(self, handling, first_pass):
-        self.handling = handling
-        self.first_pass = first_pass
-        self.low_accesses = first_pass + first_pass // 2
-        self.high_bytes = first_pass * 1.5  # block read or written once, then its half
-
-
-SMALL_COUNTS = Counts(256, 65536)
-SHIPPED_COUNTS = Counts(131072, 16777216)
+# The shipped build's counts live with the scripts, which project full runs
+# from short ones; the test build's are the suite's own.
+SMALL_COUNTS = g.Counts(256, 65536)
+SHIPPED_COUNTS = g.SHIPPED_COUNTS
 
 
 def launcher_env(**extra):
@@ -151,18 +148,25 @@ class Run:
 # lost when the launcher is killed, and the same under either launcher.
 _OWN_CONSOLE = 'exec "$@" > "$0/rank.${OMPI_COMM_WORLD_RANK:-$PMI_RANK}"'
 
-# Run directories become fresh tmpfs mounts inside a private mount namespace,
-# so nothing stays mounted whatever happens to the test. What the job left
-# in them is copied out before the namespace, and the mounts with it, goes
-# away.
-_ON_TMPFS = r'''
+# Run directories become fresh mounts inside a private mount namespace, so
+# nothing stays mounted whatever happens to the test: tmpfs when no image is
+# given ("-"), else the image through a loop device, which the kernel frees
+# with the mount. What the job left in them is copied out, with each mount as
+# the kernel had it and the jbd2 journals then running, before the namespace,
+# and the mounts with it, goes away.
+_ON_MOUNTS = r'''
 left=$1
 shift
 mounts=
 while [ "$1" != -- ]; do
-  dir=$1 size=$2 fill=$3
-  shift 3
-  mkdir -p "$dir" && mount -t tmpfs -o "size=$size,mode=755" orvantic-faults "$dir" || exit 97
+  dir=$1 image=$2 size=$3 fill=$4
+  shift 4
+  mkdir -p "$dir" || exit 97
+  if [ "$image" = - ]; then
+    mount -t tmpfs -o "size=$size,mode=755" orvantic-faults "$dir" || exit 97
+  else
+    mount -o loop "$image" "$dir" || exit 97
+  fi
   if [ "$fill" -gt 0 ]; then head -c "$fill" /dev/zero > "$dir/filler" || exit 97; fi
   mounts="$mounts $dir"
 done
@@ -170,10 +174,38 @@ shift
 "$@"
 status=$?
 for dir in $mounts; do
-  mkdir "$left/${dir##*/}" && cp -a "$dir"/. "$left/${dir##*/}"/ || exit 97
+  name=${dir##*/}
+  findmnt -n -o FSTYPE,SOURCE -M "$dir" > "$left/$name.mount" || exit 97
+  ls /proc/fs/jbd2 >> "$left/$name.mount" 2> /dev/null
+  mkdir "$left/$name" && cp -a "$dir"/. "$left/$name"/ || exit 97
 done
 exit $status
 '''
+
+
+def mounted_file_system(left, directory):
+    """(type, whether a jbd2 journal served it) of the file system that
+    on_mounts made of directory, as the kernel had it mounted."""
+    with open(os.path.join(left, os.path.basename(directory) + ".mount")) as record:
+        fstype, source, *journals = record.read().split()
+    return fstype, any(journal.startswith(os.path.basename(source) + "-") for journal in journals)
+
+
+def free_loop_devices(image, within=10):
+    """Waits for the loop devices on image to be freed by the end of their
+    mounts, which comes with the last process of the mount namespace (a job
+    cut short leaves its ranks dying); detaches those that stay. Returns
+    losetup's list of them, empty if none stayed."""
+    deadline = time.time() + within
+    while True:
+        attached = subprocess.run(["losetup", "-j", image], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                  text=True, timeout=60).stdout
+        if not attached or time.time() > deadline:
+            break
+        time.sleep(0.1)
+    for line in attached.splitlines():
+        subprocess.run(["losetup", "-d", line.split(":", 1)[0]], timeout=60)
+    return attached
 
 
 class Workspace:
@@ -190,6 +222,7 @@ class Workspace:
         self.out = os.path.join(self.root, "out")
         self.consoles = os.path.join(self.root, "consoles")
         self.split_output = False
+        self.images = []
         os.mkdir(self.cwd)
         os.mkdir(os.path.join(self.root, "bin"))
         self.exe = os.path.join(self.root, "bin", os.path.basename(binary))
@@ -205,9 +238,12 @@ class Workspace:
                 os.kill(pid, signal.SIGKILL)
             except OSError:
                 pass
+        attached = "".join(free_loop_devices(image) for image in self.images)
         shutil.rmtree(self.root, ignore_errors=True)
         if leftovers:
             self.test.fail("benchmark processes left running: %s" % leftovers)
+        if attached:
+            self.test.fail("loop devices left attached: %s" % attached)
         not_removed = self.mpi_files.remove_new()
         if not_removed:
             self.test.fail("the launcher's files of this host not removed: %s" % not_removed)
@@ -304,18 +340,43 @@ class Workspace:
         return split_lines(data.decode("utf-8", "replace"))
 
     def on_tmpfs(self, *mounts):
+        """on_mounts for tmpfs mounts alone, given as (directory, size in
+        bytes, bytes already taken by a file named filler)."""
+        return self.on_mounts(*[(directory, "tmpfs", size, fill) for directory, size, fill in mounts])
+
+    def on_mounts(self, *mounts):
         """Prefix for run that turns each of `mounts`, given as (directory,
-        size in bytes, bytes already taken by a file named filler), into a
-        tmpfs of its own. Returns the prefix and where the contents of
-        directory D are found afterwards: os.path.join(left, basename(D))."""
+        file-system type, size in bytes, bytes already taken by a file named
+        filler), into a file system of its own: tmpfs, or one of MKFS_FLAGS
+        made on a sparse image beside the directory. Returns the prefix and
+        where the contents of directory D are found afterwards:
+        os.path.join(left, basename(D)); mounted_file_system tells what D
+        was."""
         left = os.path.join(self.root, "left")
         os.mkdir(left)
         args = []
-        for directory, size, fill in mounts:
+        for directory, fstype, size, fill in mounts:
             if " " in directory:
-                raise ValueError("tmpfs mount points are kept in a blank-separated list")
-            args += [directory, str(size), str(fill)]
-        return ["unshare", "-m", "sh", "-c", _ON_TMPFS, "orvantic-tmpfs", left] + args + ["--"], left
+                raise ValueError("mount points are kept in a blank-separated list")
+            image = "-" if fstype == "tmpfs" else self.make_file_system(fstype, directory + ".img", size)
+            args += [directory, image, str(size), str(fill)]
+        return ["unshare", "-m", "sh", "-c", _ON_MOUNTS, "orvantic-mounts", left] + args + ["--"], left
+
+    def make_file_system(self, fstype, image, size):
+        """A fresh file system of fstype on a sparse image of size bytes,
+        to be mounted through a loop device; skips where it cannot be."""
+        mkfs = "mkfs." + fstype
+        require_root(self.test, "losetup", mkfs)
+        if subprocess.run(["losetup", "--find"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                          timeout=60).returncode != 0:
+            self.test.skipTest("no loop device can be set up")
+        with open(image, "wb") as handle:
+            handle.truncate(size)
+        self.images.append(image)
+        made = subprocess.run([mkfs] + MKFS_FLAGS[fstype] + [image], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.PIPE, text=True, timeout=60)
+        self.test.assertEqual(made.returncode, 0, "%s failed:\n%s" % (mkfs, made.stderr))
+        return image
 
     def start(self, cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
               env=None, prefix=()):
