@@ -784,6 +784,36 @@ def shown_value(row):
     return as_float(row["mb_per_sec"]), MB_UNIT
 
 
+class Counts:
+    """The amounts of work a build is compiled with (src/state/work_counts.h);
+    every rate divides one of them by measured seconds."""
+
+    def __init__(self, handling, first_pass):
+        self.handling = handling  # create/open/close/remove cycles per handling test
+        self.first_pass = first_pass  # one-byte accesses of the low tests' first pass; the scratch file's size
+        self.low_accesses = first_pass + first_pass // 2
+        self.high_bytes = first_pass * 1.5  # block read or written once, then its half
+
+    def of(self, measurement):
+        """The single-node test's work, in what its rate counts: cycles, or
+        accesses (bytes, in the high tests)."""
+        if measurement in HANDLING:
+            return self.handling
+        return self.high_bytes if measurement.startswith("high") else self.low_accesses
+
+
+# The shipped build's. The full-size end-to-end runs check every rate against
+# them, so a change of work_counts.h not made here fails there.
+SHIPPED_COUNTS = Counts(0x20000, 0x1000000)
+
+
+def work_of(row):
+    """The work a row's rate and seconds stand for, in the unit of
+    Counts.of: the rate counts files, or millions of accesses."""
+    per_unit = 1 if row["measurement"] in HANDLING else 1e6
+    return as_float(row["rate"]) * per_unit * as_float(row["seconds"])
+
+
 def _divided(amount, seconds):
     """As the program divides: a zero time gives no number."""
     return amount / seconds if seconds else math.nan

@@ -1,8 +1,9 @@
 """The install rules: cmake --install into a prefix of its own, and the
 Debian package that cpack makes from the same rules, unpacked. Each tree
-holds exactly the program, the scripts with their modules and the build's
-record, the README and the Slurm example, and its scripts work from there
-on a real results file as they do from the checkout."""
+holds exactly the program, the scripts with their modules, the build's
+record and the short-count program, the README and the Slurm example, and
+its scripts work from there on a real results file as they do from the
+checkout, and project-duration on a directory."""
 
 import glob
 import os
@@ -18,13 +19,15 @@ import orvantic_environment as environment
 BUILD = os.environ.get("ORVANTIC_BUILD_DIR")
 SCRIPTS = "lib/orvantic-drives"
 DOC = "share/doc/orvantic-drives"
-PROGRAMS = ["results-to-csv", "plot-results", "repeat-runs", "compare", "run-environment"]
+PROGRAMS = ["results-to-csv", "plot-results", "repeat-runs", "compare", "run-environment", "project-duration"]
 MODULES = ["orvantic_results.py", "orvantic_series.py", "orvantic_environment.py", "orvantic_plots.py"]
 # Installed path: where the same bytes are in the checkout (None: built).
-FILES = dict([("bin/orvantic-drives", None), (SCRIPTS + "/" + environment.BUILD_INFO, None),
+SHORT = SCRIPTS + "/orvantic-drives-bench"
+FILES = dict([("bin/orvantic-drives", None), (SHORT, None), (SCRIPTS + "/" + environment.BUILD_INFO, None),
               (DOC + "/README.md", "README.md"), (DOC + "/examples/slurm-job.sh", "scripts/slurm-job.sh")]
              + [(SCRIPTS + "/" + name, "scripts/" + name) for name in PROGRAMS + MODULES])
-EXECUTABLE = {"bin/orvantic-drives", DOC + "/examples/slurm-job.sh"} | {SCRIPTS + "/" + name for name in PROGRAMS}
+EXECUTABLE = ({"bin/orvantic-drives", SHORT, DOC + "/examples/slurm-job.sh"}
+              | {SCRIPTS + "/" + name for name in PROGRAMS})
 SPACE = THREE = None
 
 
@@ -86,6 +89,11 @@ class Installed(unittest.TestCase):
         self.assertIn("give the command of one run after --", refused.stderr)
         script("repeat-runs", "1", series, "--", h.MPIEXEC, "-n", "2", h.SMALL)
         self.assertEqual(len(f.results_file_names(series)), 1)
+
+        # The short-count program found beside the script; nothing left.
+        before = os.listdir(series)
+        self.assertIn("\nTotal: about ", script("project-duration", "-n", "2", series))
+        self.assertEqual(os.listdir(series), before)
 
     def test_cmake_install_into_a_prefix(self):
         prefix = SPACE.subdir("prefix")

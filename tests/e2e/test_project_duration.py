@@ -1,0 +1,76 @@
+"""project-duration: a short run of the bench build under the launcher in a
+directory of the user's, scaled to the shipped counts, and that directory
+left as it was."""
+
+import os
+import re
+import unittest
+
+import files_left as f
+import harness as h
+import report_checks as c
+from report_checks import g
+
+PROGRAM = os.environ.get("ORVANTIC_BENCH_BINARY")
+# measurement, the short run's seconds, the factor, the projected seconds
+ROW = re.compile(r"  (\S+) +(\S+) s x (\S+) += +(\S+) s ")
+TOTAL = re.compile(r"\((\S+) s\)")
+PRINTED = 1e-3  # four significant digits, and sums of them
+
+
+def setUpModule():
+    # Without the variables that let Open MPI run as root: the script's own
+    # launcher flags must.
+    os.environ.update(h.launcher_env())
+    for name in ("OMPI_ALLOW_RUN_AS_ROOT", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM"):
+        os.environ.pop(name)
+
+
+def factor(measurement):
+    """How many times a test's work in the shipped build is the bench
+    build's, from the counts each is known by."""
+    if measurement in g.HANDLING:
+        return h.SHIPPED_COUNTS.handling / h.SMALL_COUNTS.handling
+    return h.SHIPPED_COUNTS.first_pass / h.SMALL_COUNTS.first_pass
+
+
+class ProjectDuration(unittest.TestCase):
+    def setUp(self):
+        if not PROGRAM:
+            self.fail("ORVANTIC_BENCH_BINARY not set")
+        self.ws = h.Workspace(self, PROGRAM)
+
+    def project(self, directory, processes):
+        return h.run_script("project-duration", "-n", str(processes), "--program", self.ws.exe, directory)
+
+    def test_three_processes(self):
+        target = self.ws.subdir("target")
+        with open(os.path.join(target, "notes.txt"), "w", encoding="utf-8") as notes:
+            notes.write("the user's own file\n")
+        around = f.Sentinel(self, self.ws.root)
+        done = self.project(target, 3)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        around.check()  # target too: its file untouched, nothing of the short run left
+
+        rows = [ROW.match(line).groups() for line in done.stdout.split("\n") if ROW.match(line)]
+        self.assertEqual([row[0] for row in rows], [m for m, _ in g.MEASUREMENTS] * 2, done.stdout)
+        for measurement, short, shown_factor, projected in rows:
+            c.assert_close(self, float(shown_factor), factor(measurement), measurement, rel=PRINTED)
+            c.assert_close(self, float(projected), float(short) * factor(measurement), measurement, rel=PRINTED)
+
+        root, workers = [float(row[3]) for row in rows[:6]], [float(row[3]) for row in rows[6:]]
+        ahead, waiting = [float(t) for t in TOTAL.findall(done.stdout.split("\nTotal: ")[1])]
+        c.assert_close(self, ahead, max(sum(root), sum(workers)), "total", rel=PRINTED)
+        c.assert_close(self, waiting, max(sum(root), workers[0]) + sum(workers[1:]), "upper bound", rel=PRINTED)
+        self.assertIn("A projection, not a measurement", done.stdout)
+
+    def test_refuses_a_missing_directory(self):
+        missing = os.path.join(self.ws.root, "missing")
+        done = self.project(missing, 2)
+        self.assertEqual(done.returncode, 2, done.stderr)
+        self.assertIn("%s is not a directory" % missing, done.stderr)
+        self.assertFalse(os.path.exists(missing))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
