@@ -415,9 +415,9 @@ class ThreeNodeTests(unittest.TestCase):
         for row in rows:
             if row["scope"] in (g.SCOPE_SINGLE, g.SCOPE_RANK) and g.phase_of(row["measurement"]) > 2:
                 files = f.scratch_names(job.nodes, [int(row["rank"])])
-                lost = not set(files if row["measurement"] == "high-write" else files[:1]) <= left
-                self.assertEqual(row["valid"], "false" if lost else "true", row)
-                lost_work.add(lost)
+                on_lost_brick = not set(files if row["measurement"] == "high-write" else files[:1]) <= left
+                self.assertEqual(row["valid"], "false" if on_lost_brick else "true", row)
+                lost_work.add(on_lost_brick)
         self.assertEqual(lost_work, {True, False}, "the lost brick held every name or none")
 
     def test_node_whose_daemon_is_killed(self):
