@@ -109,11 +109,12 @@ void ComputePhaseAverage(int phase) {
   tables.Average = tables.Total / WorkerCount();
 }
 
-void ReportSpeedUp(int phase, double singleNodeRate) {
+void ReportSpeedUp(int phase, double singleNodeRate, long long singleNodeFailed) {
   const ReceivedPhaseTables& tables = OfPhase(ReceivedPhases, phase);
   OnBothSinks([&tables, singleNodeRate](std::ostream& sink) {
     ValueLine(sink, "Multi-Thread Improvements: ", tables.Total / singleNodeRate, " times.");
   });
+  WarnOfInvalidDivisor(singleNodeFailed);
   WarnOfInvalidTotal(tables.InvalidRates, WorkerCount());
 }
 

@@ -46,8 +46,10 @@ void ReceivePhase(int phase, const RankLines& rankLines) {
 }
 
 // Report lines every cluster section shares, on both sinks, each followed by
-// a warning when the phase's total adds rates that are no measurement.
-void ReportSpeedUp(int phase, double singleNodeRate);
+// a warning when the phase's total adds rates that are no measurement. The
+// speed-up divides by the root's own rate of the test, of which
+// `singleNodeFailed` operations failed.
+void ReportSpeedUp(int phase, double singleNodeRate, long long singleNodeFailed);
 // A blank line, then the phase's average per worker as shown (in the unit
 // of `unit`).
 void ReportAverage(const char* label, int phase, double shownAverage, const char* unit);

@@ -41,13 +41,13 @@ void ReportHandlingRank(int phase, int rank) {
   HandlingRankLines(FileSink(), tables, rank, "The system spent: ", "The system could process ");
 }
 
-void ReportHandlingPhase(int phase, double singleNodeRate) {
+void ReportHandlingPhase(int phase, double singleNodeRate, long long singleNodeFailed) {
   ReceivePhase(phase, [phase](int rank) { ReportHandlingRank(phase, rank); });
   const ReceivedPhaseTables& tables = OfPhase(ReceivedPhases, phase);
   OnBothSinks([&tables](std::ostream& sink) {
     ValueLine(sink, "Overall, The system could process: ", tables.Total, " Files/sec.");
   });
-  ReportSpeedUp(phase, singleNodeRate);
+  ReportSpeedUp(phase, singleNodeRate, singleNodeFailed);
   ReportBlankLines();
   BlankLine(Console());  // the console has one blank line more than the file here
   ReportAverage("Among all nodes, the average process per thread was: ", phase, tables.Average,
@@ -77,7 +77,7 @@ void WorkerDescriptorHandling() {
 void ReportHandlingPhases() {
   ReportText("Multi-Thread Enabled:");
   ReportHeading("Power of Handling Files -- Lower");
-  ReportHandlingPhase(kStreamPhase, StreamHandlingRate);
+  ReportHandlingPhase(kStreamPhase, StreamHandlingRate, StreamHandlingFailed);
   ReportHeading("Power of Handling Files -- Higher");
-  ReportHandlingPhase(kDescriptorPhase, DescriptorHandlingRate);
+  ReportHandlingPhase(kDescriptorPhase, DescriptorHandlingRate, DescriptorHandlingFailed);
 }

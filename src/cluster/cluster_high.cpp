@@ -56,8 +56,8 @@ void ReportHighPhases() {
   OpenSpeedSection("High writing and reading speeds:");
   ReportSpeedPhase(kHighReadPhase, " Secs. to Read.");
   ReportSpeedPhase(kHighWritePhase, " Secs. to Write.");
-  ReportWriteTotals(1, kHighWritePhase, HighWriteRate);
-  ReportReadTotals(kHighReadPhase, HighReadRate);
+  ReportWriteTotals(1, kHighWritePhase, HighWriteRate, HighWriteFailed);
+  ReportReadTotals(kHighReadPhase, HighReadRate, HighReadFailed);
   ReportBlankLines();
   ReportSpeedAverage("Among all nodes, the average high writing process per thread was: ",
                      kHighWritePhase, "  MB/sec.");

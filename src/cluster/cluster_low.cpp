@@ -57,8 +57,8 @@ void ReportLowPhases() {
   OpenSpeedSection("Low writing and reading speeds:");
   ReportSpeedPhase(kLowWritePhase, " Secs. to Write.");
   ReportSpeedPhase(kLowReadPhase, " Secs. to Read.");
-  ReportWriteTotals(2, kLowWritePhase, LowWriteRate);
-  ReportReadTotals(kLowReadPhase, LowReadRate);
+  ReportWriteTotals(2, kLowWritePhase, LowWriteRate, LowWriteFailed);
+  ReportReadTotals(kLowReadPhase, LowReadRate, LowReadFailed);
   ReportBlankLines();
   ReportSpeedAverage("Among all nodes, the average low writing process per thread was: ",
                      kLowWritePhase, " MB/sec.");

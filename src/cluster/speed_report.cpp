@@ -21,14 +21,14 @@ void SpeedRankLines(std::ostream& sink, const ReceivedPhaseTables& tables, int r
 }
 
 void ReportTotals(int blankLinesBefore, int phase, const char* millionsUnit,
-                  const char* speedLabel, double singleNodeRate) {
+                  const char* speedLabel, double singleNodeRate, long long singleNodeFailed) {
   const double total = OfPhase(ReceivedPhases, phase).Total;
   OnBothSinks([=](std::ostream& sink) {
     for (int i = 0; i < blankLinesBefore; ++i) BlankLine(sink);
     ValueLine(sink, "Overall, It was: ", ToMillions(total), millionsUnit);
     ValueLine(sink, speedLabel, ToMegabytes(total), " MB/sec.");
   });
-  ReportSpeedUp(phase, singleNodeRate);
+  ReportSpeedUp(phase, singleNodeRate, singleNodeFailed);
 }
 
 }  // namespace
@@ -47,14 +47,15 @@ void ReportSpeedPhase(int phase, const char* secondsUnit) {
   });
 }
 
-void ReportWriteTotals(int blankLinesBefore, int phase, double singleNodeRate) {
+void ReportWriteTotals(int blankLinesBefore, int phase, double singleNodeRate,
+                       long long singleNodeFailed) {
   ReportTotals(blankLinesBefore, phase, " Millions Accesses/sec.to Write",
-               "Conventionally, total writing speed was: ", singleNodeRate);
+               "Conventionally, total writing speed was: ", singleNodeRate, singleNodeFailed);
 }
 
-void ReportReadTotals(int phase, double singleNodeRate) {
+void ReportReadTotals(int phase, double singleNodeRate, long long singleNodeFailed) {
   ReportTotals(0, phase, " Millions Accesses/sec.to Read",
-               "Conventionally, total reading speed was: ", singleNodeRate);
+               "Conventionally, total reading speed was: ", singleNodeRate, singleNodeFailed);
 }
 
 void ReportSpeedAverage(const char* label, int phase, const char* unit) {

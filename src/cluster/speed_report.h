@@ -9,7 +9,8 @@
 void OpenSpeedSection(const char* heading);
 // Receives the phase from every worker, three lines per rank.
 void ReportSpeedPhase(int phase, const char* secondsUnit);
-void ReportWriteTotals(int blankLinesBefore, int phase, double singleNodeRate);
-void ReportReadTotals(int phase, double singleNodeRate);
+void ReportWriteTotals(int blankLinesBefore, int phase, double singleNodeRate,
+                       long long singleNodeFailed);
+void ReportReadTotals(int phase, double singleNodeRate, long long singleNodeFailed);
 // The phase's average per worker in MB/sec.
 void ReportSpeedAverage(const char* label, int phase, const char* unit);

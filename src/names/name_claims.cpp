@@ -37,12 +37,14 @@ const char* RefusedName() { return ""; }
 
 ClaimedName ClaimName(const char* name) {
   const NameKind kind = KindOfName(name);
-  if (UsableAsItIs(kind)) return {name, std::string()};
+  if (UsableAsItIs(kind)) return {name, std::string(), false};
   const FoundThing found = Described(kind);
   if (RemoveName(name)) {
-    return {name, std::string("Removed a ") + found.noun + " found at " + name + found.untouched + "."};
+    return {name, std::string("Removed a ") + found.noun + " found at " + name + found.untouched + ".",
+            false};
   }
   return {RefusedName(),
           std::string("Warning: cannot remove the ") + found.noun + " found at " + name +
-              "; the benchmark will not use that name."};
+              "; the benchmark will not use that name.",
+          true};
 }

@@ -14,6 +14,7 @@
 struct ClaimedName {
   const char* name;  // the name to use: the one asked for, or RefusedName()
   std::string note;
+  bool refused;
 };
 
 // Nothing at `name`, a plain regular file or a directory: the name is used

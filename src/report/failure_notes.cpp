@@ -48,6 +48,12 @@ void WarnOfInvalidTotal(int invalid, int workers) {
                 "valid.");
 }
 
+void WarnOfInvalidDivisor(long long singleNodeFailed) {
+  if (singleNodeFailed == 0) return;
+  ReportWarning(
+      "Warning: the root's own rate of this test is not valid; the speed-up above is not valid.");
+}
+
 void WarnOfInvalidAverage(int invalid, int workers) {
   if (invalid == 0) return;
   ReportWarning(InvalidRatesText(invalid, workers) +

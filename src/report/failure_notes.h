@@ -23,4 +23,7 @@ std::string FailedPhaseWarning(int rank, int phase, long long failed);
 // After a phase's total and speed-up, and after its average, when `invalid`
 // of the `workers` rates they are made of are no measurement.
 void WarnOfInvalidTotal(int invalid, int workers);
+// After a speed-up whose divisor, the root's own rate of the test, counted
+// `singleNodeFailed` failed operations.
+void WarnOfInvalidDivisor(long long singleNodeFailed);
 void WarnOfInvalidAverage(int invalid, int workers);

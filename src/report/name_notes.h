@@ -4,5 +4,9 @@
 
 #include <ostream>
 
+#include "names/name_claims.h"
+
+// What became of `name`, after its note on the console.
+ClaimedName ClaimAndNote(std::ostream& console, const char* name);
 // Returns the name to use: `name`, or RefusedName().
 const char* ClaimFileName(std::ostream& console, const char* name);

@@ -33,12 +33,12 @@ void OpenSingleNodePhase() { ReportHeading("Force to be single thread."); }
 void TestStreamHandling() {
   ReportHeading("Power of Handling Files -- Lower");
   const NameSource name = ClaimedNameSource(Console(), SingleName);
-  const long long failed =
+  StreamHandlingFailed =
       MeasureSingleNode(StreamHandlingSeconds, StreamHandlingRate, HandlingIterations, [&] {
         return HandleFilesWithStreams(HandlingWriteStream, HandlingReadStream,
                                       kHandlingIterations, name);
       });
-  ReportHandling(StreamHandlingSeconds, StreamHandlingRate, failed);
+  ReportHandling(StreamHandlingSeconds, StreamHandlingRate, StreamHandlingFailed);
 }
 
 void TestDescriptorHandling() {
@@ -46,8 +46,8 @@ void TestDescriptorHandling() {
                  "Power of Handling Files -- Higher");
   const NameSource name = ClaimedNameSource(Console(), SingleName);
   int descriptor = -1;
-  const long long failed = MeasureSingleNode(
+  DescriptorHandlingFailed = MeasureSingleNode(
       DescriptorHandlingSeconds, DescriptorHandlingRate, HandlingIterations,
       [&] { return HandleFilesWithDescriptors(descriptor, kHandlingIterations, name); });
-  ReportHandling(DescriptorHandlingSeconds, DescriptorHandlingRate, failed);
+  ReportHandling(DescriptorHandlingSeconds, DescriptorHandlingRate, DescriptorHandlingFailed);
 }

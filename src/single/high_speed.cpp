@@ -29,20 +29,19 @@ void TestHighSpeed() {
 
   const char* readName = ClaimFileName(console, SingleScratchName);
   const bool sizable = HoldsSizableFile(readName);
-  const long long readFailed = MeasureSingleNode(HighReadSeconds, HighReadRate, BytesMoved, [&] {
+  HighReadFailed = MeasureSingleNode(HighReadSeconds, HighReadRate, BytesMoved, [&] {
     return ReadHighPasses(console, HighReadStream, readName, sizable, kLowFirstPass,
                           HighBlockSize, HighBlock, kHighSecondPassDivisor);
   });
-  ReportSpeedDirection(HighReadSeconds, " Secs. to Read:", HighReadRate, 0, readFailed);
+  ReportSpeedDirection(HighReadSeconds, " Secs. to Read:", HighReadRate, 0, HighReadFailed);
 
   const char* writeName = ClaimFileName(console, SingleCopyName);
-  const long long writeFailed =
-      MeasureSingleNode(HighWriteSeconds, HighWriteRate, BytesMoved, [&] {
-        return WriteHighPasses(HighWriteStream, writeName, HighBlockSize, HighBlock,
-                               kHighSecondPassDivisor, readFailed == 0);
-      });
+  HighWriteFailed = MeasureSingleNode(HighWriteSeconds, HighWriteRate, BytesMoved, [&] {
+    return WriteHighPasses(HighWriteStream, writeName, HighBlockSize, HighBlock,
+                           kHighSecondPassDivisor, HighReadFailed == 0);
+  });
   // The last single-node lines: two blank lines close the phase on each sink.
-  ReportSpeedDirection(HighWriteSeconds, " Secs. to Write.", HighWriteRate, 2, writeFailed);
+  ReportSpeedDirection(HighWriteSeconds, " Secs. to Write.", HighWriteRate, 2, HighWriteFailed);
 
   CloseSingleNodeStreams();
 }

@@ -33,18 +33,17 @@ void TestLowSpeed() {
   std::ostream& console = Console();
   const char* writeName = ClaimFileName(console, SingleScratchName);
 
-  const long long writeFailed =
-      MeasureSingleNode(LowWriteSeconds, LowWriteRate, LowAccesses, [&] {
-        return WriteLowPasses(LowWriteStream, writeName, LowSecondPassCount, kLowSecondPass);
-      });
-  ReportSpeedDirection(LowWriteSeconds, " Secs. to Write.", LowWriteRate, 0, writeFailed);
+  LowWriteFailed = MeasureSingleNode(LowWriteSeconds, LowWriteRate, LowAccesses, [&] {
+    return WriteLowPasses(LowWriteStream, writeName, LowSecondPassCount, kLowSecondPass);
+  });
+  ReportSpeedDirection(LowWriteSeconds, " Secs. to Write.", LowWriteRate, 0, LowWriteFailed);
 
   // The write stream stays open: the high test reads the file it holds.
   const char* readName = ClaimFileName(console, SingleScratchName);
-  const long long readFailed = MeasureSingleNode(LowReadSeconds, LowReadRate, LowAccesses, [&] {
+  LowReadFailed = MeasureSingleNode(LowReadSeconds, LowReadRate, LowAccesses, [&] {
     return ReadLowPasses(console, LowReadStream, readName, LowSecondPassCount, kLowSecondPass,
                          LastReadByte);
   });
-  ReportSpeedDirection(LowReadSeconds, " Secs. to Read:", LowReadRate, 1, readFailed);
+  ReportSpeedDirection(LowReadSeconds, " Secs. to Read:", LowReadRate, 1, LowReadFailed);
   LowReadStream.close();
 }

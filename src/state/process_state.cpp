@@ -18,6 +18,8 @@ double LowWriteSeconds = 0.0, LowWriteRate = 0.0;
 double LowReadSeconds = 0.0, LowReadRate = 0.0;
 double HighReadSeconds = 0.0, HighReadRate = 0.0;
 double HighWriteSeconds = 0.0, HighWriteRate = 0.0;
+long long StreamHandlingFailed = 0, DescriptorHandlingFailed = 0;
+long long LowWriteFailed = 0, LowReadFailed = 0, HighReadFailed = 0, HighWriteFailed = 0;
 char LastReadByte = 0;
 std::int64_t LowSecondPassCount = 0;
 std::int64_t HighBlockSize = 0;

@@ -28,6 +28,10 @@ extern double LowWriteSeconds, LowWriteRate;
 extern double LowReadSeconds, LowReadRate;
 extern double HighReadSeconds, HighReadRate;
 extern double HighWriteSeconds, HighWriteRate;
+// Their failed file operations: a speed-up over the rate of failed work is
+// no measurement either.
+extern long long StreamHandlingFailed, DescriptorHandlingFailed;
+extern long long LowWriteFailed, LowReadFailed, HighReadFailed, HighWriteFailed;
 extern char LastReadByte;
 extern std::int64_t LowSecondPassCount;
 extern std::int64_t HighBlockSize;

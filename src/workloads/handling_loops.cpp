@@ -6,7 +6,7 @@
 #include "report/name_notes.h"
 
 NameSource ClaimedNameSource(std::ostream& console, NameSource source) {
-  return ClaimFileName(console, source()) == RefusedName() ? RefusedName : source;
+  return ClaimAndNote(console, source()).refused ? RefusedName : source;
 }
 
 long long HandleFilesWithStreams(std::ofstream& writeStream, std::ifstream& readStream,
