@@ -18,7 +18,9 @@ import shutil
 import socket
 import subprocess
 
-SCRIPTS = os.path.dirname(os.path.realpath(__file__))
+# The scripts beside this package: in a checkout with the set-up script,
+# installed with the build's record.
+SCRIPTS = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
 BUILD_INFO = "orvantic-drives.build-info"
 SUFFIX = ".environment.txt"
 ASK_LIMIT = 30  # seconds a tool asked for its version may take
@@ -156,10 +158,16 @@ def free_space(directory):
 # ---- the machine -------------------------------------------------------------------
 
 
+def usable_processors():
+    """The processors this process may run on; all of them where the
+    system cannot tell (macOS has no sched_getaffinity)."""
+    return len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
+
+
 def processors():
     model = re.search(r"^model name\s*:\s*(.*)$", _read("/proc/cpuinfo"), re.M)
-    usable = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
-    return "%d x %s, %d usable here" % (os.cpu_count(), model.group(1) if model else "model not named", usable)
+    return "%d x %s, %d usable here" % (os.cpu_count(), model.group(1) if model else "model not named",
+                                        usable_processors())
 
 
 def memory():
@@ -354,7 +362,7 @@ def default_command():
     if not os.access(program, os.X_OK):
         raise Unknown("no benchmark binary at %s: build it once with 'bash scripts/setup-and-run', set "
                       "ORVANTIC_PROGRAM, or give the whole command after --" % program)
-    processes = os.environ.get("ORVANTIC_PROCESSES") or str(len(os.sched_getaffinity(0)) + 1)
+    processes = os.environ.get("ORVANTIC_PROCESSES") or str(usable_processors() + 1)
     return launcher + ["-n", processes, program]
 
 

@@ -10,8 +10,8 @@ import math
 import statistics
 import sys
 
-import orvantic_results as g
-import orvantic_series
+from . import measured, texts
+from .series import SCOPE_ORDER
 
 TITLES = {
     "stream-handling": "stream handling (create, open, close, remove)",
@@ -68,15 +68,15 @@ def draw(runs, measurement, colours, pyplot, path):
     spans = [max(2.6, run.job_size - 1) for run in runs]
     width = min(24.0, max(6.0, 2.0 + 0.6 * (sum(spans) + len(runs))))
     figure, axes = pyplot.subplots(figsize=(width, 5.5))
-    section = g.SECTION_OF[measurement]
+    section = texts.SECTION_OF[measurement]
     unit = None
     ticks, tick_labels = [], []
     offset = 0.0
     for run, span in zip(runs, spans):
-        ranks = run.select(measurement, g.SCOPE_RANK)
+        ranks = run.select(measurement, texts.SCOPE_RANK)
         first = offset + (span - max(1, len(ranks))) / 2  # bars centred in the span
         for index, row in enumerate(ranks):
-            value, unit = g.shown_value(row)
+            value, unit = measured.shown_value(row)
             x = first + index
             if finite(value):
                 colour = colours[row["node"]]
@@ -86,8 +86,8 @@ def draw(runs, measurement, colours, pyplot, path):
                 axes.annotate(row["mb_per_sec"] or row["rate"], (x, 0), ha="center", va="bottom")
             ticks.append(x)
             tick_labels.append("rank %s" % row["rank"])
-        (single,) = run.select(measurement, g.SCOPE_SINGLE)
-        value, unit = g.shown_value(single)
+        (single,) = run.select(measurement, texts.SCOPE_SINGLE)
+        value, unit = measured.shown_value(single)
         left, right = offset - 0.45, offset + span - 1 + 0.45
         if finite(value):
             # Outlined, so the line stays visible across bars of its own colour.
@@ -101,7 +101,7 @@ def draw(runs, measurement, colours, pyplot, path):
         caption = "%s\n%s\n%d process%s" % (
             run.node, run.started.strftime("%Y-%m-%d %H:%M:%S"), run.job_size,
             "" if run.job_size == 1 else "es")
-        totals = run.select(measurement, g.SCOPE_TOTAL)
+        totals = run.select(measurement, texts.SCOPE_TOTAL)
         if totals:
             caption += "\nall workers: %sx single%s" % (totals[0]["speedup"], not_valid_note(totals[0]))
         if not ranks:
@@ -141,15 +141,15 @@ def spread_groups(series, measurement):
     for index, (_, runs) in enumerate(series):
         for run in runs:
             counted = not run.not_valid()
-            for scope in orvantic_series.SCOPE_ORDER:
+            for scope in SCOPE_ORDER:
                 for row in run.select(measurement, scope):
-                    label = {g.SCOPE_SINGLE: "single node\n" + run.node,
-                             g.SCOPE_TOTAL: "total of\nthe workers",
-                             g.SCOPE_COMMON_WINDOW: "common-window\ntotal"}.get(
+                    label = {texts.SCOPE_SINGLE: "single node\n" + run.node,
+                             texts.SCOPE_TOTAL: "total of\nthe workers",
+                             texts.SCOPE_COMMON_WINDOW: "common-window\ntotal"}.get(
                                  scope, "rank %s\n%s" % (row["rank"], row["node"]))
                     group = groups.setdefault((scope, row["rank"]), (label, [[] for _ in series]))
-                    group[1][index].append((g.shown_value(row)[0], counted))
-    return sorted(groups.items(), key=lambda item: (orvantic_series.SCOPE_ORDER.index(item[0][0]),
+                    group[1][index].append((measured.shown_value(row)[0], counted))
+    return sorted(groups.items(), key=lambda item: (SCOPE_ORDER.index(item[0][0]),
                                                     int(item[0][1] or 0)))
 
 
@@ -199,11 +199,11 @@ def draw_spread(series, measurement, pyplot, path):
     axes.yaxis.set_major_formatter(ticker.FuncFormatter(lambda value, _: "%g" % value))
     axes.yaxis.set_minor_formatter(ticker.FuncFormatter(
         lambda value, _: "%g" % value if round(value / 10 ** math.floor(math.log10(value))) in (2, 5) else ""))
-    (single,) = series[0][1][0].select(measurement, g.SCOPE_SINGLE)
-    axes.set_ylabel(g.shown_value(single)[1])
+    (single,) = series[0][1][0].select(measurement, texts.SCOPE_SINGLE)
+    axes.set_ylabel(measured.shown_value(single)[1])
     axes.grid(axis="y", which="both", alpha=0.3)
-    axes.set_title("%s\n%s\n%s" % (g.SECTION_OF[measurement], TITLES[measurement],
-                                    "\n".join(_runs_of(name, runs) for name, runs in series)))
+    axes.set_title("%s\n%s\n%s" % (texts.SECTION_OF[measurement], TITLES[measurement],
+                                   "\n".join(_runs_of(name, runs) for name, runs in series)))
     handles = [Line2D([], [], color=colour, marker="o", linestyle="", label=name or "a run")
                for (name, _), colour in zip(series, SERIES_COLOURS)]
     handles += [Line2D([], [], color="grey", marker="o", markerfacecolor="none", linestyle="",

@@ -1,5 +1,5 @@
 """Repeated runs of one job taken together: per measurement and scope, the
-value every run gives it, read through the report grammar's rows.
+value every run gives it, read from the runs' rows.
 
 Shared by repeat-runs, which sums up one series, and compare, which sets
 two side by side.
@@ -7,12 +7,12 @@ two side by side.
 
 import math
 
-import orvantic_results as g
+from . import measured, texts
 
 # The scopes a series is summed up in, in the order they are shown: the
 # averages repeat the totals divided by a constant and are left out.
-SCOPE_ORDER = [g.SCOPE_SINGLE, g.SCOPE_RANK, g.SCOPE_TOTAL, g.SCOPE_COMMON_WINDOW]
-LABELS = {g.SCOPE_SINGLE: "single node", g.SCOPE_TOTAL: "total", g.SCOPE_COMMON_WINDOW: "common window"}
+SCOPE_ORDER = [texts.SCOPE_SINGLE, texts.SCOPE_RANK, texts.SCOPE_TOTAL, texts.SCOPE_COMMON_WINDOW]
+LABELS = {texts.SCOPE_SINGLE: "single node", texts.SCOPE_TOTAL: "total", texts.SCOPE_COMMON_WINDOW: "common window"}
 
 
 class Series:
@@ -23,12 +23,12 @@ class Series:
         self.measurement = row["measurement"]
         self.scope = row["scope"]
         self.rank = row["rank"]
-        self.unit = g.shown_value(row)[1]
+        self.unit = measured.shown_value(row)[1]
         self.nodes = []
         self.values = []
 
     def add(self, row):
-        value = g.shown_value(row)[0]
+        value = measured.shown_value(row)[0]
         # A zero time prints as inf: not a measurement.
         if math.isfinite(value):
             self.values.append(value)
@@ -39,7 +39,7 @@ class Series:
         return self.measurement, self.scope, self.rank
 
     def order(self):
-        return g.phase_of(self.measurement), SCOPE_ORDER.index(self.scope), int(self.rank or 0)
+        return texts.phase_of(self.measurement), SCOPE_ORDER.index(self.scope), int(self.rank or 0)
 
     def label(self):
         return LABELS.get(self.scope) or "rank " + self.rank
@@ -55,9 +55,3 @@ def series_of(runs):
                 key = (row["measurement"], row["scope"], row["rank"])
                 found.setdefault(key, Series(row)).add(row)
     return sorted((s for s in found.values() if s.values), key=Series.order)
-
-
-def shown(text):
-    """Node names and console lines are whatever the job wrote: escape
-    control characters before they reach the terminal."""
-    return "".join(c if c.isprintable() else "\\x%02x" % ord(c) for c in text)

@@ -1,6 +1,6 @@
 # Cross-builds for 64-bit Linux on arm64 with Debian's cross compiler, against
 # Debian's arm64 MPICH and GoogleTest unpacked into ORVANTIC_ARM64_SYSROOT
-# (scripts/test-arm64 makes it). The programs name the cross toolchain's
+# (tests/lanes/test-arm64 makes it). The programs name the cross toolchain's
 # loader and both library directories themselves, so qemu-aarch64 runs them
 # without -L: under -L it cannot read back a long current directory.
 set(CMAKE_SYSTEM_NAME Linux)

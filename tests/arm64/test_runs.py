@@ -4,7 +4,7 @@ singleton) and a job of three under the host's MPICH launcher, each checked
 line by line against the report grammar, with its arithmetic and the files
 it leaves byte for byte.
 
-Run by scripts/test-arm64, which builds the program and its arm64 MPICH; by
+Run by tests/lanes/test-arm64, which builds the program and its arm64 MPICH; by
 hand: ORVANTIC_ARM64_PROGRAM=<program> ORVANTIC_ARM64_EMULATOR="qemu-aarch64
 -p 16384" ORVANTIC_MPIEXEC=/usr/bin/mpiexec.mpich python3 tests/arm64/test_runs.py"""
 
@@ -26,7 +26,7 @@ EMULATOR = shlex.split(os.environ.get("ORVANTIC_ARM64_EMULATOR", "qemu-aarch64 -
 class EmulatedRunTests(unittest.TestCase):
     def setUp(self):
         if not PROGRAM:
-            self.skipTest("ORVANTIC_ARM64_PROGRAM names no program (scripts/test-arm64 sets it)")
+            self.skipTest("ORVANTIC_ARM64_PROGRAM names no program (tests/lanes/test-arm64 sets it)")
         self.ws = h.Workspace(self, PROGRAM)
 
     def test_one_process_without_a_launcher(self):

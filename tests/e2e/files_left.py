@@ -8,12 +8,13 @@ import stat
 import time
 
 import harness  # also puts scripts/ on the path
-import orvantic_results as g
+from orvantic import reading, texts
+import report_expectations as expect
 
 
 def results_file_names(directory):
     """The regular files in directory named as results files are."""
-    return [n for n in os.listdir(directory) if n.startswith(g.RESULTS_PREFIX)
+    return [n for n in os.listdir(directory) if n.startswith(texts.RESULTS_PREFIX)
             and stat.S_ISREG(os.lstat(os.path.join(directory, n)).st_mode)]
 
 
@@ -55,15 +56,15 @@ def results_name(node, when, zone_east=None, number=1):
     number: the how-manieth try it is, when the names before were taken."""
     stamp = time.strftime(" @ local date %Y.%m.%d time %H.%M.%S", _zone_time(when, zone_east))
     numbered = " (%d)" % number if number > 1 else ""
-    return g.RESULTS_PREFIX + g.file_node(node) + stamp + numbered + ".txt"
+    return texts.RESULTS_PREFIX + texts.file_node(node) + stamp + numbered + ".txt"
 
 
 def check_results_name(test, name, node, run, number=1):
     """The name results_name gives for the node and the time the name
     holds, a time while the job ran."""
     try:
-        started = g.parse_file_name(name)[1]
-    except g.NotAResultsFile as error:
+        started = reading.parse_file_name(name)[1]
+    except reading.NotAResultsFile as error:
         test.fail(str(error))
     stamp = _from_zone_time(started.timetuple(), run.zone_east)
     test.assertEqual(name, results_name(node, stamp, run.zone_east, number), "results file name")
@@ -75,10 +76,10 @@ def check_results_name(test, name, node, run, number=1):
 def scratch_names(nodes, ranks=None):
     """Every scratch name the given ranks (all of nodes by default) use."""
     ranks = sorted(nodes) if ranks is None else ranks
-    names = [g.SINGLE_SCRATCH, g.SINGLE_COPY] if 0 in ranks else []
+    names = [texts.SINGLE_SCRATCH, texts.SINGLE_COPY] if 0 in ranks else []
     for rank in ranks:
         if rank:
-            names += list(g.rank_files(rank, nodes[rank]))
+            names += list(expect.rank_files(rank, nodes[rank]))
     return names
 
 

@@ -17,12 +17,16 @@ import unittest
 
 import mpi_leftovers
 
-# The report's grammar (orvantic_results) lives with the scripts that read
-# results files; the test modules import it from there.
+# The report's grammar and the rest of the scripts' package (orvantic) live
+# with the scripts that read results files; the test modules import it from
+# there, through this path.
 SCRIPTS = os.path.realpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, "scripts"))
-sys.dont_write_bytecode = True  # keep the checkout clean
+# Keep the checkout clean: no byte-code cache of the tests, nor of the
+# scripts they run.
+sys.dont_write_bytecode = True
+os.environ["PYTHONDONTWRITEBYTECODE"] = "1"
 sys.path.insert(0, SCRIPTS)
-import orvantic_results as g  # noqa: E402
+from orvantic import measured  # noqa: E402
 
 MPIEXEC = os.environ.get("ORVANTIC_MPIEXEC", "mpiexec")
 SHIPPED = os.environ.get("ORVANTIC_BINARY")
@@ -45,8 +49,8 @@ NOBODY_UID = 65534
 
 # The shipped build's counts live with the scripts, which project full runs
 # from short ones; the test build's are the suite's own.
-SMALL_COUNTS = g.Counts(256, 65536)
-SHIPPED_COUNTS = g.SHIPPED_COUNTS
+SMALL_COUNTS = measured.Counts(256, 65536)
+SHIPPED_COUNTS = measured.SHIPPED_COUNTS
 
 
 def launcher_env(**extra):
@@ -460,8 +464,28 @@ def module_workspace(binary):
     return Workspace(owner, binary)
 
 
-def run_script(name, *args, interpreter=None):
-    """Runs one of scripts/ and returns the finished process (text output)."""
+def run_script(name, *args, interpreter=None, env=None, stdout=subprocess.PIPE):
+    """Runs one of scripts/ and returns the finished process (text output);
+    env: its whole environment, where not this process's."""
     command = ([interpreter] if interpreter else []) + [os.path.join(SCRIPTS, name)] + list(args)
-    return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+    return subprocess.run(command, stdout=stdout, stderr=subprocess.PIPE, text=True, env=env,
                           timeout=HANG_LIMIT, check=False)
+
+
+def into_closed_pipe(run, *args, **options):
+    """run(*args, **options), run_script or one that passes its stdout on to
+    it, with the output a pipe whose reader is gone before anything is
+    written, as head leaves it once it has the lines it wants."""
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    try:
+        return run(*args, stdout=write_end, **options)
+    finally:
+        os.close(write_end)
+
+
+def without_sched_getaffinity(**extra):
+    """An environment whose Python has no os.sched_getaffinity, as macOS's:
+    a sitecustomize module of the tests' removes it as Python starts."""
+    return dict(os.environ, PYTHONPATH=os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                    "without_sched_getaffinity"), **extra)

@@ -1,12 +1,16 @@
-"""A run's report against the report grammar of scripts/orvantic_results.py:
+"""A run's report against the report grammar of scripts/orvantic/grammar.py:
 each sink line by line, the same numbers on both, and the arithmetic between
 them, checked on the rows the grammar reads out of the lines."""
 
+import csv
+import io
 import os
+import tempfile
 
 import files_left
 import harness  # noqa: F401  (puts scripts/ on the path)
-import orvantic_results as g
+from orvantic import grammar, measured, reading, shapes, texts
+import report_expectations as expect
 
 
 def failing_on(measurements, ranks):
@@ -23,24 +27,24 @@ def default_format(token):
 
 
 def match_lines(test, expected, actual, sink, prefix_only=False):
-    """Compares line by line (see orvantic_results.match); every number must
+    """Compares line by line (see shapes.match); every number must
     be in the default format. Returns what matched."""
     try:
-        found = g.match(expected, actual, prefix_only)
-    except g.Mismatch as mismatch:
+        found = shapes.match(expected, actual, prefix_only)
+    except shapes.Mismatch as mismatch:
         index = mismatch.index
         context = "\n".join("  %3d: %r" % (i, actual[i])
                             for i in range(max(0, index - 4), min(len(actual), index + 3)))
         where = "%s ends after %d lines" % (sink, index) if index >= len(actual) else "%s line %d" % (sink, index)
         test.fail("%s: %s\n%s" % (where, mismatch.what, context))
-    for token in g.numbers(found):
+    for token in shapes.numbers(found):
         test.assertTrue(default_format(token), "%s: %r is not in the default number format" % (sink, token))
     return found
 
 
 def check_sink(test, expected, actual, sink, node, prefix_only=False):
     """match_lines, and the rows of what matched."""
-    return g.rows_of(match_lines(test, expected, actual, sink, prefix_only), node)
+    return measured.rows_of(match_lines(test, expected, actual, sink, prefix_only), node)
 
 
 def check_results(test, data, expected, node, console=None, prefix_only=False):
@@ -48,7 +52,7 @@ def check_results(test, data, expected, node, console=None, prefix_only=False):
     each the report's next file line; where the console's rows are given,
     with the numbers the console showed. Returns the rows and whether the
     file holds the whole report."""
-    lines, whole = g.split_lines(data)
+    lines, whole = reading.split_lines(data)
     test.assertTrue(whole, "results file ends inside a line, after %d whole lines: %r"
                     % (len(lines), data[-80:]))
     rows = check_sink(test, expected, lines, "results file", node, prefix_only)
@@ -102,10 +106,10 @@ def check_arithmetic(test, rows, counts, high_size=None):
     def num(row, field):
         return float(row[field])
 
-    for measurement, _ in g.MEASUREMENTS:
-        handling = measurement in g.HANDLING
-        (single,) = pick(measurement, g.SCOPE_SINGLE)
-        ranks = pick(measurement, g.SCOPE_RANK)
+    for measurement, _ in texts.MEASUREMENTS:
+        handling = measurement in texts.HANDLING
+        (single,) = pick(measurement, texts.SCOPE_SINGLE)
+        ranks = pick(measurement, texts.SCOPE_RANK)
         size = high_size if measurement.startswith("high") and high_size is not None else counts.first_pass
         single_work = counts.high_bytes if measurement.startswith("high") else counts.low_accesses
         for row in [single] + ranks:
@@ -118,8 +122,8 @@ def check_arithmetic(test, rows, counts, high_size=None):
             assert_close(test, num(row, "mb_per_sec"), work / num(row, "seconds") / 1048576, what + " MB")
         if not ranks:
             continue
-        (total,) = pick(measurement, g.SCOPE_TOTAL)
-        (average,) = pick(measurement, g.SCOPE_AVERAGE)
+        (total,) = pick(measurement, texts.SCOPE_TOTAL)
+        (average,) = pick(measurement, texts.SCOPE_AVERAGE)
         assert_close(test, num(total, "rate"), sum(num(r, "rate") for r in ranks), measurement + " total")
         assert_close(test, num(total, "speedup"), num(total, "rate") / num(single, "rate"),
                      measurement + " speed-up")
@@ -140,9 +144,9 @@ def check_report(test, console_lines, shown_path, results_data, nodes, counts, s
     """A complete report: every line of the console (whose end-of-run line
     shows `shown_path`) and of the results file, the same numbers on both,
     and the arithmetic between them. Returns the console's rows."""
-    console = check_sink(test, g.report_lines(g.CONSOLE, nodes, shown_path), console_lines, sink,
+    console = check_sink(test, grammar.report_lines(grammar.CONSOLE, nodes, shown_path), console_lines, sink,
                          nodes[0])
-    results, _ = check_results(test, results_data, g.report_lines(g.FILE, nodes), nodes[0], console)
+    results, _ = check_results(test, results_data, grammar.report_lines(grammar.FILE, nodes), nodes[0], console)
     check_arithmetic(test, results, counts)
     return console
 
@@ -183,16 +187,30 @@ def worker_warnings(node):
     (measurement, scope, rank) as the rows give them: a worker's phase
     carries its own warning first, then the note about its whole rank."""
     cells = {}
-    for measurement, _ in g.MEASUREMENTS:
+    for measurement, _ in texts.MEASUREMENTS:
         count = 2 if measurement == "low-write" else 1
-        cells[(measurement, g.SCOPE_RANK, "1")] = misplaced_note(node)
-        cells[(measurement, g.SCOPE_TOTAL, "")] = TOTAL_NOT_VALID % count
+        cells[(measurement, texts.SCOPE_RANK, "1")] = misplaced_note(node)
+        cells[(measurement, texts.SCOPE_TOTAL, "")] = TOTAL_NOT_VALID % count
         # The common window adds the same workers' work, and says so in the total's words.
-        cells[(measurement, g.SCOPE_COMMON_WINDOW, "")] = TOTAL_NOT_VALID % count
-        cells[(measurement, g.SCOPE_AVERAGE, "")] = AVERAGE_NOT_VALID % count
-    cells[("stream-handling", g.SCOPE_RANK, "1")] = RANK_1_FAILED + " " + misplaced_note(node)
-    cells[("low-write", g.SCOPE_RANK, "2")] = RANK_2_FAILED
+        cells[(measurement, texts.SCOPE_COMMON_WINDOW, "")] = TOTAL_NOT_VALID % count
+        cells[(measurement, texts.SCOPE_AVERAGE, "")] = AVERAGE_NOT_VALID % count
+    cells[("stream-handling", texts.SCOPE_RANK, "1")] = RANK_1_FAILED + " " + misplaced_note(node)
+    cells[("low-write", texts.SCOPE_RANK, "2")] = RANK_2_FAILED
     return cells
+
+
+ROOT_FAILED = "Warning: 3 file operations failed in this test; the rate above is not valid."
+
+
+def with_root_failure(rows, measurement):
+    """The rows, as a run reports them whose root saw 3 operations of its own
+    `measurement` fail: that test's row, and the total whose speed-up
+    divides by its rate, not valid (two rates)."""
+    warnings = {texts.SCOPE_SINGLE: ROOT_FAILED, texts.SCOPE_TOTAL: texts.DIVISOR_NOT_VALID}
+    for row in rows:
+        if row["measurement"] == measurement and row["scope"] in warnings:
+            row.update(valid="false", warning=warnings[row["scope"]])
+    return rows
 
 
 def with_worker_warnings(rows):
@@ -211,8 +229,8 @@ def warned_copy(source, directory, name=None):
     """The results file of a job of three at source, as its root would have
     written it with the warnings of worker_warnings, written into directory
     (under the source's name by default)."""
-    rows = with_worker_warnings(g.parse(source).rows)
-    return files_left.copy_as(source, directory, name or os.path.basename(source), lambda _: g.render_file(rows))
+    rows = with_worker_warnings(reading.parse(source).rows)
+    return files_left.copy_as(source, directory, name or os.path.basename(source), lambda _: expect.render_file(rows))
 
 
 def made_up_rows(template, value, scale, broken=None):
@@ -220,13 +238,61 @@ def made_up_rows(template, value, scale, broken=None):
     or MB/sec. (speed) set to value times its scope's scale, {(scope, rank):
     factor}. broken: {(measurement, scope, rank): text} for numbers to print
     as given."""
-    rows = [dict(r) for r in template.rows if r["scope"] != g.SCOPE_COMMON_WINDOW]
+    rows = [dict(r) for r in template.rows if r["scope"] != texts.SCOPE_COMMON_WINDOW]
     for row in rows:
         key = (row["measurement"], row["scope"], row["rank"])
-        field = "rate" if row["measurement"] in g.HANDLING else "mb_per_sec"
+        field = "rate" if row["measurement"] in texts.HANDLING else "mb_per_sec"
         row[field] = (broken or {}).get(key) or "%g" % (value * scale[(row["scope"], row["rank"])])
     return rows
 
 
 def report_text(rows):
-    return "".join(line + "\n" for line in g.render_file(rows))
+    return "".join(line + "\n" for line in expect.render_file(rows))
+
+
+def check_json_of_csv(test, objects, rows, types):
+    """A script's JSON objects, as (key, value) pairs, against its CSV rows
+    of the same table: the CSV's keys in its order, every value the cell's
+    read as its key's type in `types` (else a string); null for an empty
+    cell and for inf, which a JSON number cannot hold."""
+    test.assertEqual(len(objects), len(rows))
+    for pairs, row in zip(objects, rows):
+        test.assertEqual([key for key, _ in pairs], list(row))
+        for key, value in pairs:
+            cell, kind = row[key], types.get(key, str)
+            if cell in ("", "inf"):
+                test.assertIsNone(value, (key, cell))
+                continue
+            test.assertIs(type(value), kind, (key, cell))
+            test.assertEqual(value, cell == "true" if kind is bool else kind(cell), key)
+
+
+def csv_rows(test, name, data):
+    """results-to-csv's rows of a results file, given by its name (which the
+    rows take the run's node and time from) and its bytes."""
+    with tempfile.TemporaryDirectory() as directory:
+        path = os.path.join(directory, name)
+        with open(path, "wb") as copy:
+            copy.write(data)
+        done = harness.run_script("results-to-csv", path)
+    test.assertEqual(done.returncode, 0, done.stderr)
+    return list(csv.DictReader(io.StringIO(done.stdout)))
+
+
+def check_csv_validity(test, name, data, failing):
+    """results-to-csv on a results file: valid=false exactly on the rows of
+    what failed (report_lines's `failing`), on the totals and averages that
+    add a worker's rate that failed (the common window adds the same), and
+    on the totals whose speed-up divides by a rate of the root's that
+    failed. Returns the rows."""
+    rows = csv_rows(test, name, data)
+    for row in rows:
+        measurement, scope = row["measurement"], row["scope"]
+        workers_failed = any(isinstance(k, tuple) and k[0] == measurement for k in failing)
+        valid = {texts.SCOPE_SINGLE: measurement not in failing,
+                 texts.SCOPE_RANK: (measurement, int(row["rank"] or 0)) not in failing,
+                 texts.SCOPE_TOTAL: not workers_failed and measurement not in failing,
+                 texts.SCOPE_AVERAGE: not workers_failed,
+                 texts.SCOPE_COMMON_WINDOW: not workers_failed}[scope]
+        test.assertEqual(row["valid"], "true" if valid else "false", row)
+    return rows

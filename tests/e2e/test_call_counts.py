@@ -13,7 +13,7 @@ import subprocess
 import unittest
 
 import harness as h
-from report_checks import g
+from orvantic import texts
 
 READS = ("read", "readv", "pread64", "preadv", "preadv2")
 WRITES = ("write", "writev", "pwrite64", "pwritev", "pwritev2")
@@ -93,7 +93,7 @@ class CallCountTests(unittest.TestCase):
                   "-o", trace]
         cls.job = ws.run(ws.mpiexec(1) + strace + [ws.exe])
         with open(trace, encoding="utf-8", errors="replace") as f:
-            moving = [o for o in openings(f.read(), (g.SINGLE_SCRATCH, g.SINGLE_COPY))
+            moving = [o for o in openings(f.read(), (texts.SINGLE_SCRATCH, texts.SINGLE_COPY))
                       if o.results(READS + WRITES)]
         cls.phases = dict(zip(("low write", "low read", "high read", "high write"), moving))
         cls.moving = [(o.name, o.writable) for o in moving]
@@ -103,8 +103,8 @@ class CallCountTests(unittest.TestCase):
         self.assertIn(self.library, (LIBSTDCXX, LIBCXX), "the binary loads no C++ library known here")
         # Handling tests open and close without moving data: only the four
         # phases below move any.
-        self.assertEqual(self.moving, [(g.SINGLE_SCRATCH, True), (g.SINGLE_SCRATCH, False),
-                                       (g.SINGLE_SCRATCH, False), (g.SINGLE_COPY, True)],
+        self.assertEqual(self.moving, [(texts.SINGLE_SCRATCH, True), (texts.SINGLE_SCRATCH, False),
+                                       (texts.SINGLE_SCRATCH, False), (texts.SINGLE_COPY, True)],
                          "openings of the scratch files that moved data")
 
     def test_low_write_is_one_call_per_byte_on_every_library(self):

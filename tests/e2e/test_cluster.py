@@ -10,8 +10,9 @@ import unittest
 
 import files_left as f
 import harness as h
+from orvantic import texts
 import report_checks as c
-from report_checks import g
+import report_expectations as expect
 
 MAX_HOST_NAME = 64  # the kernel's limit for a host name
 
@@ -27,7 +28,7 @@ class ClusterReportTests(unittest.TestCase):
         if stale:
             # Files of an earlier run under the worker's names, longer and of
             # another byte: both must come out as a fresh run leaves them.
-            for name, fill in zip(g.rank_files(1, node), (b"\x77", b"\x33")):
+            for name, fill in zip(expect.rank_files(1, node), (b"\x77", b"\x33")):
                 with open(os.path.join(ws.cwd, name), "wb") as f:
                     f.write(fill * 150001)
         run = ws.run_binary(size, output=True)
@@ -50,7 +51,7 @@ class RefusalTests(unittest.TestCase):
         ws = h.Workspace(self, h.SMALL)
         run = ws.run_binary(9, output=True)
         c.check_exit_status(self, run, clean=False)
-        c.match_lines(self, g.limit_lines(), run.lines, "console")
+        c.match_lines(self, expect.limit_lines(), run.lines, "console")
         self.assertEqual(ws.files(), [], "files left by a job that may not run")
         ws.check_workers_silent(9)
 
@@ -113,7 +114,7 @@ class NodeNameTests(unittest.TestCase):
         nodes = {0: "r/../../up", 1: "w/../../up", 2: "new\nline", 3: "..", 4: "back\\slash\tand\x7f"}
         # Open MPI names a shared-memory file after the host and says on
         # stderr that it cannot make it; it then uses another transport.
-        self.run_named(nodes, planted=[g.RESULTS_PREFIX + "r", "data64-windows-mx-1 @w"], silent=("stdout",))
+        self.run_named(nodes, planted=[texts.RESULTS_PREFIX + "r", "data64-windows-mx-1 @w"], silent=("stdout",))
 
 
 class FullSizeClusterTests(unittest.TestCase):

@@ -12,23 +12,25 @@ import unittest
 
 import files_left as f
 import harness as h
-import orvantic_environment as environment
+from orvantic import environment, reading, texts
 import report_checks as c
 import test_plot_results as plots
-from report_checks import g
 
 TEMPLATE = SPACE = None
 # Every scope at the same value: only a line's own runs move it.
 SCALE = {("single", "0"): 1, ("rank", "1"): 1, ("rank", "2"): 1, ("total", ""): 1, ("average", ""): 1}
 SPREAD = [100, 130, 90, 115, 105, 95, 125, 110, 120, 85]
-WARNING = "Warning: 3 file operations failed in this test; the rate above is not valid."
 SCOPES = [("single", "0"), ("rank", "1"), ("rank", "2"), ("total", ""), ("common-window", "")]
+# The type of a key's JSON values where its CSV cell is not empty; every
+# other key's are strings.
+JSON_TYPES = dict([(key, int) for key in ("rank", "runs_a", "left_out_a", "runs_b", "left_out_b")]
+                  + [(key, float) for key in ("median_a", "median_b", "ratio", "ci_low", "ci_high")])
 
 
 def setUpModule():
     global TEMPLATE, SPACE
     SPACE = h.module_workspace(h.SMALL)
-    TEMPLATE = g.parse(f.results_of_run(3))
+    TEMPLATE = reading.parse(f.results_of_run(3))
 
 
 def series(name, values, broken=None, not_valid=()):
@@ -40,15 +42,15 @@ def series(name, values, broken=None, not_valid=()):
         rows = c.made_up_rows(TEMPLATE, value, SCALE, dict(
             (key[1:], text) for key, text in (broken or {}).items() if key[0] == index))
         if index in not_valid:
-            rows[0].update(valid="false", warning=WARNING)
+            c.with_root_failure(rows, "stream-handling")
         with open(os.path.join(directory, f.results_name(TEMPLATE.node, TEMPLATE.started.timestamp() + index)),
                   "w", encoding="utf-8") as handle:
             handle.write(c.report_text(rows))
     return directory
 
 
-def compare(*args):
-    return h.run_script("compare", *args)
+def compare(*args, **options):
+    return h.run_script("compare", *args, **options)
 
 
 LINE = re.compile(r"  (.{13}) +(\d+) +(\d+) +(\d+) +(\d+) +(\S+) +(\S+) +(\S+) +(\S+ - \S+|too few runs)  (.*)")
@@ -109,8 +111,8 @@ class Verdicts(unittest.TestCase):
         b = series("left-out", SPREAD[:6], broken={(1, "high-write", "rank", "2"): "inf"}, not_valid=[4])
         done = compare(series("kept", SPREAD[:5]), b)
         self.assertEqual(done.returncode, 0, done.stderr)
-        self.assertIn("B: %s, 6 run(s), 1 left out\n  left out %s: 1 rate(s) in the results file not valid; "
-                      "the first warning: %s" % (b, sorted(os.listdir(b))[4], WARNING), done.stdout)
+        self.assertIn("B: %s, 6 run(s), 1 left out\n  left out %s: 2 rate(s) in the results file not valid; "
+                      "the first warning: %s" % (b, sorted(os.listdir(b))[4], c.ROOT_FAILED), done.stdout)
         lines = table(done, "high-write")
         self.assertEqual([lines[scope][:4] for scope in lines],
                          [["5", "0", "5", "1"], ["5", "0", "5", "1"], ["5", "0", "4", "2"], ["5", "0", "5", "1"],
@@ -131,9 +133,9 @@ class Outputs(unittest.TestCase):
         with open(paths[0], encoding="utf-8") as handle:
             rows = list(csv.DictReader(handle))
         with open(paths[1], encoding="utf-8") as handle:
-            self.assertEqual(json.load(handle), rows)
+            c.check_json_of_csv(self, json.load(handle, object_pairs_hook=list), rows, JSON_TYPES)
         self.assertEqual([(r["measurement"], r["scope"], r["rank"]) for r in rows],
-                         [(m, scope, rank) for m, _ in g.MEASUREMENTS for scope, rank in SCOPES])
+                         [(m, scope, rank) for m, _ in texts.MEASUREMENTS for scope, rank in SCOPES])
         self.assertEqual({r["verdict"] for r in rows}, {"B faster"})
         self.assertEqual(rows[0]["ratio"], table(done, "stream-handling")["single node"][6])
 
@@ -143,6 +145,15 @@ class Outputs(unittest.TestCase):
         environment.write(os.path.join(b, "repeat-runs-2.environment.txt"), dict(record, kernel="Other 1.0"))
         done = compare(a, b)
         self.assertIn("differ in:\n  kernel: A %s | B Other 1.0\n\n" % record["kernel"], done.stdout)
+
+    def test_a_reader_that_stops_early_and_a_python_without_sched_getaffinity(self):
+        # compare A B | head, and on macOS: status 0, nothing on the error stream.
+        a, b = series("where-a", SPREAD[:4]), series("where-b", SPREAD[4:8])
+        done = h.into_closed_pipe(compare, a, b)
+        self.assertEqual((done.returncode, done.stderr), (0, ""))
+        done = compare(a, b, env=h.without_sched_getaffinity())
+        self.assertEqual((done.returncode, done.stderr), (0, ""))
+        self.assertEqual(table(done, "low-read")["single node"][:4], ["4", "0", "4", "0"])
 
 
 class Refusals(unittest.TestCase):

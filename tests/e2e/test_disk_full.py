@@ -8,8 +8,9 @@ import unittest
 
 import files_left as f
 import harness as h
+from orvantic import grammar, texts
 import report_checks as c
-from report_checks import g
+import report_expectations as expect
 
 PAGE = 4096  # tmpfs hands out space a page at a time
 # A scratch file that does not fit is short: its byte-wise write and read
@@ -59,10 +60,11 @@ class DiskFull:
         name, data = f.results_file(self, directory or self.left_in("."))
         f.check_results_name(self, name, self.node, run)
         nodes = {k: self.node for k in range(ranks)}
-        expected = g.report_lines(g.CONSOLE, nodes, self.ws.cwd + "/" + name, failing=failing, misplaced=misplaced,
-                                  saved=g.SAVED if saved else g.NOT_SAVED)
+        expected = grammar.report_lines(grammar.CONSOLE, nodes, self.ws.cwd + "/" + name, failing=failing,
+                                        misplaced=misplaced, saved=texts.SAVED if saved else texts.NOT_SAVED)
         console = c.check_sink(self, expected, self.ws.console_of(0), "rank 0 console", self.node)
-        _, complete = c.check_results(self, data, g.report_lines(g.FILE, nodes, failing=failing, misplaced=misplaced),
+        _, complete = c.check_results(self, data,
+                                      grammar.report_lines(grammar.FILE, nodes, failing=failing, misplaced=misplaced),
                                       self.node, console, prefix_only=True)
         self.assertEqual(complete, saved, "end-of-run line against the results file")
         return data
@@ -79,9 +81,9 @@ class DiskFull:
                           [(1, "."), (1, "../worker")])
         misplaced = self.elsewhere("../worker", [1])
         self.check_root(run, 2, failing=c.failing_on(SPEED_TESTS, [0, 1]), saved=False, misplaced=misplaced)
-        c.match_lines(self, g.worker_lines(1, self.node, SPEED_TESTS, misplaced=misplaced[1]), self.ws.console_of(1),
-                      "rank 1 console")
-        for directory, name in ((".", g.SINGLE_SCRATCH), ("../worker", g.rank_files(1, self.node)[0])):
+        c.match_lines(self, expect.worker_lines(1, self.node, SPEED_TESTS, misplaced=misplaced[1]),
+                      self.ws.console_of(1), "rank 1 console")
+        for directory, name in ((".", texts.SINGLE_SCRATCH), ("../worker", expect.rank_files(1, self.node)[0])):
             written = os.path.getsize(self.left_in(directory, name))
             self.assertTrue(0 < written < self.scratch_size, "%s is %d bytes" % (name, written))
 
@@ -114,31 +116,43 @@ class SmallBuildDiskFullTests(DiskFull, unittest.TestCase):
                 data = self.check_root(run, workers + 1, failing=SPEED_TESTS, saved=False, misplaced=misplaced)
                 self.assertLessEqual(len(data), PAGE)
                 for rank in range(1, workers + 1):
-                    c.match_lines(self, g.worker_lines(rank, self.node, misplaced=misplaced[rank]),
+                    c.match_lines(self, expect.worker_lines(rank, self.node, misplaced=misplaced[rank]),
                                   self.ws.console_of(rank), "rank %d console" % rank)
 
 
     def test_file_size_limit(self):
-        # Each rank may write files of half a scratch file: the writes past
-        # that fail and are counted, where the limit's signal would end the
-        # rank in the middle of a test. The block tests read the shorter
+        # Limited ranks may write files of half a scratch file: the writes
+        # past that fail and are counted, where the limit's signal would end
+        # the rank in the middle of a test. The block tests read the shorter
         # file whole, which is less than their work, and their copies fit.
-        # Not on the launcher, whose own
-        # files do not fit under such a limit.
+        # Not on the launcher, whose own files do not fit under such a
+        # limit. With the root alone limited, its workers' rates stand, but
+        # every speed-up divides by a rate of the root's that does not.
         h.require_root(self, "prlimit")
         if not h.open_mpi():
             self.skipTest("MPICH's UCX transport cannot start under a limit smaller than its own shared-memory "
                           "files")
         limit = self.scratch_size // 2
-        ws = self.ws = h.Workspace(self, self.binary)
-        limited = ["prlimit", "--fsize=%d:%d" % (limit, limit), ws.exe]
-        run = ws.run(ws.job((2, ws.own_console(limited))))
-        c.check_exit_status(self, run, clean=False)
-
-        self.check_root(run, 2, failing=c.failing_on(SPEED_TESTS, [0, 1]), saved=True, directory=ws.cwd)
-        c.match_lines(self, g.worker_lines(1, self.node, SPEED_TESTS), ws.console_of(1), "rank 1 console")
-        for scratch in f.scratch_names({0: self.node, 1: self.node}):
-            f.assert_filled(self, os.path.join(ws.cwd, scratch), limit)
+        for limited_ranks, size in (([0, 1], 2), ([0], 3)):
+            with self.subTest(limited=limited_ranks):
+                ws = self.ws = h.Workspace(self, self.binary)
+                limited = ["prlimit", "--fsize=%d:%d" % (limit, limit), ws.exe]
+                apps = [(len(limited_ranks), ws.own_console(limited)),
+                        (size - len(limited_ranks), ws.own_console([ws.exe]))]
+                run = ws.run(ws.job(*[app for app in apps if app[0]]))
+                c.check_exit_status(self, run, clean=False)
+                failing = c.failing_on(SPEED_TESTS, limited_ranks)
+                data = self.check_root(run, size, failing=failing, saved=True, directory=ws.cwd)
+                c.check_csv_validity(self, f.results_file(self, ws.cwd)[0], data, failing)
+                nodes = {rank: self.node for rank in range(size)}
+                for rank in range(1, size):
+                    own = SPEED_TESTS if rank in limited_ranks else ()
+                    c.match_lines(self, expect.worker_lines(rank, self.node, own), ws.console_of(rank),
+                                  "rank %d console" % rank)
+                for rank in range(size):
+                    for scratch in f.scratch_names(nodes, [rank]):
+                        f.assert_filled(self, os.path.join(ws.cwd, scratch),
+                                        limit if rank in limited_ranks else self.scratch_size)
 
 
 class ShippedBuildDiskFullTests(DiskFull, unittest.TestCase):

@@ -1,9 +1,9 @@
 """The install rules: cmake --install into a prefix of its own, and the
 Debian package that cpack makes from the same rules, unpacked. Each tree
 holds exactly the program, the scripts with their modules, the build's
-record and the short-count program, the README and the Slurm example, and
-its scripts work from there on a real results file as they do from the
-checkout, and project-duration on a directory."""
+record and the short-count program, the README with the docs pages and the
+Slurm example, and its scripts work from there on a real results file as
+they do from the checkout, and project-duration on a directory."""
 
 import glob
 import os
@@ -14,17 +14,21 @@ import unittest
 
 import files_left as f
 import harness as h
-import orvantic_environment as environment
+from orvantic import environment
 
 BUILD = os.environ.get("ORVANTIC_BUILD_DIR")
 SCRIPTS = "lib/orvantic-drives"
 DOC = "share/doc/orvantic-drives"
 PROGRAMS = ["results-to-csv", "plot-results", "repeat-runs", "compare", "run-environment", "project-duration"]
-MODULES = ["orvantic_results.py", "orvantic_series.py", "orvantic_environment.py", "orvantic_plots.py"]
+# The scripts' package, installed beside them.
+MODULES = ["orvantic/" + os.path.basename(module) for module in glob.glob(os.path.join(h.SCRIPTS, "orvantic", "*.py"))]
 # Installed path: where the same bytes are in the checkout (None: built).
 SHORT = SCRIPTS + "/orvantic-drives-bench"
+# The README's links lead to the docs pages beside it.
+PAGES = [os.path.basename(page) for page in glob.glob(os.path.join(os.path.dirname(h.SCRIPTS), "docs", "*.md"))]
 FILES = dict([("bin/orvantic-drives", None), (SHORT, None), (SCRIPTS + "/" + environment.BUILD_INFO, None),
-              (DOC + "/README.md", "README.md"), (DOC + "/examples/slurm-job.sh", "scripts/slurm-job.sh")]
+              (DOC + "/README.md", "README.md"), (DOC + "/examples/slurm-job.sh", "examples/slurm-job.sh")]
+             + [(DOC + "/docs/" + page, "docs/" + page) for page in PAGES]
              + [(SCRIPTS + "/" + name, "scripts/" + name) for name in PROGRAMS + MODULES])
 EXECUTABLE = ({"bin/orvantic-drives", SHORT, DOC + "/examples/slurm-job.sh"}
               | {SCRIPTS + "/" + name for name in PROGRAMS})

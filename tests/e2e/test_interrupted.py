@@ -14,8 +14,9 @@ import unittest
 
 import files_left as f
 import harness as h
+from orvantic import grammar
 import report_checks as c
-from report_checks import g
+import report_expectations as expect
 
 ENDS_WITHIN = 60  # seconds after the signal; only there to catch a hang
 
@@ -51,9 +52,9 @@ class InterruptedJobTests(unittest.TestCase):
 
         name, data = f.results_file(self, self.ws.cwd)
         nodes = {k: self.node for k in range(3)}
-        console = c.check_sink(self, g.report_lines(g.CONSOLE, nodes, self.ws.cwd + "/" + name),
+        console = c.check_sink(self, grammar.report_lines(grammar.CONSOLE, nodes, self.ws.cwd + "/" + name),
                                self.ws.console_of(0), "rank 0 console", self.node, prefix_only=True)
-        _, complete = c.check_results(self, data, g.report_lines(g.FILE, nodes), self.node, console,
+        _, complete = c.check_results(self, data, grammar.report_lines(grammar.FILE, nodes), self.node, console,
                                       prefix_only=True)
         self.assertFalse(complete, "the report was complete")
         # The banner and the first single-node lines were written long before.
@@ -67,7 +68,7 @@ class InterruptedJobTests(unittest.TestCase):
         told to terminate, `removed_by`, must have removed its own."""
         left = [name for name in self.ws.files() if name.endswith(".claim")]
         if removed_by is not None:
-            self.assertNotIn(g.claim_name(removed_by, self.node), left,
+            self.assertNotIn(expect.claim_name(removed_by, self.node), left,
                              "rank %d, told to terminate, left its claim file" % removed_by)
         for name in left:
             fd = os.open(os.path.join(self.ws.cwd, name), os.O_RDONLY)

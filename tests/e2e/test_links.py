@@ -11,8 +11,9 @@ import unittest
 
 import files_left as f
 import harness as h
+from orvantic import grammar, texts
 import report_checks as c
-from report_checks import g
+import report_expectations as expect
 
 # A pipe or device that blocked an open would hang the job: ended long
 # before the suite's own limit.
@@ -79,7 +80,7 @@ class SpecialFileTests(unittest.TestCase):
         sentinel.check()
 
         # The file the console names; the grammar checks that line below.
-        saved = [line for line in ws.console_of(0) if line.startswith(g.SAVED)]
+        saved = [line for line in ws.console_of(0) if line.startswith(texts.SAVED)]
         self.assertEqual(len(saved), 1, "the line that names the results file")
         name = os.path.basename(saved[0])
         f.check_results_name(self, name, self.node, run, number)
@@ -89,14 +90,14 @@ class SpecialFileTests(unittest.TestCase):
             f.assert_filled(self, path, h.SMALL_COUNTS.first_pass)
 
         # Each note comes right before the step that first opens the name.
-        expected = g.report_lines(g.CONSOLE, self.nodes, ws.cwd + "/" + name, found=found)
+        expected = grammar.report_lines(grammar.CONSOLE, self.nodes, ws.cwd + "/" + name, found=found)
         console = c.check_sink(self, expected, ws.console_of(0), "rank 0 console", self.node)
         with open(os.path.join(ws.cwd, name), "rb") as results:
-            rows, complete = c.check_results(self, results.read(), g.report_lines(g.FILE, self.nodes), self.node,
-                                             console)
+            rows, complete = c.check_results(self, results.read(), grammar.report_lines(grammar.FILE, self.nodes),
+                                             self.node, console)
         self.assertTrue(complete, "results file incomplete")
         c.check_arithmetic(self, rows, h.SMALL_COUNTS)
-        c.match_lines(self, g.worker_lines(1, self.node, found=found), ws.console_of(1), "rank 1 console")
+        c.match_lines(self, expect.worker_lines(1, self.node, found=found), ws.console_of(1), "rank 1 console")
         return name
 
     def test_special_files_at_every_name_the_job_opens(self):
@@ -105,7 +106,7 @@ class SpecialFileTests(unittest.TestCase):
             ws = self.workspace()
             for name in own + self.results_names():
                 make_fifo(os.path.join(ws.cwd, name))
-            name = self.run_checked(ws, dict.fromkeys(own + self.results_names(), g.NAMED_PIPE))
+            name = self.run_checked(ws, dict.fromkeys(own + self.results_names(), texts.NAMED_PIPE))
             for other in set(self.results_names()) - {name}:
                 self.assertTrue(stat.S_ISFIFO(os.lstat(os.path.join(ws.cwd, other)).st_mode), "%s was touched" % other)
 
@@ -119,8 +120,8 @@ class SpecialFileTests(unittest.TestCase):
             make_socket(os.path.join(ws.cwd, own[3]))
             for index, name in enumerate(self.results_names()):
                 self.plant_link(ws, name, absolute=index % 2 == 1)
-            found = dict(zip(own, (g.LINKED_FILE, g.DEVICE, g.SYMBOLIC_LINK, g.SOCKET)))
-            found.update(dict.fromkeys(self.results_names(), g.SYMBOLIC_LINK))
+            found = dict(zip(own, (texts.LINKED_FILE, texts.DEVICE, texts.SYMBOLIC_LINK, texts.SOCKET)))
+            found.update(dict.fromkeys(self.results_names(), texts.SYMBOLIC_LINK))
             self.run_checked(ws, found)
 
     def test_results_file_of_a_run_in_the_same_second(self):
@@ -136,7 +137,7 @@ class SpecialFileTests(unittest.TestCase):
             taken[path] = f.snapshot(path)
         for name in self.results_names(2):
             make_fifo(os.path.join(ws.cwd, name))
-        self.run_checked(ws, dict.fromkeys(self.results_names(2), g.NAMED_PIPE), number=2)
+        self.run_checked(ws, dict.fromkeys(self.results_names(2), texts.NAMED_PIPE), number=2)
         for path, before in taken.items():
             self.assertEqual(f.snapshot(path), before, "%s was changed" % path)
 
@@ -146,7 +147,7 @@ class SpecialFileTests(unittest.TestCase):
         ws, env = h.Workspace.for_nobody(self, h.SMALL)
         self.outside = os.path.join(ws.root, "outside")
         os.mkdir(self.outside, 0o755)
-        for name in (g.SINGLE_SCRATCH, g.SINGLE_COPY):
+        for name in (texts.SINGLE_SCRATCH, texts.SINGLE_COPY):
             self.plant_link(ws, name, absolute=True)
             os.chown(os.path.join(self.outside, name), h.NOBODY_UID, h.NOBODY_UID)
         sentinel = f.Sentinel(self, ws.root)
@@ -154,11 +155,11 @@ class SpecialFileTests(unittest.TestCase):
         c.check_exit_status(self, run, clean=False)
         sentinel.check()
 
-        for name in (g.SINGLE_SCRATCH, g.SINGLE_COPY):
-            self.assertIn(g.found_note(name, removed=False), run.lines)
-            self.assertNotIn(g.found_note(name), run.lines)
+        for name in (texts.SINGLE_SCRATCH, texts.SINGLE_COPY):
+            self.assertIn(texts.found_note(name, removed=False), run.lines)
+            self.assertNotIn(texts.found_note(name), run.lines)
             self.assertTrue(os.path.islink(os.path.join(ws.cwd, name)))
-        self.assertEqual(len([line for line in run.lines if line.startswith(g.NOT_SAVED)]), 1,
+        self.assertEqual(len([line for line in run.lines if line.startswith(texts.NOT_SAVED)]), 1,
                          "the results file not reported as unsaved")
 
 

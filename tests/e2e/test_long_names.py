@@ -9,8 +9,8 @@ import unittest
 
 import files_left as f
 import harness as h
+from orvantic import grammar, texts
 import report_checks as c
-from report_checks import g
 
 # The launcher cannot start in a directory this deep; each rank's own
 # Python walks down one component at a time and then becomes the benchmark.
@@ -35,14 +35,15 @@ class DeepDirectoryTests(unittest.TestCase):
 
         run = ws.run(ws.job((2, [sys.executable, "-c", _WALK_AND_EXEC, ws.exe] + parts)))
         c.check_exit_status(self, run)
-        names = [n for n in os.listdir(fd) if n.startswith(g.RESULTS_PREFIX)]
+        names = [n for n in os.listdir(fd) if n.startswith(texts.RESULTS_PREFIX)]
         self.assertEqual(len(names), 1, "results files in the deep directory: %s" % names)
         name = names[0]
         f.check_results_name(self, name, node, run)
-        console = c.check_sink(self, g.report_lines(g.CONSOLE, nodes, deep + "/" + name), run.lines, "console",
-                               node)
+        console = c.check_sink(self, grammar.report_lines(grammar.CONSOLE, nodes, deep + "/" + name), run.lines,
+                               "console", node)
         with open(name, "rb", opener=lambda path, flags: os.open(path, flags, dir_fd=fd)) as results:
-            rows, complete = c.check_results(self, results.read(), g.report_lines(g.FILE, nodes), node, console)
+            rows, complete = c.check_results(self, results.read(), grammar.report_lines(grammar.FILE, nodes), node,
+                                             console)
         self.assertTrue(complete, "results file incomplete")
         c.check_arithmetic(self, rows, h.SMALL_COUNTS)
         expected = set(f.scratch_names(nodes)) | {name}

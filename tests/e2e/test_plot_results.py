@@ -9,8 +9,8 @@ import unittest
 
 import files_left as f
 import harness as h
+from orvantic import reading, texts
 import report_checks as c
-from report_checks import g
 
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 SPACE = None
@@ -41,7 +41,7 @@ def png_size(path):
 def assert_pictures(test, directory, listed):
     """One readable picture per measurement in directory, each listed in
     the measurements' order."""
-    names = [key + ".png" for key, _ in g.MEASUREMENTS]
+    names = [key + ".png" for key, _ in texts.MEASUREMENTS]
     test.assertEqual(sorted(os.listdir(directory)), sorted(names))
     test.assertEqual(listed, [os.path.join(directory, name) for name in names])
     sizes = {name: png_size(os.path.join(directory, name)) for name in names}
@@ -74,9 +74,9 @@ class Plots(unittest.TestCase):
         cls.three = f.results_of_run(3)
         cls.warned = c.warned_copy(cls.three, SPACE.subdir("warned"))
 
-    def plot(self, *paths):
+    def plot(self, *paths, **options):
         directory = os.path.join(SPACE.subdir("plots-%d" % len(os.listdir(SPACE.root))), "png")
-        done = h.run_script("plot-results", "-d", directory, *paths)
+        done = h.run_script("plot-results", "-d", directory, *paths, **options)
         return done, directory
 
     def test_one_readable_picture_per_measurement(self):
@@ -84,7 +84,7 @@ class Plots(unittest.TestCase):
 
     def test_repeated_runs_as_a_spread(self):
         # Copies of one run under the names of later ones stand for repeats.
-        node, started = g.parse_file_name(self.three)
+        node, started = reading.parse_file_name(self.three)
         directory = SPACE.subdir("repeats")
         runs = [f.copy_as(self.three, directory, f.results_name(node, started.timestamp() + k)) for k in range(3)]
         runs.append(c.warned_copy(self.three, directory, f.results_name(node, started.timestamp() + 3)))
@@ -98,6 +98,10 @@ class Plots(unittest.TestCase):
     def assert_pictures(self, done, directory):
         self.assertEqual(done.returncode, 0, "plot-results failed:\n" + done.stderr)
         assert_pictures(self, directory, done.stdout.split("\n")[:-1])
+
+    def test_a_reader_that_stops_early_ends_it_quietly(self):
+        done, _ = h.into_closed_pipe(self.plot, self.one)
+        self.assertEqual((done.returncode, done.stderr), (0, ""))
 
     def test_a_file_that_is_not_a_report_draws_nothing(self):
         bad = f.copy_as(self.three, SPACE.subdir("bad"), os.path.basename(self.three),

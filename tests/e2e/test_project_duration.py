@@ -8,8 +8,8 @@ import unittest
 
 import files_left as f
 import harness as h
+from orvantic import texts
 import report_checks as c
-from report_checks import g
 
 PROGRAM = os.environ.get("ORVANTIC_BENCH_BINARY")
 # measurement, the short run's seconds, the factor, the projected seconds
@@ -29,7 +29,7 @@ def setUpModule():
 def factor(measurement):
     """How many times a test's work in the shipped build is the bench
     build's, from the counts each is known by."""
-    if measurement in g.HANDLING:
+    if measurement in texts.HANDLING:
         return h.SHIPPED_COUNTS.handling / h.SMALL_COUNTS.handling
     return h.SHIPPED_COUNTS.first_pass / h.SMALL_COUNTS.first_pass
 
@@ -40,8 +40,8 @@ class ProjectDuration(unittest.TestCase):
             self.fail("ORVANTIC_BENCH_BINARY not set")
         self.ws = h.Workspace(self, PROGRAM)
 
-    def project(self, directory, processes):
-        return h.run_script("project-duration", "-n", str(processes), "--program", self.ws.exe, directory)
+    def project(self, directory, processes, **options):
+        return h.run_script("project-duration", "-n", str(processes), "--program", self.ws.exe, directory, **options)
 
     def test_three_processes(self):
         target = self.ws.subdir("target")
@@ -53,7 +53,7 @@ class ProjectDuration(unittest.TestCase):
         around.check()  # target too: its file untouched, nothing of the short run left
 
         rows = [ROW.match(line).groups() for line in done.stdout.split("\n") if ROW.match(line)]
-        self.assertEqual([row[0] for row in rows], [m for m, _ in g.MEASUREMENTS] * 2, done.stdout)
+        self.assertEqual([row[0] for row in rows], [m for m, _ in texts.MEASUREMENTS] * 2, done.stdout)
         for measurement, short, shown_factor, projected in rows:
             c.assert_close(self, float(shown_factor), factor(measurement), measurement, rel=PRINTED)
             c.assert_close(self, float(projected), float(short) * factor(measurement), measurement, rel=PRINTED)
@@ -63,6 +63,12 @@ class ProjectDuration(unittest.TestCase):
         c.assert_close(self, ahead, max(sum(root), sum(workers)), "total", rel=PRINTED)
         c.assert_close(self, waiting, max(sum(root), workers[0]) + sum(workers[1:]), "upper bound", rel=PRINTED)
         self.assertIn("A projection, not a measurement", done.stdout)
+
+    def test_a_reader_that_stops_early_ends_it_quietly(self):
+        # project-duration | head: the note of the short run alone on the error stream.
+        done = h.into_closed_pipe(self.project, self.ws.subdir("target"), 2)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertRegex(done.stderr, r"\Aproject-duration: a short run [^\n]*\n\Z")
 
     def test_refuses_a_missing_directory(self):
         missing = os.path.join(self.ws.root, "missing")

@@ -12,9 +12,8 @@ import unittest
 
 import files_left as f
 import harness as h
-import orvantic_environment as environment
+from orvantic import environment, measured, reading, texts
 import report_checks as c
-from report_checks import g
 
 # Stands in for the launcher: plays the next of the runs queued in a JSON
 # file (a text to write under the results-file name of this second, console
@@ -58,12 +57,12 @@ WITHOUT_PROC = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
 def setUpModule():
     global TEMPLATE
     os.environ.update(h.launcher_env())  # repeat-runs hands it to the launcher
-    TEMPLATE = g.parse(f.results_of_run(3))
+    TEMPLATE = reading.parse(f.results_of_run(3))
 
 
-def repeat(*args, prefix=()):
+def repeat(*args, prefix=(), stdout=subprocess.PIPE, env=None):
     return subprocess.run(list(prefix) + [sys.executable, os.path.join(h.SCRIPTS, "repeat-runs")] + list(args),
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=h.HANG_LIMIT,
+                          stdout=stdout, stderr=subprocess.PIPE, text=True, env=env, timeout=h.HANG_LIMIT,
                           check=False)
 
 
@@ -103,7 +102,7 @@ class RealRuns(unittest.TestCase):
 
         names = sorted(f.results_file_names(ws.cwd))
         self.assertEqual(len(names), 3, "one results file per run, none written over")
-        runs = [g.parse(os.path.join(ws.cwd, n)) for n in names]
+        runs = [reading.parse(os.path.join(ws.cwd, n)) for n in names]
         summary = summary_rows(done)
         record = environment.beside(summary_path(done))
         nodes = {0: runs[0].node, 1: runs[0].node, 2: runs[0].node}
@@ -119,7 +118,7 @@ class RealRuns(unittest.TestCase):
         # numbers in the three files, and the only one for it.
         self.assertEqual(len(summary), 6 * 5)
         for key, row in summary.items():
-            values = sorted(g.shown_value(r)[0] for run in runs for r in run.rows
+            values = sorted(measured.shown_value(r)[0] for run in runs for r in run.rows
                             if (r["measurement"], r["scope"], r["rank"]) == key)
             self.assertEqual((row["runs"], row["min"], row["median"], row["max"], row["iqr"]),
                              ("3", "%g" % values[0], "%g" % values[1], "%g" % values[2], ""), key)
@@ -131,7 +130,6 @@ class RealRuns(unittest.TestCase):
 KNOWN = [8400, 57500, 20000, 30000, 10000]
 SCALE = {("single", "0"): 1, ("rank", "1"): 1.5, ("rank", "2"): 2, ("total", ""): 3.5,
          ("average", ""): 1.75}
-WARNING = "Warning: 3 file operations failed in this test; the rate above is not valid."
 
 
 def made_up_report(value, broken=None):
@@ -151,14 +149,17 @@ class MadeUpRuns(unittest.TestCase):
         with open(self.fake, "w", encoding="utf-8") as handle:
             handle.write(FAKE_RUN)
 
-    def series(self, runs, *options, prefix=()):
-        """Plays runs under repeat-runs; returns it finished and, per run,
-        the benchmark files the run found on starting."""
+    def series(self, runs, *options, prefix=(), **run):
+        """Plays runs under repeat-runs (`run`: its stdout and environment,
+        where given); returns it finished and, per run, the benchmark files
+        the run found on starting."""
         queue, found = os.path.join(self.ws.root, "queue.json"), os.path.join(self.ws.root, "found")
         with open(queue, "w", encoding="utf-8") as handle:
             json.dump(runs, handle)
         done = repeat(*options, str(len(runs)), self.ws.cwd, "--", sys.executable, self.fake, queue, found,
-                      os.path.dirname(os.path.abspath(__file__)), prefix=prefix)
+                      os.path.dirname(os.path.abspath(__file__)), prefix=prefix, **run)
+        if not os.path.exists(found):
+            self.fail("repeat-runs started no run (status %d):\n%s" % (done.returncode, done.stderr))
         with open(found, encoding="utf-8") as handle:
             found_by_run = [json.loads(line) for line in handle]
         os.remove(found)
@@ -185,10 +186,9 @@ class MadeUpRuns(unittest.TestCase):
         # A file of the user's beside the scratch files.
         open(os.path.join(self.ws.cwd, "data64-windows-mx-notes"), "w").close()
 
-        with_warning = made_up_report(1e9)
-        with_warning[0].update(valid="false", warning=WARNING)
+        with_warning = c.with_root_failure(made_up_report(1e9), "stream-handling")
         # Found on the console alone: the results file does not tell of it.
-        not_claimed = g.found_note("data64-windows-mx-single", g.NAMED_PIPE, removed=False)
+        not_claimed = texts.found_note("data64-windows-mx-single", texts.NAMED_PIPE, removed=False)
         no_time = {("high-write", "rank", "2"): "inf"}
         runs = [
             queued(made_up_report(KNOWN[0])),
@@ -212,7 +212,7 @@ class MadeUpRuns(unittest.TestCase):
         self.assertEqual(len(f.results_file_names(self.ws.cwd)), 1 + 8,
                          "the older file and every run's file kept, each run in a second of its own")
         left_out = done.stdout.split("Left out of the statistics:\n")[1].split("\n\n")[0]
-        for says in ("run 2 (results_", "1 rate(s) in the results file not valid; the first warning: " + WARNING,
+        for says in ("run 2 (results_", "2 rate(s) in the results file not valid; the first warning: " + c.ROOT_FAILED,
                      not_claimed, "run 4 (results_", "not a results file", "run 6 (results_",
                      "19 rate(s) in the results file not valid; the first warning: " + c.misplaced_note(TEMPLATE.node),
                      "exit status 1", "run 8 (no results file):",
@@ -266,7 +266,7 @@ class MadeUpRuns(unittest.TestCase):
         h.Workspace.stop(holder)
         # --pause 2: the second run started two seconds after the first
         # ended, and in a later clock second still.
-        started = sorted(g.parse_file_name(name)[1] for name in f.results_file_names(self.ws.cwd))
+        started = sorted(reading.parse_file_name(name)[1] for name in f.results_file_names(self.ws.cwd))
         self.assertGreaterEqual((started[1] - started[0]).total_seconds(), 3)
 
         # From here on nobody holds a file open; the last run's files and
@@ -287,6 +287,16 @@ class MadeUpRuns(unittest.TestCase):
             self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
             self.assertEqual(found, [scratch] * 3)
             self.assertEqual(summary_rows(done)[("stream-handling", "single", "0")]["iqr"], "", "no quartiles of 3")
+
+    def test_a_reader_that_stops_early_and_a_python_without_sched_getaffinity(self):
+        # repeat-runs ... | head, and on macOS: status 0, nothing but the
+        # progress on the error stream; the same summary.
+        done, _ = h.into_closed_pipe(self.series, [queued(made_up_report(KNOWN[0]))])
+        self.assertEqual(done.returncode, 0, done.stderr)
+        progress_lines(self, done, 1)
+        done, _ = self.series([queued(made_up_report(KNOWN[0]))], env=h.without_sched_getaffinity())
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(summary_rows(done)[("stream-handling", "single", "0")]["median"], "8400")
 
 
 def run_environment(test, directory, *command, prefix=(), env=None):
@@ -348,6 +358,18 @@ class EnvironmentRecords(unittest.TestCase):
                                                                                                       "none")))
         for name in ("MPI launcher", "program version", "compiler", "C++ library", "MPI library"):
             self.assertEqual(fields[name], "unknown (no command of a run)", name)
+
+    def test_the_default_command_on_a_python_without_sched_getaffinity(self):
+        # As on macOS: the default command's processes, and those usable
+        # here, counted from all the machine's; and run-environment | head.
+        ws = h.Workspace(self, h.SMALL)
+        env = h.without_sched_getaffinity(ORVANTIC_PROGRAM=ws.exe)
+        env.pop("ORVANTIC_PROCESSES", None)
+        fields = run_environment(self, ws.cwd, env=env)
+        self.assertEqual(fields["program"], ws.exe)
+        self.assertRegex(fields["processors"], r", %d usable here$" % os.cpu_count())
+        done = h.into_closed_pipe(h.run_script, "run-environment", ws.cwd, interpreter=sys.executable, env=env)
+        self.assertEqual((done.returncode, done.stderr), (0, ""))
 
 
 if __name__ == "__main__":

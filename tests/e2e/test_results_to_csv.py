@@ -8,16 +8,22 @@ import csv
 import io
 import json
 import os
+import re
 import sys
 import unittest
 
 import files_left as f
 import harness as h
+from orvantic import grammar, measured, reading, texts
 import report_checks as c
-from report_checks import g
+import report_expectations as expect
 
-MEASUREMENTS = [key for key, _ in g.MEASUREMENTS]
+MEASUREMENTS = [key for key, _ in texts.MEASUREMENTS]
 SPACE = ONE = THREE = FAILED = WARNED = None
+# The type of a key's JSON values where its CSV cell is not empty; every
+# other key's are strings.
+JSON_TYPES = {"job_size": int, "rank": int, "seconds": float, "rate": float, "mb_per_sec": float,
+              "speedup": float, "valid": bool}
 
 
 def setUpModule():
@@ -30,7 +36,7 @@ def setUpModule():
     # A directory where the single-node scratch file belongs makes the tests
     # that use it fail for real; the file inside keeps it from being removed.
     def block_scratch(directory):
-        os.makedirs(os.path.join(directory, g.SINGLE_SCRATCH, "keep"))
+        os.makedirs(os.path.join(directory, texts.SINGLE_SCRATCH, "keep"))
 
     FAILED = f.results_of_run(1, prepare=block_scratch)
 
@@ -48,11 +54,11 @@ def to_csv(*args):
 
 class RowsOfRealRuns(unittest.TestCase):
     def assert_rows_repeat_the_file(self, path, rows):
-        self.assertEqual(g.render_file(rows), f.text_lines(path))
+        self.assertEqual(expect.render_file(rows), f.text_lines(path))
 
     def test_one_process_gives_the_six_single_node_rows(self):
         rows = to_csv(ONE)
-        node, started = g.parse_file_name(ONE)
+        node, started = reading.parse_file_name(ONE)
         self.assertEqual([r["measurement"] for r in rows], MEASUREMENTS)
         for row in rows:
             self.assertEqual((row["scope"], row["rank"], row["node"], row["valid"]),
@@ -82,10 +88,21 @@ class RowsOfRealRuns(unittest.TestCase):
         self.assertEqual([r["job_size"] for r in written], ["1"] * 6 + ["3"] * 36)
 
     def test_json_holds_the_rows_of_the_csv(self):
-        # Every value the CSV cell's text, the keys in the columns' order.
-        objects = json.loads(converted("--json", ONE, WARNED), object_pairs_hook=list)
-        self.assertEqual([[key for key, _ in o] for o in objects], [g.CSV_COLUMNS] * len(objects))
-        self.assertEqual([dict(o) for o in objects], to_csv(ONE, WARNED))
+        # The keys in the columns' order, every value the CSV cell's as its
+        # key's type; null for an empty cell and for inf, which a rate timed
+        # at zero prints and a JSON number cannot hold.
+        infinite = f.copy_as(THREE, SPACE.subdir("inf"), os.path.basename(THREE), with_rank_1_rate_infinite)
+        objects = json.loads(converted("--json", ONE, WARNED, infinite), object_pairs_hook=list)
+        rows = to_csv(ONE, WARNED, infinite)
+        self.assertEqual([[key for key, _ in o] for o in objects], [list(measured.COLUMNS)] * len(rows))
+        self.assertIn("inf", [row["rate"] for row in rows])
+        c.check_json_of_csv(self, objects, rows, JSON_TYPES)
+
+    def test_a_reader_that_stops_early_ends_it_quietly(self):
+        # As "results-to-csv --json FILE | head -1" leaves it: no traceback.
+        for args in (["--json", THREE], [THREE]):
+            done = h.into_closed_pipe(h.run_script, "results-to-csv", *args, interpreter=sys.executable)
+            self.assertEqual((done.returncode, done.stderr), (0, ""), args)
 
     def test_the_common_window_adds_the_work_over_the_slowest_time(self):
         # Each worker's work is the build's count, not what its rate and
@@ -98,7 +115,7 @@ class RowsOfRealRuns(unittest.TestCase):
             (total,) = [r for r in rows if r["measurement"] == m and r["scope"] == "total"]
             slowest = max(ranks, key=lambda r: float(r["seconds"]))
             self.assertEqual((window["seconds"], window["valid"], window["speedup"]), (slowest["seconds"], "true", ""))
-            if m in g.HANDLING:
+            if m in texts.HANDLING:
                 work = {"rate": h.SMALL_COUNTS.handling * len(ranks)}
             else:
                 moved = sum(h.SMALL_COUNTS.first_pass * (1 + 1 / (int(r["rank"]) + 1)) for r in ranks)
@@ -116,7 +133,7 @@ class RowsOfRealRuns(unittest.TestCase):
     def test_node_names_with_blanks_at_signs_and_label_words(self):
         # Node names are whatever MPI reports; only the ends of a line can
         # tell where a name stops. All processes of these runs share a node.
-        own = g.parse_file_name(THREE)[0]
+        own = reading.parse_file_name(THREE)[0]
         node = "rack 7 @ lab The system"
         renamed = os.path.basename(THREE).replace(" @ %s @ " % own, " @ %s @ " % node)
         path = f.copy_as(THREE, SPACE.subdir("names"), renamed,
@@ -174,7 +191,7 @@ class Refusals(unittest.TestCase):
             (f.copy_as(ONE, SPACE.subdir("more"), os.path.basename(ONE),
                      lambda ls: ls + ["Multi-Thread Enabled:"]), "more than the report has"),
             (f.copy_as(THREE, SPACE.subdir("too many"), name,
-                     lambda ls: ls[:2] + ["Thread(s): %d" % (g.MAX_JOB_SIZE + 1)] + ls[3:]), "processes"),
+                     lambda ls: ls[:2] + ["Thread(s): %d" % (texts.MAX_JOB_SIZE + 1)] + ls[3:]), "processes"),
             # Warnings about workers: each at its place, with counts that
             # agree with the rank lines above and the job's worker count.
             (f.copy_as(WARNED, SPACE.subdir("place after failure"), name,
@@ -205,6 +222,13 @@ class Refusals(unittest.TestCase):
 
     def test_a_missing_file(self):
         self.assert_refused(os.path.join(SPACE.root, os.path.basename(ONE)), says="cannot be read")
+
+
+def with_rank_1_rate_infinite(lines):
+    """Rank 1's first rate as a division by a zero time prints it."""
+    i = next(i for i, l in enumerate(lines) if l.startswith("Thread:1 @") and " could process " in l)
+    lines[i] = re.sub(r" could process \S+ ", " could process inf ", lines[i])
+    return lines
 
 
 def swap_first_ranks(lines):
@@ -258,7 +282,7 @@ class WarningPlaces(unittest.TestCase):
     AVERAGE_1, AVERAGE_2 = c.AVERAGE_NOT_VALID % 1, c.AVERAGE_NOT_VALID % 2
 
     def expected(self, sink):
-        return g.report_lines(sink, self.NODES, failing=self.FAILING, misplaced=self.MISPLACED)
+        return grammar.report_lines(sink, self.NODES, failing=self.FAILING, misplaced=self.MISPLACED)
 
     def handling(self, heading, first_rank_warnings):
         return [heading, "",
@@ -305,7 +329,7 @@ class WarningPlaces(unittest.TestCase):
                       self.AVERAGE_1, "",
                       "Among all nodes, the average high reading process per thread was: <number>  MB/sec.",
                       self.AVERAGE_1])
-        masked = [line.masked() for line in self.expected(g.FILE)]
+        masked = [line.masked() for line in self.expected(grammar.FILE)]
         self.assertEqual(masked[masked.index("Multi-Thread Enabled:"):], cluster)
 
     def test_the_console_has_the_same_warnings_after_the_same_lines(self):
@@ -314,12 +338,12 @@ class WarningPlaces(unittest.TestCase):
             return [(before.row, line.masked()) for before, line in zip(lines, lines[1:])
                     if line.warning and not before.warning]
 
-        self.assertEqual(warnings(g.CONSOLE), warnings(g.FILE))
+        self.assertEqual(warnings(grammar.CONSOLE), warnings(grammar.FILE))
 
     def test_a_misplaced_workers_note_comes_first_on_its_own_console(self):
-        lines = g.worker_lines(1, "n", failing=self.FAILING, misplaced=self.MISPLACED[1])
+        lines = expect.worker_lines(1, "n", failing=self.FAILING, misplaced=self.MISPLACED[1])
         self.assertEqual([line.masked() for line in lines], [self.PLACE, self.FAILED_1])
-        anywhere = g.worker_lines(1, "n", misplaced=True)
+        anywhere = expect.worker_lines(1, "n", misplaced=True)
         self.assertIsNotNone(anywhere[0].regex.fullmatch(c.misplaced_note("n")))
 
 

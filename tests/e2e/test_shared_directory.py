@@ -11,8 +11,9 @@ import unittest
 
 import files_left as f
 import harness as h
+from orvantic import texts
 import report_checks as c
-from report_checks import g
+import report_expectations as expect
 
 
 class SharedDirectory:
@@ -56,7 +57,7 @@ class SharedDirectory:
         second = ws.run(ws.mpiexec(self.processes) + [self.second])
         c.check_exit_status(self, second, clean=False)
         holds = [(k, self.node, ws.cwd, "process %d on %s" % (pids[k], self.node)) for k in sorted(self.nodes)]
-        c.match_lines(self, g.held_lines(holds), second.lines, "second run's console")
+        c.match_lines(self, expect.held_lines(holds), second.lines, "second run's console")
         self.assertEqual(self.directory_state(first_idle), before, "the run directory")
 
     def check_first_clean(self, first):
@@ -84,7 +85,7 @@ class SmallBuildSharedDirectoryTests(SharedDirectory, unittest.TestCase):
         # The first run holds its files until it ends, here after its whole
         # report, while it waits for Enter.
         first = self.start_first(stdin=subprocess.PIPE)
-        pids = self.wait_for_console(first, g.PRESS_ENTER)
+        pids = self.wait_for_console(first, texts.PRESS_ENTER)
         self.check_second_refused(pids, first_idle=True)
         first.stdin.write(b"\n")
         first.stdin.close()
@@ -95,13 +96,13 @@ class SmallBuildSharedDirectoryTests(SharedDirectory, unittest.TestCase):
         # process holds them any more, and the next run takes them over.
         ws = self.ws
         first = self.start_first(stdin=subprocess.PIPE)
-        pids = self.wait_for_console(first, g.PRESS_ENTER)
+        pids = self.wait_for_console(first, texts.PRESS_ENTER)
         for pid in pids.values():
             os.kill(pid, signal.SIGKILL)
         os.killpg(first.pid, signal.SIGKILL)
         first.wait()
         ws.wait_until_gone()
-        claims = [g.claim_name(k, self.node) for k in sorted(self.nodes)]
+        claims = [expect.claim_name(k, self.node) for k in sorted(self.nodes)]
         self.assertTrue(set(claims) <= set(ws.files()), "claim files of the killed run: %s" % ws.files())
         for name in f.results_file_names(ws.cwd):
             os.remove(os.path.join(ws.cwd, name))
@@ -118,7 +119,7 @@ class ShippedBuildSharedDirectoryTests(SharedDirectory, unittest.TestCase):
         # The byte-wise write of the first run's scratch file takes seconds:
         # a second run then would have removed and rewritten that file.
         first = self.start_first()
-        pids = self.wait_for_console(first, g.LOW_SPEEDS)
+        pids = self.wait_for_console(first, texts.LOW_SPEEDS)
         self.check_second_refused(pids, first_idle=False)
         self.check_first_clean(first)
 

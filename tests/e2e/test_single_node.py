@@ -11,8 +11,8 @@ import unittest
 
 import files_left as f
 import harness as h
+from orvantic import grammar, texts
 import report_checks as c
-from report_checks import g
 
 
 class ReportTests(unittest.TestCase):
@@ -25,9 +25,9 @@ class ReportTests(unittest.TestCase):
         ws = h.Workspace(self, h.SMALL)
         # Longer than a run writes and of another byte: a missing truncation
         # or a wrong seek shows in the size or the content.
-        with open(os.path.join(ws.cwd, g.SINGLE_SCRATCH), "wb") as scratch:
+        with open(os.path.join(ws.cwd, texts.SINGLE_SCRATCH), "wb") as scratch:
             scratch.write(b"\xa5" * 200000)
-        with open(os.path.join(ws.cwd, g.SINGLE_COPY), "wb") as copy:
+        with open(os.path.join(ws.cwd, texts.SINGLE_COPY), "wb") as copy:
             copy.write(b"\x5a" * 300001)
         run = ws.run_binary(1)
         c.check_run(self, run, h.SMALL_COUNTS, {0: h.host_name()})
@@ -64,8 +64,8 @@ class StdinTests(unittest.TestCase):
         self.tmux("new-session", "-d", "-s", "bench", "-x", "200", "-y", "50", command)
 
         deadline = time.time() + h.HANG_LIMIT
-        while g.PRESS_ENTER not in self.pane():
-            self.assertLess(time.time(), deadline, "no %r on the terminal:\n%s" % (g.PRESS_ENTER, self.pane()))
+        while texts.PRESS_ENTER not in self.pane():
+            self.assertLess(time.time(), deadline, "no %r on the terminal:\n%s" % (texts.PRESS_ENTER, self.pane()))
             self.assertFalse(os.path.exists(status), "the job ended without asking for Enter")
             time.sleep(0.2)
         time.sleep(2)
@@ -73,9 +73,9 @@ class StdinTests(unittest.TestCase):
         self.assertNotEqual(h.benchmark_pids(ws.exe), [], "no benchmark process waits")
         # Closed, complete and truthfully announced before the wait.
         name, data = f.results_file(self, ws.cwd)
-        _, complete = c.check_results(self, data, g.report_lines(g.FILE, {0: h.host_name()}), h.host_name())
+        _, complete = c.check_results(self, data, grammar.report_lines(grammar.FILE, {0: h.host_name()}), h.host_name())
         self.assertTrue(complete, "results file incomplete while waiting for Enter")
-        self.assertIn(g.SAVED + ws.cwd + "/" + name, self.pane().replace("\n", ""))
+        self.assertIn(texts.SAVED + ws.cwd + "/" + name, self.pane().replace("\n", ""))
 
         self.tmux("send-keys", "-t", "bench", "Enter")
         deadline = time.time() + 60
@@ -83,8 +83,8 @@ class StdinTests(unittest.TestCase):
             self.assertLess(time.time(), deadline, "the job did not end after Enter")
             time.sleep(0.2)
         self.assertEqual(f.read_text(status), "0\n", "exit status")
-        after = self.pane().rstrip("\n").split(g.PRESS_ENTER)[-1]
-        self.assertEqual(after.strip(), "", "the job wrote after %r" % g.PRESS_ENTER)
+        after = self.pane().rstrip("\n").split(texts.PRESS_ENTER)[-1]
+        self.assertEqual(after.strip(), "", "the job wrote after %r" % texts.PRESS_ENTER)
 
 
 class FullSizeTests(unittest.TestCase):

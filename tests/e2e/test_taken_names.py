@@ -10,12 +10,13 @@ import unittest
 
 import files_left as f
 import harness as h
+from orvantic import grammar, texts
 import report_checks as c
-from report_checks import g
+import report_expectations as expect
 
 
 def without_unable(lines):
-    return [line for line in lines if line != g.UNABLE]
+    return [line for line in lines if line != texts.UNABLE]
 
 
 class TakenNameTests(unittest.TestCase):
@@ -41,13 +42,13 @@ class TakenNameTests(unittest.TestCase):
         # Whether a directory opens as an input file differs between systems,
         # so "Unable to open file" may or may not come before the reads'
         # lines; that every test failed must show in either case.
-        failing = c.failing_on(g.ALL_TESTS, self.nodes)
-        expected = g.report_lines(g.CONSOLE, self.nodes, ws.cwd + "/" + name, failing=failing)
+        failing = c.failing_on(texts.ALL_TESTS, self.nodes)
+        expected = grammar.report_lines(grammar.CONSOLE, self.nodes, ws.cwd + "/" + name, failing=failing)
         console = c.check_sink(self, expected, without_unable(ws.console_of(0)), "rank 0 console", self.node)
-        _, complete = c.check_results(self, data, g.report_lines(g.FILE, self.nodes, failing=failing),
+        _, complete = c.check_results(self, data, grammar.report_lines(grammar.FILE, self.nodes, failing=failing),
                                       self.node, console)
         self.assertTrue(complete, "results file incomplete")
-        c.match_lines(self, g.worker_lines(1, self.node, g.ALL_TESTS), without_unable(ws.console_of(1)),
+        c.match_lines(self, expect.worker_lines(1, self.node, texts.ALL_TESTS), without_unable(ws.console_of(1)),
                       "rank 1 console")
         self.assertEqual(sorted(ws.files()), sorted(names + [name]))
         for directory in taken:
@@ -84,15 +85,17 @@ class TakenNameTests(unittest.TestCase):
         # Every test needed to write, or to read 65536 bytes where the block
         # read finds the 1000 planted ones. The worker works in a directory
         # of its own, and says so.
-        failing = c.failing_on(g.ALL_TESTS, self.nodes)
+        failing = c.failing_on(texts.ALL_TESTS, self.nodes)
         misplaced = {1: (locked, ws.cwd)}
-        expected = g.report_lines(g.CONSOLE, self.nodes, ws.cwd + "/" + name, failing=failing, misplaced=misplaced)
+        expected = grammar.report_lines(grammar.CONSOLE, self.nodes, ws.cwd + "/" + name, failing=failing,
+                                        misplaced=misplaced)
         console = c.check_sink(self, expected, ws.console_of(0), "rank 0 console", self.node)
         _, complete = c.check_results(
-            self, data, g.report_lines(g.FILE, self.nodes, failing=failing, misplaced=misplaced), self.node, console)
+            self, data, grammar.report_lines(grammar.FILE, self.nodes, failing=failing, misplaced=misplaced), self.node,
+            console)
         self.assertTrue(complete, "results file incomplete")
-        c.match_lines(self, g.worker_lines(1, self.node, g.ALL_TESTS, misplaced=misplaced[1]), ws.console_of(1),
-                      "rank 1 console")
+        c.match_lines(self, expect.worker_lines(1, self.node, texts.ALL_TESTS, misplaced=misplaced[1]),
+                      ws.console_of(1), "rank 1 console")
         self.assertEqual(sorted(os.listdir(locked)), sorted(f.scratch_names(self.nodes, [1])))
 
     def test_files_held_open_by_another_process(self):

@@ -11,8 +11,9 @@ import unittest
 
 import files_left as f
 import harness as h
+from orvantic import grammar, texts
 import report_checks as c
-from report_checks import g
+import report_expectations as expect
 
 READS = {"low-read", "high-read"}
 
@@ -30,21 +31,21 @@ class UnwritableDirectoryTests(unittest.TestCase):
 
         # No file to find the name by: take it from the console and check it.
         root = ws.console_of(0)
-        path_lines = [line for line in root if line.startswith(g.NOT_SAVED)]
+        path_lines = [line for line in root if line.startswith(texts.NOT_SAVED)]
         self.assertEqual(len(path_lines), 1, "the \"could not be saved\" line:\n" + "\n".join(root[-8:]))
-        path = path_lines[0][len(g.NOT_SAVED):]
+        path = path_lines[0][len(texts.NOT_SAVED):]
         self.assertEqual(os.path.dirname(path), ws.cwd)
         f.check_results_name(self, os.path.basename(path), self.node, run)
         nodes = {k: self.node for k in range(3)}
-        expected = g.report_lines(g.CONSOLE, nodes, path, failing=c.failing_on(g.ALL_TESTS, nodes), unable=READS,
-                                  saved=g.NOT_SAVED)
+        expected = grammar.report_lines(grammar.CONSOLE, nodes, path, failing=c.failing_on(texts.ALL_TESTS, nodes),
+                                        unable=READS, saved=texts.NOT_SAVED)
         rows = c.check_sink(self, expected, root, "rank 0 console", self.node)
         # The block tests found no file to size: nothing moved, rates of 0.
         for row in rows:
-            if row["scope"] == g.SCOPE_SINGLE and row["measurement"].startswith("high"):
+            if row["scope"] == texts.SCOPE_SINGLE and row["measurement"].startswith("high"):
                 self.assertEqual(float(row["rate"]), 0, row["measurement"])
         for rank in (1, 2):
-            c.match_lines(self, g.worker_lines(rank, self.node, g.ALL_TESTS, READS), ws.console_of(rank),
+            c.match_lines(self, expect.worker_lines(rank, self.node, texts.ALL_TESTS, READS), ws.console_of(rank),
                           "rank %d console" % rank)
 
     def test_worker_in_a_directory_it_cannot_write(self):
@@ -61,19 +62,20 @@ class UnwritableDirectoryTests(unittest.TestCase):
         name, data = f.results_file(self, ws.cwd)
         # The worker's failures and the directory it works in reach the
         # report, not only its own console.
-        failing = c.failing_on(g.ALL_TESTS, [1])
+        failing = c.failing_on(texts.ALL_TESTS, [1])
         misplaced = {1: (locked, ws.cwd)}
         # The launcher's own console mixes both ranks; the root's is apart.
-        console = c.check_sink(self, g.report_lines(g.CONSOLE, nodes, ws.cwd + "/" + name, failing=failing,
-                                                    misplaced=misplaced),
+        console = c.check_sink(self, grammar.report_lines(grammar.CONSOLE, nodes, ws.cwd + "/" + name,
+                                                          failing=failing, misplaced=misplaced),
                                h.split_lines(ws.rank_output(0)), "rank 0 console", self.node)
-        results, _ = c.check_results(self, data, g.report_lines(g.FILE, nodes, failing=failing, misplaced=misplaced),
+        results, _ = c.check_results(self, data,
+                                     grammar.report_lines(grammar.FILE, nodes, failing=failing, misplaced=misplaced),
                                      self.node, console)
         c.check_arithmetic(self, results, h.SMALL_COUNTS, high_size=0)
-        c.match_lines(self, g.worker_lines(1, self.node, g.ALL_TESTS, READS, misplaced=misplaced[1]),
+        c.match_lines(self, expect.worker_lines(1, self.node, texts.ALL_TESTS, READS, misplaced=misplaced[1]),
                       h.split_lines(ws.rank_output(1)), "rank 1 console")
         self.assertEqual(os.listdir(locked), [])
-        self.assertEqual(set(ws.files()), {name, g.SINGLE_SCRATCH, g.SINGLE_COPY})
+        self.assertEqual(set(ws.files()), {name, texts.SINGLE_SCRATCH, texts.SINGLE_COPY})
 
     def test_directory_moved_away_during_the_run(self):
         # The root's directory is renamed while the root waits for its
@@ -104,12 +106,13 @@ class UnwritableDirectoryTests(unittest.TestCase):
         nodes = {0: self.node, 1: self.node}
         # The worker's directory went in its first phase: from there on its
         # file operations fail, and the report says so.
-        failing = c.failing_on(g.ALL_TESTS, [1])
+        failing = c.failing_on(texts.ALL_TESTS, [1])
         misplaced = {1: (worker, ws.cwd)}
-        expected = g.report_lines(g.CONSOLE, nodes, ws.cwd + "/" + name, failing=failing, misplaced=misplaced,
-                                  saved=g.MOVED)
+        expected = grammar.report_lines(grammar.CONSOLE, nodes, ws.cwd + "/" + name, failing=failing,
+                                        misplaced=misplaced, saved=texts.MOVED)
         rows = c.check_sink(self, expected, ws.console_of(0), "rank 0 console", self.node)
-        _, complete = c.check_results(self, data, g.report_lines(g.FILE, nodes, failing=failing, misplaced=misplaced),
+        _, complete = c.check_results(self, data,
+                                      grammar.report_lines(grammar.FILE, nodes, failing=failing, misplaced=misplaced),
                                       self.node, rows)
         self.assertTrue(complete, "results file incomplete")
 

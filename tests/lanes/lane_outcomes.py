@@ -1,5 +1,5 @@
-"""The outcome of every test of a cross-built lane (scripts/test-windows,
-scripts/test-arm64): GoogleTest programs run under an emulator and Python
+"""The outcome of every test of a cross-built lane (tests/lanes/test-windows,
+tests/lanes/test-arm64): GoogleTest programs run under an emulator and Python
 test modules, each test listed as passed, skipped (with the reason) or
 FAILED, and one summary line, "N passed, N failed, N skipped"."""
 
@@ -11,7 +11,7 @@ import unittest
 import xml.etree.ElementTree as ElementTree
 
 HANG_LIMIT = 600  # seconds; only there to turn a hang into a failure
-ROOT = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
+ROOT = os.path.realpath(os.path.join(os.path.dirname(os.path.realpath(__file__)), os.pardir, os.pardir))
 
 
 def lane_directory(program, found, default):

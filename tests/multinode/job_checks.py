@@ -3,11 +3,8 @@ every worker's own node on both sinks, the results file on rank 0's node
 only, each worker's scratch files on its own node only, and no process left
 on any node."""
 
-import csv
-import io
 import os
 import sys
-import tempfile
 import time
 
 import simulated_nodes as sn
@@ -17,8 +14,8 @@ import simulated_nodes as sn
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "e2e"))
 import files_left as f  # noqa: E402
 import harness as h  # noqa: E402
+from orvantic import reading, texts  # noqa: E402
 import report_checks as c  # noqa: E402
-from report_checks import g  # noqa: E402
 
 SETTLE_LIMIT = 15  # seconds for a node's processes to go once the job has
 
@@ -48,10 +45,10 @@ def check_report_and_files(test, cluster, nodes, console, directory="", others=(
     head = cluster.node(nodes[0])
     names = {node.name: set(cluster.scratch_files(node, directory)) - set(others) for node in cluster.nodes}
     results = results_file_on(test, cluster, head, directory)
-    test.assertEqual(g.parse_file_name(results)[0], head.name)
+    test.assertEqual(reading.parse_file_name(results)[0], head.name)
 
     path = os.path.join(cluster.scratch, directory, results)
-    lines, whole = g.split_lines(console)
+    lines, whole = reading.split_lines(console)
     test.assertTrue(whole, "rank 0's console ends inside a line")
     c.check_report(test, lines, path, cluster.read_scratch(head, os.path.join(directory, results)),
                    nodes, h.SMALL_COUNTS, sink="rank 0's console")
@@ -65,34 +62,9 @@ def check_report_and_files(test, cluster, nodes, console, directory="", others=(
 
 def results_file_on(test, cluster, node, directory):
     """The name of the one results file in a node's directory."""
-    names = [n for n in cluster.scratch_files(node, directory) if n.startswith(g.RESULTS_PREFIX)]
+    names = [n for n in cluster.scratch_files(node, directory) if n.startswith(texts.RESULTS_PREFIX)]
     test.assertEqual(len(names), 1, "results files on %s: %s" % (node.name, names))
     return names[0]
-
-
-def csv_rows(test, name, data):
-    """results-to-csv's rows of a results file, given by its name and bytes."""
-    with tempfile.TemporaryDirectory() as directory:
-        path = os.path.join(directory, name)
-        with open(path, "wb") as copy:
-            copy.write(data)
-        done = h.run_script("results-to-csv", path)
-    test.assertEqual(done.returncode, 0, done.stderr)
-    return list(csv.DictReader(io.StringIO(done.stdout)))
-
-
-def check_csv_validity(test, name, data, warned):
-    """results-to-csv on a results file (its name and bytes): the rows of the
-    `warned` ranks and the totals and averages they enter are valid=false,
-    every other row valid=true. Returns the rows."""
-    rows = csv_rows(test, name, data)
-    for row in rows:
-        if row["scope"] == g.SCOPE_RANK:
-            valid = int(row["rank"]) not in warned
-        else:
-            valid = row["scope"] == g.SCOPE_SINGLE or not warned
-        test.assertEqual(row["valid"], "true" if valid else "false", row)
-    return rows
 
 
 def check_nothing_left(test, cluster, keep=()):

@@ -1,4 +1,4 @@
-"""The README's Slurm batch script, submitted with sbatch to a Slurm cluster
+"""The Slurm batch script of the docs, submitted with sbatch to a Slurm cluster
 of three simulated nodes: mpiexec inside the allocation learns the nodes
 from Slurm and starts its daemons through it."""
 
@@ -7,13 +7,14 @@ import re
 import unittest
 
 import job_checks as jc
-from job_checks import c, g, h
+from job_checks import c, h
+from orvantic import reading
 import simulated_nodes as sn
 import slurm_cluster as sc
 
 REPOSITORY = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir)
-JOB_SCRIPT = os.path.join(REPOSITORY, "scripts", "slurm-job.sh")
-README = os.path.join(REPOSITORY, "README.md")
+JOB_SCRIPT = os.path.join(REPOSITORY, "examples", "slurm-job.sh")
+SLURM_PAGE = os.path.join(REPOSITORY, "docs", "several-nodes.md")
 JOB_LIMIT = 300  # seconds; only there to turn a hang into a failure
 RUN_DIR = "run"  # below the common scratch path; each job's directory in it
 PER_NODE = 1  # ranks per node: the root alone on node01, one worker on each other node
@@ -59,7 +60,7 @@ class SlurmBatchTests(unittest.TestCase):
         self.assertEqual(job.get("NodeList"), "node[01-03]")
         self.assertEqual(job.get("BatchHost"), "node01")
         with open(os.path.join(submit, "orvantic-drives-%s.out" % job_id), "rb") as f:
-            lines, whole = g.split_lines(f.read())
+            lines, whole = reading.split_lines(f.read())
         self.assertTrue(whole, "rank 0's console ends inside a line")
         nodes = jc.ranks_by_slots(cluster, [PER_NODE] * len(cluster.nodes))
         head = cluster.nodes[0]
@@ -78,10 +79,10 @@ class SlurmBatchTests(unittest.TestCase):
         cluster.close()
 
 
-def readme_job_script():
-    """The indented block of the README that starts with the script's first
-    line, without its indent."""
-    with open(README) as f:
+def documented_job_script():
+    """The indented block of docs/several-nodes.md that starts with the
+    script's first line, without its indent."""
+    with open(SLURM_PAGE) as f:
         text = f.read()
     found = re.search(r"^    #!/bin/bash\n(?:(?:    .*)?\n)*", text, re.MULTILINE)
     if not found:
@@ -90,10 +91,10 @@ def readme_job_script():
 
 
 class JobScriptTests(unittest.TestCase):
-    def test_readme_shows_the_tested_script(self):
+    def test_docs_show_the_tested_script(self):
         with open(JOB_SCRIPT) as f:
-            self.assertEqual(readme_job_script(), f.read(),
-                             "the README's batch script differs from scripts/slurm-job.sh")
+            self.assertEqual(documented_job_script(), f.read(),
+                             "the batch script in docs/several-nodes.md differs from examples/slurm-job.sh")
 
 
 if __name__ == "__main__":

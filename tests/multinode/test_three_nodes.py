@@ -13,7 +13,9 @@ import gluster_volume as gv
 import job_checks as jc
 import simulated_nodes as sn
 
-from job_checks import c, f, g, h
+from job_checks import c, f, h
+from orvantic import grammar, reading, texts
+import report_expectations as expect
 
 JOB_LIMIT = 300  # seconds; only there to turn a hang into a failure
 # Seconds within which a small job ends once a node has lost the shared
@@ -191,14 +193,14 @@ class ThreeNodeTests(unittest.TestCase):
         name = jc.results_file_on(self, cluster, head, directory)
         path = os.path.join(job.directory, name)
         data = cluster.read_scratch(head, os.path.join(directory, name))
-        lines, whole = g.split_lines(job.root_console())
+        lines, whole = reading.split_lines(job.root_console())
         self.assertTrue(whole, "rank 0's console ends inside a line")
-        console = c.check_sink(self, g.report_lines(g.CONSOLE, job.nodes, path, failing=failing,
-                                                    misplaced=misplaced), lines, "rank 0's console", head.name)
-        c.check_results(self, data, g.report_lines(g.FILE, job.nodes, failing=failing, misplaced=misplaced),
+        console = c.check_sink(self, grammar.report_lines(grammar.CONSOLE, job.nodes, path, failing=failing,
+                                                          misplaced=misplaced), lines, "rank 0's console", head.name)
+        c.check_results(self, data, grammar.report_lines(grammar.FILE, job.nodes, failing=failing, misplaced=misplaced),
                         head.name, console)
-        warned = {rank for _, rank in failing} | set(misplaced or ())
-        return jc.check_csv_validity(self, name, data, warned)
+        misplaced_ranks = {(m, rank) for m in texts.ALL_TESTS for rank in misplaced or ()}
+        return c.check_csv_validity(self, name, data, set(failing) | misplaced_ranks)
 
     def test_node_whose_run_directory_is_read_only(self):
         # node03's run directory is a read-only mount: its two workers
@@ -212,7 +214,7 @@ class ThreeNodeTests(unittest.TestCase):
         cluster, job, (status, stderr, _) = self.run_in_directory(prepare)
         self.assertEqual(status, 1, stderr)
         on_node03 = [rank for rank, node in job.nodes.items() if node == cluster.nodes[2].name]
-        failing = {(measurement, rank) for measurement in g.ALL_TESTS for rank in on_node03}
+        failing = {(measurement, rank) for measurement in texts.ALL_TESTS for rank in on_node03}
         self.check_warned_report(cluster, job, failing=failing)
         self.assertEqual(cluster.scratch_files(cluster.nodes[2], RUN_DIRECTORY), [])
         jc.check_nothing_left(self, cluster)
@@ -270,11 +272,11 @@ class ThreeNodeTests(unittest.TestCase):
         self.assertEqual(len(name), 1, "new results files: %s" % name)
         with open(os.path.join(view, name[0]), "rb") as results:
             data = results.read()
-        lines, whole = g.split_lines(job.root_console())
+        lines, whole = reading.split_lines(job.root_console())
         self.assertTrue(whole, "rank 0's console ends inside a line")
         c.check_report(self, lines, os.path.join(job.directory, name[0]), data, job.nodes, h.SMALL_COUNTS,
                        sink="rank 0's console")
-        jc.check_csv_validity(self, name[0], data, warned=())
+        c.check_csv_validity(self, name[0], data, failing=())
         f.check_files_left(self, view, job.nodes, name[0], h.SMALL_COUNTS, planted=planted)
 
     def check_two_jobs_in_one_directory(self, cluster, view):
@@ -285,7 +287,7 @@ class ThreeNodeTests(unittest.TestCase):
         first = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, slots=(1, 0, 2), output="out-first",
                              stdin=subprocess.PIPE)
         deadline = time.time() + JOB_LIMIT
-        while g.PRESS_ENTER.encode() not in first.root_console(so_far=True):
+        while texts.PRESS_ENTER.encode() not in first.root_console(so_far=True):
             self.assertIsNone(first.proc.poll(), "the first job ended before its report was whole")
             self.assertLess(time.time(), deadline, "the first job never finished its report")
             time.sleep(0.1)
@@ -297,8 +299,8 @@ class ThreeNodeTests(unittest.TestCase):
         self.assertEqual(status, 1, stderr)
         holds = [(rank, node, first.directory, "process %d on %s" % (pids[rank], first.nodes[rank]))
                  for rank, node in sorted(second.nodes.items())]
-        lines, _ = g.split_lines(second.root_console())
-        c.match_lines(self, g.held_lines(holds), lines, "second job's rank 0 console")
+        lines, _ = reading.split_lines(second.root_console())
+        c.match_lines(self, expect.held_lines(holds), lines, "second job's rank 0 console")
 
         status, stderr, _ = first.wait(stdin=b"\n")
         self.assertEqual(status, 0, stderr)
@@ -342,7 +344,7 @@ class ThreeNodeTests(unittest.TestCase):
         cluster = sn.Cluster.start_for(self)
         _, view = self.gluster_directory(cluster)
         killed = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, output="out-killed")
-        claims = {g.claim_name(rank, node) for rank, node in killed.nodes.items()}
+        claims = {expect.claim_name(rank, node) for rank, node in killed.nodes.items()}
         self.wait_while_running(killed, lambda: claims <= set(os.listdir(view)), "every rank claimed its files")
         binary = os.path.basename(h.SMALL)[:15]
         for node in cluster.nodes:
@@ -369,7 +371,7 @@ class ThreeNodeTests(unittest.TestCase):
         job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY)
         node03 = cluster.nodes[2]
         on_node03 = [rank for rank, node in job.nodes.items() if node == node03.name]
-        claims = {g.claim_name(rank, node03.name) for rank in on_node03}
+        claims = {expect.claim_name(rank, node03.name) for rank in on_node03}
         self.wait_while_running(job, lambda: claims <= set(os.listdir(view)), "node03's workers began")
         lost = time.time()
         os.kill(volume.client_of(node03), signal.SIGKILL)
@@ -381,8 +383,8 @@ class ThreeNodeTests(unittest.TestCase):
         # Each phase after the loss is warned; the first too when the loss
         # came before its end, which its own warning line tells.
         console = job.root_console().decode("utf-8", "replace")
-        failing = {(m, rank) for m in g.ALL_TESTS for rank in on_node03
-                   if g.phase_of(m) > 1 or "Warning: rank %d, phase 1: " % rank in console}
+        failing = {(m, rank) for m in texts.ALL_TESTS for rank in on_node03
+                   if texts.phase_of(m) > 1 or "Warning: rank %d, phase 1: " % rank in console}
         self.check_warned_report(cluster, job, failing=failing, directory=SHARED_DIRECTORY)
 
     def test_gluster_brick_lost_mid_run(self):
@@ -396,7 +398,7 @@ class ThreeNodeTests(unittest.TestCase):
         cluster = sn.Cluster.start_for(self)
         volume, view = self.gluster_directory(cluster)
         job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY)
-        claims = {g.claim_name(rank, node) for rank, node in job.nodes.items()}
+        claims = {expect.claim_name(rank, node) for rank, node in job.nodes.items()}
         self.wait_while_running(job, lambda: claims <= set(os.listdir(view)) and f.results_file_names(view),
                                 "every rank began")
         kept = volume.brick_holding(f.results_file_names(view)[0])
@@ -409,11 +411,11 @@ class ThreeNodeTests(unittest.TestCase):
         jc.check_nothing_left(self, cluster)
         name = jc.results_file_on(self, cluster, cluster.nodes[0], SHARED_DIRECTORY)
         with open(os.path.join(view, name), "rb") as results:
-            rows = jc.csv_rows(self, name, results.read())
+            rows = c.csv_rows(self, name, results.read())
         left = set(os.listdir(view))
         lost_work = set()
         for row in rows:
-            if row["scope"] in (g.SCOPE_SINGLE, g.SCOPE_RANK) and g.phase_of(row["measurement"]) > 2:
+            if row["scope"] in (texts.SCOPE_SINGLE, texts.SCOPE_RANK) and texts.phase_of(row["measurement"]) > 2:
                 files = f.scratch_names(job.nodes, [int(row["rank"])])
                 on_lost_brick = not set(files if row["measurement"] == "high-write" else files[:1]) <= left
                 self.assertEqual(row["valid"], "false" if on_lost_brick else "true", row)

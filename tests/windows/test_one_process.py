@@ -3,7 +3,7 @@ for MPI: every line of both sinks against the report grammar, text-mode line
 ends, the end-of-run line with the Windows path, the files left byte for
 byte, and the CSV script on the file Windows wrote.
 
-Run by scripts/test-windows, which builds the program and sets up Wine; by
+Run by tests/lanes/test-windows, which builds the program and sets up Wine; by
 hand: ORVANTIC_WINDOWS_PROGRAM=<.exe> WINEPREFIX=<dir> WINEDEBUG=-all
 python3 tests/windows/test_one_process.py"""
 
@@ -22,8 +22,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.p
 
 import files_left as f  # noqa: E402
 import harness as h  # noqa: E402
+from orvantic import texts  # noqa: E402
 import report_checks as c  # noqa: E402
-from report_checks import g  # noqa: E402
 
 PROGRAM = os.environ.get("ORVANTIC_WINDOWS_PROGRAM")
 
@@ -38,7 +38,7 @@ class OneProcessRunTests(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         if not PROGRAM:
-            raise unittest.SkipTest("ORVANTIC_WINDOWS_PROGRAM names no program (scripts/test-windows sets it)")
+            raise unittest.SkipTest("ORVANTIC_WINDOWS_PROGRAM names no program (tests/lanes/test-windows sets it)")
         cls.root = tempfile.mkdtemp(prefix="orvantic-windows-", dir=os.path.dirname(PROGRAM))
         cls.addClassCleanup(shutil.rmtree, cls.root, ignore_errors=True)
         cls.cwd = os.path.join(cls.root, "run")
@@ -81,7 +81,7 @@ class OneProcessRunTests(unittest.TestCase):
         done = h.run_script("results-to-csv", os.path.join(self.cwd, name), interpreter=sys.executable)
         self.assertEqual(done.returncode, 0, done.stderr)
         rows = list(csv.DictReader(io.StringIO(done.stdout)))
-        self.assertEqual([r["measurement"] for r in rows], [m for m, _ in g.MEASUREMENTS])
+        self.assertEqual([r["measurement"] for r in rows], [m for m, _ in texts.MEASUREMENTS])
         self.assertEqual({(r["run_node"], r["scope"], r["valid"]) for r in rows}, {(self.node, "single", "true")})
 
 

@@ -1,0 +1,152 @@
+"""What a report measured, as rows: one per measurement (a single-node
+test, a worker rank's phase, a phase's total or average over all workers,
+and each phase's common-window total), valid or not, its numbers the text
+the report shows, so that a CSV or a plot label repeats it character for
+character; `as_float` converts when arithmetic is needed. And the work a
+build is compiled with, which every rate divides."""
+
+import math
+
+from . import texts
+
+# The columns of a row in their order, each with the type of its values
+# (see tables): every cell holds text, empty where the row has no value.
+COLUMNS = {
+    "run_node": str,
+    "run_datetime": str,
+    "job_size": int,
+    "section": str,
+    "scope": str,
+    "rank": int,
+    "node": str,
+    "measurement": str,
+    "seconds": float,
+    "rate": float,
+    "rate_unit": str,
+    "mb_per_sec": float,
+    "speedup": float,
+    "valid": bool,
+    "warning": str,
+}
+
+
+def rows_of(found, run_node, run_datetime="", job_size=""):
+    """One row per measurement, keyed by COLUMNS, in the order the matched
+    lines (see shapes.match) name them: a single-node test, one worker
+    rank's phase, or a phase's total or average over all workers. A row
+    that a Warning line concerns is valid=false, with the warning's text;
+    where two concern it (a worker's failed phase, and its note that it
+    works outside the root's start directory), the phase's own warning
+    comes first, one blank, then the one about the whole rank."""
+    rows = {}
+    notes = {}
+    for m in found:
+        for key in m.line.marks:
+            notes.setdefault(key, []).append(m)
+        key = m.line.row
+        if key is None:
+            continue
+        measurement, scope, rank = key
+        row = rows.get(key)
+        if row is None:
+            row = rows[key] = dict((column, "") for column in COLUMNS)
+            row.update(run_node=run_node, run_datetime=run_datetime, job_size=str(job_size),
+                       section=texts.SECTION_OF[measurement], scope=scope, measurement=measurement,
+                       valid="true", rank="" if rank is None else str(rank),
+                       node=run_node if scope == texts.SCOPE_SINGLE else "")
+        for slot, text in zip(m.line.slots, m.groups):
+            if slot.field:
+                row[slot.field] = text
+                if slot.field == "rate":
+                    row["rate_unit"] = texts.HANDLING_UNIT if measurement in texts.HANDLING else texts.ACCESS_UNIT
+    for key, warnings in notes.items():
+        if key in rows:
+            # A note about a whole rank marks each of its rows.
+            warnings.sort(key=lambda m: len(m.line.marks) > 1)
+            rows[key].update(valid="false", warning=" ".join(m.text for m in warnings))
+    return list(rows.values())
+
+
+def as_float(text):
+    """The value of a number as the report prints it; None for an empty cell."""
+    return float(text) if text else None
+
+
+def shown_value(row):
+    """The number a row is read by, and its unit: files per second for the
+    handling tests, MB per second for the speed tests."""
+    if row["measurement"] in texts.HANDLING:
+        return as_float(row["rate"]), texts.HANDLING_UNIT
+    return as_float(row["mb_per_sec"]), texts.MB_UNIT
+
+
+# ---- the common window ---------------------------------------------------------
+
+
+def _divided(amount, seconds):
+    """As the program divides: a zero time gives no number."""
+    return amount / seconds if seconds else math.nan
+
+
+def common_window_row(total, ranks):
+    """A phase's conservative total: the work every worker did (its printed
+    rate times its printed seconds, so that any build's counts serve) added
+    up and divided by the slowest worker's seconds. That is the rate the
+    drive sustained had all started together, a lower bound that, unlike
+    the report's total, adds no rates measured over different spans of
+    time. It takes the total's warning about the same workers' rates, and
+    is valid where there is none; it has no speed-up, so the root's own
+    rate does not enter it."""
+    slowest = max(ranks, key=lambda r: as_float(r["seconds"]))
+    warning = total["warning"].replace(texts.DIVISOR_NOT_VALID, "").strip()
+    row = dict(total, scope=texts.SCOPE_COMMON_WINDOW, seconds=slowest["seconds"], speedup="", warning=warning,
+               valid="false" if warning else "true")
+    for field in ("rate", "mb_per_sec"):
+        if total[field]:
+            work = sum(as_float(r[field]) * as_float(r["seconds"]) for r in ranks)
+            row[field] = "%g" % _divided(work, as_float(slowest["seconds"]))
+    return row
+
+
+def with_common_windows(rows):
+    """The rows with each phase's common-window row after its total."""
+    extended = []
+    for row in rows:
+        extended.append(row)
+        if row["scope"] == texts.SCOPE_TOTAL:
+            extended.append(common_window_row(row, [r for r in rows if r["scope"] == texts.SCOPE_RANK
+                                                    and r["measurement"] == row["measurement"]]))
+    return extended
+
+
+# ---- the work behind a rate ----------------------------------------------------------
+
+
+class Counts:
+    """The amounts of work a build is compiled with (src/state/work_counts.h);
+    every rate divides one of them by measured seconds."""
+
+    def __init__(self, handling, first_pass):
+        self.handling = handling  # create/open/close/remove cycles per handling test
+        self.first_pass = first_pass  # one-byte accesses of the low tests' first pass; the scratch file's size
+        self.low_accesses = first_pass + first_pass // 2
+        self.high_bytes = first_pass * 1.5  # block read or written once, then its half
+
+    def of(self, measurement):
+        """The single-node test's work, in what its rate counts: cycles, or
+        accesses (bytes, in the high tests)."""
+        if measurement in texts.HANDLING:
+            return self.handling
+        return self.high_bytes if measurement.startswith("high") else self.low_accesses
+
+
+# The shipped build's. The full-size end-to-end runs check every rate against
+# them, so a change of work_counts.h not made here fails there.
+SHIPPED_COUNTS = Counts(0x20000, 0x1000000)
+
+
+def work_of(row):
+    """The work a row's rate and seconds stand for, in the unit of
+    Counts.of: the rate counts files, or millions of accesses."""
+    per_unit = 1 if row["measurement"] in texts.HANDLING else 1e6
+    return as_float(row["rate"]) * per_unit * as_float(row["seconds"])

@@ -1,0 +1,29 @@
+"""What every script shares at the terminal: its entry, which ends it
+quietly when the reader of its output goes away early, and node names and
+console lines escaped before they reach the terminal."""
+
+import os
+import sys
+
+
+def run(main):
+    """Runs a script's main() and exits with its status. A reader that
+    closed the pipe early (head, say) has what it wanted: status 0 and no
+    traceback, also where argparse's --help or usage error ends main."""
+    try:
+        try:
+            status = main()
+        except SystemExit as done:
+            status = done.code
+        sys.stdout.flush()
+    except BrokenPipeError:
+        # Nothing may reach the closed pipe at exit either.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        status = 0
+    sys.exit(status)
+
+
+def shown(text):
+    """Node names and console lines are whatever the job wrote: escape
+    control characters before they reach the terminal."""
+    return "".join(c if c.isprintable() else "\\x%02x" % ord(c) for c in text)
