@@ -1,11 +1,15 @@
 // What orvantic-drives does at the end of a run and nothing else: every
 // worker waits for the root's release without spinning (a receive tested
-// every 20 ms, sleeping between tests), the root takes a while (its report)
-// and then releases them all at once, and every process finalizes MPI and
-// returns 0. A job of this that ends with another status than 0 shows the
-// launcher's own doing, with none of the benchmark's work or files.
+// every 20 ms, sleeping between tests), the root takes a while and writes
+// its report's lines (which the launcher forwards) and then releases them
+// all at once, and every process finalizes MPI and returns 0. A job of this
+// that ends with another status than 0 shows the launcher's own doing, with
+// none of the benchmark's work or files.
 //
-//   end-of-run [SECONDS]   the root's pause before the release (default 5)
+//   end-of-run [SECONDS [LINES]]   the root's pause before the release
+//                                  (default 5) and the console lines it
+//                                  writes first (default 1; a report of
+//                                  N processes has 97 + 16 (N - 1))
 #include <mpi.h>
 
 #include <chrono>
@@ -44,9 +48,13 @@ int main(int argc, char** argv) {
   MPI_Comm_size(MPI_COMM_WORLD, &size);
   if (rank == 0) {
     const double pause = argc > 1 ? std::atof(argv[1]) : 5.0;
+    const long lines = argc > 2 ? std::atol(argv[2]) : 1;
     std::this_thread::sleep_for(std::chrono::duration<double>(pause));
-    std::printf("Press Enter to Exit.\n");
-    std::fflush(stdout);
+    // One write per line, flushed, as the report's lines go out.
+    for (long line = 0; line < lines; ++line) {
+      std::printf("Press Enter to Exit.\n");
+      std::fflush(stdout);
+    }
     ReleaseWorkers(size);
   } else {
     AwaitRelease();
