@@ -43,11 +43,11 @@ def permitted():
 def _host_state():
     """What the machine's own GlusterFS directories hold, to show that the
     volume left nothing there."""
-    found = {}
+    found = set()
     for directory in _HUB_STATE[1:] + ("/run/gluster",):
         for path, folders, files in os.walk(directory):
-            found.update((os.path.join(path, name), None) for name in folders + files)
-    return set(found)
+            found.update(os.path.join(path, name) for name in folders + files)
+    return found
 
 
 class GlusterVolume:

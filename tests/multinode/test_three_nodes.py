@@ -286,11 +286,8 @@ class ThreeNodeTests(unittest.TestCase):
         # waits for Enter.
         first = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, slots=(1, 0, 2), output="out-first",
                              stdin=subprocess.PIPE)
-        deadline = time.time() + JOB_LIMIT
-        while texts.PRESS_ENTER.encode() not in first.root_console(so_far=True):
-            self.assertIsNone(first.proc.poll(), "the first job ended before its report was whole")
-            self.assertLess(time.time(), deadline, "the first job never finished its report")
-            time.sleep(0.1)
+        self.wait_while_running(first, lambda: texts.PRESS_ENTER.encode() in first.root_console(so_far=True),
+                                "the first job's report was whole")
         binary = os.path.basename(h.SMALL)[:15]
         pids = {h.rank_of(pid): pid for node in cluster.nodes for pid in node.processes_named(binary)}
 
@@ -338,14 +335,22 @@ class ThreeNodeTests(unittest.TestCase):
             self.assertLess(time.time(), deadline, "never %s" % what)
             time.sleep(0.05)
 
+    def wait_until_claimed(self, job, view, ranks=None):
+        """Waits until the given ranks of the job (all by default) hold their
+        claim files in the shared directory the machine sees at view: they
+        are then past their start, in their first phase. Returns the names."""
+        claims = {expect.claim_name(rank, job.nodes[rank]) for rank in ranks or job.nodes}
+        self.wait_while_running(job, lambda: claims <= set(os.listdir(view)), "ranks %s claimed their files"
+                                % sorted(ranks or job.nodes))
+        return claims
+
     def test_killed_job_then_another_on_a_gluster_volume(self):
         # Every rank killed outright holds its claim to the end: the claim
         # files stay, and the next job in the directory takes them over.
         cluster = sn.Cluster.start_for(self)
         _, view = self.gluster_directory(cluster)
         killed = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, output="out-killed")
-        claims = {expect.claim_name(rank, node) for rank, node in killed.nodes.items()}
-        self.wait_while_running(killed, lambda: claims <= set(os.listdir(view)), "every rank claimed its files")
+        claims = self.wait_until_claimed(killed, view)
         binary = os.path.basename(h.SMALL)[:15]
         for node in cluster.nodes:
             for pid in node.processes_named(binary):
@@ -371,8 +376,7 @@ class ThreeNodeTests(unittest.TestCase):
         job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY)
         node03 = cluster.nodes[2]
         on_node03 = [rank for rank, node in job.nodes.items() if node == node03.name]
-        claims = {expect.claim_name(rank, node03.name) for rank in on_node03}
-        self.wait_while_running(job, lambda: claims <= set(os.listdir(view)), "node03's workers began")
+        self.wait_until_claimed(job, view, on_node03)
         lost = time.time()
         os.kill(volume.client_of(node03), signal.SIGKILL)
         status, stderr, _ = job.wait()
@@ -398,9 +402,8 @@ class ThreeNodeTests(unittest.TestCase):
         cluster = sn.Cluster.start_for(self)
         volume, view = self.gluster_directory(cluster)
         job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY)
-        claims = {expect.claim_name(rank, node) for rank, node in job.nodes.items()}
-        self.wait_while_running(job, lambda: claims <= set(os.listdir(view)) and f.results_file_names(view),
-                                "every rank began")
+        self.wait_until_claimed(job, view)
+        self.wait_while_running(job, lambda: f.results_file_names(view), "the root made its results file")
         kept = volume.brick_holding(f.results_file_names(view)[0])
         lost = time.time()
         os.kill(volume.brick_servers()[1 - kept], signal.SIGKILL)
