@@ -117,6 +117,22 @@ class Installed(unittest.TestCase):
         done = run("dpkg-deb", "-x", package, root)
         self.assertEqual(done.returncode, 0, done.stderr)
         self.check_tree(os.path.join(root, "usr"))
+        self.check_removal_leaves_no_bytecode(package, root)
+
+    def check_removal_leaves_no_bytecode(self, package, root):
+        """A script run as root leaves __pycache__ beside the package's
+        files; the package's prerm removes it, and nothing of the package."""
+        control = SPACE.subdir("control")
+        done = run("dpkg-deb", "-e", package, control)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        package_dir = os.path.join(root, "usr", "lib", "orvantic-drives", "orvantic")
+        shipped = sorted(os.listdir(package_dir))
+        os.mkdir(os.path.join(package_dir, "__pycache__"))
+        open(os.path.join(package_dir, "__pycache__", "texts.cpython-311.pyc"), "wb").close()
+        done = subprocess.run([os.path.join(control, "prerm"), "remove"], env=dict(os.environ, DPKG_ROOT=root),
+                              capture_output=True, text=True)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(sorted(os.listdir(package_dir)), shipped)
 
 
 if __name__ == "__main__":
