@@ -72,12 +72,16 @@ def as_float(text):
     return float(text) if text else None
 
 
+def shown_unit(measurement):
+    """The unit a measurement is read in: files per second for the handling
+    tests, MB per second for the speed tests."""
+    return texts.HANDLING_UNIT if measurement in texts.HANDLING else texts.MB_UNIT
+
+
 def shown_value(row):
-    """The number a row is read by, and its unit: files per second for the
-    handling tests, MB per second for the speed tests."""
-    if row["measurement"] in texts.HANDLING:
-        return as_float(row["rate"]), texts.HANDLING_UNIT
-    return as_float(row["mb_per_sec"]), texts.MB_UNIT
+    """The number a row is read by, and its unit (see shown_unit)."""
+    field = "rate" if row["measurement"] in texts.HANDLING else "mb_per_sec"
+    return as_float(row[field]), shown_unit(row["measurement"])
 
 
 # ---- the common window ---------------------------------------------------------

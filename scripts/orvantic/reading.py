@@ -119,3 +119,17 @@ def parse(path):
                               % (path, error.index + 1, error.what, lines[error.index]))
     rows = measured.with_common_windows(measured.rows_of(found, node, started.isoformat(), size))
     return Run(path, node, started, size, rows, [m.text for m in found if m.line.warning])
+
+
+def results_paths(given):
+    """The results files of a run or a series, and the directory an
+    environment record of them would lie in: a directory's results files
+    (as repeat-runs leaves a series), or the files named."""
+    if len(given) == 1 and os.path.isdir(given[0]):
+        directory = given[0]
+        paths = sorted(os.path.join(directory, name) for name in os.listdir(directory)
+                       if name.startswith(texts.RESULTS_PREFIX))
+        if not paths:
+            raise NotAResultsFile("%s holds no results file" % directory)
+        return paths, directory
+    return list(given), os.path.dirname(given[0]) or "."

@@ -1,0 +1,161 @@
+"""Slow nodes, named from a run's rows or a series' runs.
+
+Per measurement, each node's workers are set against the other nodes'
+workers of the same phase of the same run: the median of the node's rates
+over the typical other node's (the median of the other nodes' medians).
+Rates, not seconds, are compared: ranks may do different amounts of work.
+A node is slow in a phase where that ratio is below SLOW_RATIO, and slow in
+the run where it is slow in most of the phases it was judged in. Over a
+series, a node is slow where it was slow in most of the runs that judged
+it. A rate that is not valid is no evidence either way.
+
+Two things in the report's structure move a node's rates without its drive
+being slow. Workers start their first phase while the root runs its
+single-node tests: workers on the root's node share it with those tests,
+so their phases that began before the root's tests can have ended are set
+aside. And the workers' phases do not start together (a worker starts its
+next phase as soon as its last one ended), so one phase of a node may run
+in different company than the same phase of another; a verdict therefore
+needs most phases, never one.
+"""
+
+import math
+import statistics
+
+from . import measured, texts
+
+# A node is slow in a phase below this share of the typical other node's
+# median rate; bench/slow-nodes measures how often undisturbed runs cross it.
+SLOW_RATIO = 0.5
+
+METHOD = (
+    "Per measurement, each node's workers are set against the other nodes' workers of the same phase: "
+    "the median of the node's rates over the median of the other nodes' medians. A node is slow in a "
+    "phase below %.2f of the others, and slow in the run where it is slow in most of the phases it was "
+    "judged in. Rates that are not valid are no evidence either way. Workers on the root's node are set "
+    "aside in the phases that began while the root ran its single-node tests, which share their node. "
+    "Over a series, a node is slow where it was slow in most of the runs that judged it." % SLOW_RATIO)
+
+
+class Comparison:
+    """One node's workers in one phase against the other nodes'."""
+
+    def __init__(self, measurement, node, ranks, median, others_median, set_aside=""):
+        self.measurement = measurement
+        self.unit = measured.shown_unit(measurement)
+        self.node = node
+        self.ranks = ranks
+        self.median = median
+        self.others_median = others_median
+        self.set_aside = set_aside  # why these figures are no evidence, if they are not
+        self.ratio = median / others_median if median is not None and others_median else None
+        self.slow = not set_aside and self.ratio is not None and self.ratio < SLOW_RATIO
+
+
+def _valid_rate(row):
+    """The rate a worker's row is read by; None where it is no measurement
+    (not valid, or a zero time)."""
+    value = measured.shown_value(row)[0]
+    return value if row["valid"] == "true" and value is not None and math.isfinite(value) else None
+
+
+def _single_node_seconds(run):
+    """How long the root's single-node tests took, by their own clocks: a
+    lower bound of how long they shared the root's node with its workers."""
+    return sum(measured.as_float(r["seconds"]) or 0.0 for r in run.rows if r["scope"] == texts.SCOPE_SINGLE)
+
+
+def _phase_starts(run):
+    """{(measurement, rank): seconds of that rank's earlier phases}: the
+    earliest a phase can have begun after the rank's start."""
+    starts, elapsed = {}, {}
+    for measurement, _ in texts.MEASUREMENTS:
+        for row in run.select(measurement, texts.SCOPE_RANK):
+            rank = int(row["rank"])
+            starts[(measurement, rank)] = elapsed.get(rank, 0.0)
+            elapsed[rank] = elapsed.get(rank, 0.0) + (measured.as_float(row["seconds"]) or 0.0)
+    return starts
+
+
+class RunVerdict:
+    """The comparisons of one run, the nodes named slow and why."""
+
+    def __init__(self, run):
+        self.run = run
+        workers = run.select(texts.MEASUREMENTS[0][0], texts.SCOPE_RANK)
+        self.nodes = []
+        self.ranks_of = {}
+        for row in workers:
+            if row["node"] not in self.ranks_of:
+                self.nodes.append(row["node"])
+            self.ranks_of.setdefault(row["node"], []).append(int(row["rank"]))
+        self.comparisons = []
+        self.slow = {}
+        self.why_not_judged = None
+        if len(self.nodes) < 2:
+            self.why_not_judged = ("the workers ran on one node: there is no other node to compare with"
+                                   if self.nodes else "the run has no workers")
+            return
+        shared_until = _single_node_seconds(run)
+        starts = _phase_starts(run)
+        for measurement, _ in texts.MEASUREMENTS:
+            self.comparisons += self._compare_phase(measurement, shared_until, starts)
+        self._name_slow_nodes()
+
+    def _set_aside(self, measurement, node, shared_until, starts):
+        if node != self.run.node:
+            return ""
+        if any(starts.get((measurement, rank), 0.0) < shared_until for rank in self.ranks_of[node]):
+            return "began while the root's single-node tests shared its node"
+        return ""
+
+    def _compare_phase(self, measurement, shared_until, starts):
+        rates = {}
+        for row in self.run.select(measurement, texts.SCOPE_RANK):
+            rate = _valid_rate(row)
+            if rate is not None:
+                rates.setdefault(row["node"], []).append(rate)
+        medians = {node: statistics.median(values) for node, values in rates.items()}
+        aside = {node: self._set_aside(measurement, node, shared_until, starts) for node in self.nodes}
+        comparisons = []
+        for node in self.nodes:
+            others = [medians[n] for n in self.nodes if n != node and n in medians and not aside[n]]
+            comparisons.append(Comparison(measurement, node, self.ranks_of[node], medians.get(node),
+                                          statistics.median(others) if others else None,
+                                          aside[node] or ("" if node in medians else "no valid rate")))
+        return comparisons
+
+    def judged_phases(self, node):
+        return [c for c in self.comparisons if c.node == node and c.ratio is not None and not c.set_aside]
+
+    def _name_slow_nodes(self):
+        for node in self.nodes:
+            judged = self.judged_phases(node)
+            slow = [c for c in judged if c.slow]
+            if judged and 2 * len(slow) > len(judged):
+                self.slow[node] = "below %.2f of the other nodes' median in %d of %d phases (%s)" % (
+                    SLOW_RATIO, len(slow), len(judged), ", ".join("%s %.2f" % (c.measurement, c.ratio) for c in slow))
+
+
+def judge(run):
+    return RunVerdict(run)
+
+
+class SeriesVerdict:
+    """A node is slow over a series where it was slow in most of the runs
+    that judged it."""
+
+    def __init__(self, runs):
+        self.runs = [judge(run) for run in runs]
+        self.counts = {}
+        for verdict in self.runs:
+            for node in verdict.nodes:
+                if verdict.judged_phases(node):
+                    slow, judged = self.counts.get(node, (0, 0))
+                    self.counts[node] = (slow + (node in verdict.slow), judged + 1)
+        self.slow = {node: "slow in %d of the %d runs that judged it" % (slow, judged)
+                     for node, (slow, judged) in self.counts.items() if 2 * slow > judged}
+
+
+def judge_series(runs):
+    return SeriesVerdict(runs)
