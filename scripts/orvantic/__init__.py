@@ -2,5 +2,6 @@
 (texts), the shapes of its lines and matching (shapes), the lines of a
 whole report (grammar), results files read into runs (reading), their rows
 (measured), tables (tables), series of runs (series), pictures (plots),
-the environment of runs (environment) and the scripts' terminal side
-(terminal). Installed beside the scripts, which find it there."""
+the environment of runs (environment), one process on every node of a
+job (jobs) and the scripts' terminal side (terminal). Installed beside the
+scripts, which find it there."""

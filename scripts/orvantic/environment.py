@@ -6,8 +6,8 @@ stops the others.
 
 A record is kept as text, one "field: value" line per field, in the order
 of FIELDS. repeat-runs writes one beside its summary, run-environment
-prints one, and compare sets two side by side. None of it goes into a
-results file.
+prints one (or one per node of a job, side by side: see jobs), and compare
+sets two side by side. None of it goes into a results file.
 """
 
 import datetime
@@ -17,6 +17,8 @@ import re
 import shutil
 import socket
 import subprocess
+
+from orvantic.terminal import shown
 
 # The scripts beside this package: in a checkout with the set-up script,
 # installed with the build's record.
@@ -39,7 +41,7 @@ def _read(path):
         raise Unknown("cannot read %s: %s" % (path, error.strerror or error))
 
 
-def _ask(*command):
+def ask(*command):
     """A tool's output; Unknown where it is missing or fails."""
     if shutil.which(command[0]) is None:
         raise Unknown("%s is not installed" % command[0])
@@ -118,7 +120,7 @@ def journal(mount):
     try:
         task = _read("/sys/fs/ext4/%s/journal_task" % name).strip()
     except Unknown:
-        features = re.search(r"^Filesystem features:(.*)$", _ask("dumpe2fs", "-h", mount.source), re.M)
+        features = re.search(r"^Filesystem features:(.*)$", ask("dumpe2fs", "-h", mount.source), re.M)
         if not features:
             raise Unknown("dumpe2fs names no features of %s" % mount.source)
         return "yes" if "has_journal" in features.group(1).split() else "no"
@@ -182,24 +184,35 @@ def load():
 # ---- the command of a run: launcher and program -----------------------------------
 
 
-def launcher_in(command):
-    for word in command:
+def launcher_at(command):
+    """Where in the command its MPI launcher stands."""
+    for index, word in enumerate(command):
         if re.match(r"(mpiexec|mpirun|srun)(\.|$)", os.path.basename(word)):
-            return word
+            return index
     raise Unknown("no MPI launcher in the command")
 
 
-def program_in(command):
-    for word in command:
+def launcher_in(command):
+    return command[launcher_at(command)]
+
+
+def program_at(command):
+    """Where in the command the benchmark program stands: the launcher's
+    own options end there."""
+    for index, word in enumerate(command):
         if os.path.basename(word).startswith("orvantic-drives") and os.path.isfile(word):
-            return os.path.realpath(word)
+            return index
     raise Unknown("no orvantic-drives program in the command")
+
+
+def program_in(command):
+    return os.path.realpath(command[program_at(command)])
 
 
 def mpi_version(command):
     """The launcher's own words on its version: Open MPI's first line, or
     MPICH's Hydra heading with its first line that holds a number."""
-    lines = [line.strip() for line in _ask(launcher_in(command), "--version").splitlines() if line.strip()]
+    lines = [line.strip() for line in ask(launcher_in(command), "--version").splitlines() if line.strip()]
     if not lines:
         raise Unknown("the launcher printed no version")
     if re.search(r"\d", lines[0]):
@@ -231,7 +244,7 @@ def linked(name, pattern):
     """The file behind a library the program loads, which names its version."""
 
     def read(command):
-        for line in _ask("ldd", program_in(command)).splitlines():
+        for line in ask("ldd", program_in(command)).splitlines():
             found = re.match(r"\s*(?:%s)\S* => (\S+)" % pattern, line)
             if found:
                 return os.path.basename(os.path.realpath(found.group(1)))
@@ -302,6 +315,10 @@ def record(directory, command):
         if argument == "command" and isinstance(command, Unknown):
             # Why there is no command is told once, with the program.
             fields[name] = "unknown (%s)" % (command if name == "program" else "no command of a run")
+        elif argument == "directory" and not os.path.isdir(directory):
+            # A node of a job may lack the directory the others have; the
+            # mount above it would tell of another file system.
+            fields[name] = "unknown (no directory %s here)" % directory
         else:
             fields[name] = _field(read, *([given[argument]] if argument else []))
     return fields
@@ -329,6 +346,66 @@ def write(path, fields):
 def beside(csv_path):
     """Where the record of a series goes: beside its summary, named after it."""
     return os.path.splitext(csv_path)[0] + SUFFIX
+
+
+# Fields that tell nodes apart by nature, never a difference of set-up.
+OWN_TO_EACH = ("recorded", "host")
+
+
+class NodeRecord:
+    """The record of one node of a job, or why there is none. The name is
+    the node's as the host file or the allocation lists it."""
+
+    def __init__(self, name, fields=None, why=None):
+        self.name = name
+        self.fields = fields
+        self.why = why
+
+
+def differing(records):
+    """The fields, in the order of FIELDS, in which the records of a job's
+    nodes do not all read alike; but the time of recording and the host."""
+    return [name for name, _, _ in FIELDS
+            if name not in OWN_TO_EACH and len({fields.get(name) for fields in records}) > 1]
+
+
+def _recorded(nodes):
+    return [node for node in nodes if node.fields is not None]
+
+
+def nodes_json(nodes):
+    """The nodes' records for a script: a node without one has every field
+    "unknown" with the reason, and is left out of the comparison."""
+    return {"nodes": [{"host": node.fields["host"] if node.fields else node.name,
+                       "fields": node.fields or {name: "unknown (no record from this node: %s)" % node.why
+                                                 for name, _, _ in FIELDS}} for node in nodes],
+            "differing": differing([node.fields for node in _recorded(nodes)])}
+
+
+def _grouped(nodes, name):
+    """{value: [names of the nodes with it]}, in the nodes' order."""
+    groups = {}
+    for node in nodes:
+        groups.setdefault(node.fields[name], []).append(node.name)
+    return groups
+
+
+def nodes_text(nodes):
+    """The nodes' records for a person: a field per line where every node
+    has the same value, else the nodes grouped by value below it; a star
+    marks the fields in which they differ."""
+    recorded = _recorded(nodes)
+    marked = set(differing([node.fields for node in recorded]))
+    lines = ["%d node(s); * marks a field in which they differ." % len(nodes)]
+    lines += ["%s: no record (%s)" % (shown(node.name), shown(node.why)) for node in nodes if node.fields is None]
+    for name, _, _ in FIELDS if recorded else []:
+        groups = _grouped(recorded, name)
+        if len(groups) == 1:
+            lines.append("  %s: %s" % (name, shown(next(iter(groups)))))
+            continue
+        lines.append("%s %s:" % ("*" if name in marked else " ", name))
+        lines += ["      %s: %s" % (shown(", ".join(names)), shown(value)) for value, names in groups.items()]
+    return "".join(line + "\n" for line in lines)
 
 
 def differences(first, second):
