@@ -1,13 +1,14 @@
 """Slow nodes, named from a run's rows or a series' runs.
 
-Per measurement, each node's workers are set against the other nodes'
-workers of the same phase of the same run: the median of the node's rates
-over the typical other node's (the median of the other nodes' medians).
-Rates, not seconds, are compared: ranks may do different amounts of work.
-A node is slow in a phase where that ratio is below SLOW_RATIO, and slow in
-the run where it is slow in most of the phases it was judged in. Over a
-series, a node is slow where it was slow in most of the runs that judged
-it. A rate that is not valid is no evidence either way.
+Per measurement, each worker's rate is set against the median of every
+other worker's in the same phase of the same run, and a node's ratio is the
+median of its ranks' ratios: one rank that the scheduler favoured or
+starved moves it little, a node whose ranks are mostly slow moves it
+much. Rates, not seconds, are compared: ranks may do different amounts of
+work. A node is slow in a phase where its ratio is below SLOW_RATIO, and
+slow in the run where it is slow in most of the phases it was judged in.
+Over a series, a node is slow where it was slow in most of the runs that
+judged it. A rate that is not valid is no evidence either way.
 
 Two things in the report's structure move a node's rates without its drive
 being slow. Workers start their first phase while the root runs its
@@ -24,23 +25,25 @@ import statistics
 
 from . import measured, texts
 
-# A node is slow in a phase below this share of the typical other node's
-# median rate; bench/slow-nodes measures how often undisturbed runs cross it.
+# A node is slow in a phase below this share of the other workers' median
+# rate; bench/slow-nodes measures how often undisturbed runs cross it.
 SLOW_RATIO = 0.5
 
 METHOD = (
-    "Per measurement, each node's workers are set against the other nodes' workers of the same phase: "
-    "the median of the node's rates over the median of the other nodes' medians. A node is slow in a "
-    "phase below %.2f of the others, and slow in the run where it is slow in most of the phases it was "
-    "judged in. Rates that are not valid are no evidence either way. Workers on the root's node are set "
-    "aside in the phases that began while the root ran its single-node tests, which share their node. "
-    "Over a series, a node is slow where it was slow in most of the runs that judged it." % SLOW_RATIO)
+    "Per measurement, each worker's rate is set against the median of every other worker's in the same "
+    "phase, and a node's ratio is the median of its ranks' ratios. A node is slow in a phase where that "
+    "ratio is below %.2f, and slow in the run where it is slow in most of the phases it was judged in. "
+    "Rates that are not valid are no evidence either way. Workers on the root's node are set aside in the "
+    "phases that began while the root ran its single-node tests, which share their node. Over a series, "
+    "a node is slow where it was slow in most of the runs that judged it." % SLOW_RATIO)
 
 
 class Comparison:
-    """One node's workers in one phase against the other nodes'."""
+    """One node's workers in one phase against the other workers: the
+    median rate of its ranks and of the workers on other nodes, and its
+    ratio (see the module's notes)."""
 
-    def __init__(self, measurement, node, ranks, median, others_median, set_aside=""):
+    def __init__(self, measurement, node, ranks, median, others_median, ratio, set_aside):
         self.measurement = measurement
         self.unit = measured.shown_unit(measurement)
         self.node = node
@@ -48,15 +51,15 @@ class Comparison:
         self.median = median
         self.others_median = others_median
         self.set_aside = set_aside  # why these figures are no evidence, if they are not
-        self.ratio = median / others_median if median is not None and others_median else None
+        self.ratio = ratio
         self.slow = not set_aside and self.ratio is not None and self.ratio < SLOW_RATIO
 
 
 def _valid_rate(row):
     """The rate a worker's row is read by; None where it is no measurement
-    (not valid, or a zero time)."""
+    (not valid or not known to be, or a time too short to measure)."""
     value = measured.shown_value(row)[0]
-    return value if row["valid"] == "true" and value is not None and math.isfinite(value) else None
+    return value if row["valid"] == "true" and value is not None and 0 < value < math.inf else None
 
 
 def _single_node_seconds(run):
@@ -75,6 +78,17 @@ def _phase_starts(run):
             starts[(measurement, rank)] = elapsed.get(rank, 0.0)
             elapsed[rank] = elapsed.get(rank, 0.0) + (measured.as_float(row["seconds"]) or 0.0)
     return starts
+
+
+def _median(values):
+    return statistics.median(values) if values else None
+
+
+def _median_without(values, value):
+    """The median of the values but one occurrence of `value`."""
+    rest = list(values)
+    rest.remove(value)
+    return statistics.median(rest)
 
 
 class RunVerdict:
@@ -110,19 +124,25 @@ class RunVerdict:
         return ""
 
     def _compare_phase(self, measurement, shared_until, starts):
-        rates = {}
-        for row in self.run.select(measurement, texts.SCOPE_RANK):
-            rate = _valid_rate(row)
-            if rate is not None:
-                rates.setdefault(row["node"], []).append(rate)
-        medians = {node: statistics.median(values) for node, values in rates.items()}
+        """Each node's workers in one phase against every other worker of
+        the phase: a rank's rate over the median of the others' rates, the
+        node's ratio the median of its ranks'. One fast or slow rank moves
+        that median little; a node whose ranks are mostly slow is."""
         aside = {node: self._set_aside(measurement, node, shared_until, starts) for node in self.nodes}
+        rates = [(row["node"], _valid_rate(row)) for row in self.run.select(measurement, texts.SCOPE_RANK)
+                 if not aside[row["node"]]]
+        rates = [(node, rate) for node, rate in rates if rate is not None]
         comparisons = []
         for node in self.nodes:
-            others = [medians[n] for n in self.nodes if n != node and n in medians and not aside[n]]
-            comparisons.append(Comparison(measurement, node, self.ranks_of[node], medians.get(node),
-                                          statistics.median(others) if others else None,
-                                          aside[node] or ("" if node in medians else "no valid rate")))
+            own = [rate for on, rate in rates if on == node]
+            outside = [rate for on, rate in rates if on != node]
+            why = aside[node] or ("no valid rate" if not own else "" if outside else "no other node's valid rate")
+            ratio = None
+            if not why:
+                everyone = [rate for _, rate in rates]
+                ratio = statistics.median(rate / _median_without(everyone, rate) for rate in own)
+            comparisons.append(Comparison(measurement, node, self.ranks_of[node], _median(own), _median(outside),
+                                          ratio, why))
         return comparisons
 
     def judged_phases(self, node):
