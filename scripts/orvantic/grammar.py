@@ -5,13 +5,14 @@ tests and the workers' phases whose file operations failed, workers
 outside the root's start directory, reads that could not open their file,
 links, pipes and other special files found at the benchmark's names, where
 the results file ended up) as inputs. Reading a results file matches its
-lines against them (see reading).
+lines against them (see reading). A root told to terminate ends both sinks
+early, with `stop_line`.
 """
 
 import os
 
 from . import texts
-from .shapes import Count, Line, NodeOf, NotValidCount, Text, Value
+from .shapes import Count, Form, Line, NodeOf, NotValidCount, Text, Value
 
 CONSOLE = "console"
 FILE = "file"
@@ -128,6 +129,32 @@ def misplaced_note(rank, node, directories, **line):
     worker, root = directories
     return Line("Warning: rank %d on " % rank, node, " works in ", Text(worker),
                 ", not in the root's start directory ", Text(root), "; its rates are not valid.", **line)
+
+
+def _alternatives(choices):
+    return "(?:%s)" % "|".join(choices)
+
+
+# What can stop a run, and where the run can be, as the stop line names them.
+REQUEST = r"signal SIG[A-Z]+ \(\d+\)|console event CTRL_[A-Z]+_EVENT"
+_TESTS = [texts.test_words(m) for m, _ in texts.MEASUREMENTS]
+PLACE = "|".join([
+    "at the start of the report",
+    "during the single-node %s test" % _alternatives(_TESTS),
+    r"during cluster phase %s, (?:waiting for rank [1-9]\d*|after the last worker's results)"
+    % _alternatives(r"%d \(%s\)" % (phase, words) for phase, words in enumerate(_TESTS, 1)),
+])
+
+
+def stop_line(request=None, place=None):
+    """The last line of both sinks of a root told to terminate: what
+    stopped it ("signal SIGTERM (15)") and where the run was ("during the
+    single-node low write test", "during cluster phase 3 (low write),
+    waiting for rank 5"); each given, or any the program writes. It follows
+    any whole line of the report, and marks no row: the rows before it
+    stand."""
+    return Line(texts.STOPPED, Form(REQUEST, "request", request), " ", Form(PLACE, "place", place), texts.STOP_END,
+                warning=True, marks=())
 
 
 def _banner(out, size):

@@ -27,6 +27,7 @@ COLUMNS = {
     "speedup": float,
     "valid": bool,
     "warning": str,
+    "ended_early": bool,
 }
 
 
@@ -37,7 +38,8 @@ def rows_of(found, run_node, run_datetime="", job_size=""):
     that a Warning line concerns is valid=false, with the warning's text;
     where two concern it (a worker's failed phase, and its note that it
     works outside the root's start directory), the phase's own warning
-    comes first, one blank, then the one about the whole rank."""
+    comes first, one blank, then the one about the whole rank. Lines that
+    stop before the report does end early (see cut_short)."""
     rows = {}
     notes = {}
     for m in found:
@@ -64,7 +66,33 @@ def rows_of(found, run_node, run_datetime="", job_size=""):
             # A note about a whole rank marks each of its rows.
             warnings.sort(key=lambda m: len(m.line.marks) > 1)
             rows[key].update(valid="false", warning=" ".join(m.text for m in warnings))
+    cut_short(rows, found)
     return list(rows.values())
+
+
+def cut_short(rows, found):
+    """What lines that stop before the report does leave of the rows
+    ({key: row}): not the row whose lines stop in the middle, as half a row
+    is no measurement; and no validity (empty) for a valid row that a
+    Warning line not reached could concern, as it would follow the row's
+    lines. Rows the printed lines leave whole are kept as printed; nothing
+    is added for what is missing."""
+    if found.missing is None:
+        return
+    last = next((m.line.row for m in reversed(found) if m.line.row and not m.line.warning), None)
+    if last is not None and found.missing.row == last and not found.missing.warning:
+        del rows[last]
+    for key in unsettled(found):
+        if key in rows and rows[key]["valid"] == "true":
+            rows[key]["valid"] = ""
+
+
+def unsettled(found):
+    """The keys of the rows whose validity lines that stop before the
+    report does cannot settle: those a Warning line not reached concerns."""
+    if found.missing is None:
+        return set()
+    return {key for line in found.unreached if line.warning for key in line.marks}
 
 
 def as_float(text):
@@ -92,7 +120,7 @@ def _divided(amount, seconds):
     return amount / seconds if seconds else math.nan
 
 
-def common_window_row(total, ranks):
+def common_window_row(total, ranks, settled=True):
     """A phase's conservative total: the work every worker did (its printed
     rate times its printed seconds, so that any build's counts serve) added
     up and divided by the slowest worker's seconds. That is the rate the
@@ -100,11 +128,13 @@ def common_window_row(total, ranks):
     the report's total, adds no rates measured over different spans of
     time. It takes the total's warning about the same workers' rates, and
     is valid where there is none; it has no speed-up, so the root's own
-    rate does not enter it."""
+    rate does not enter it. Where the total is not `settled` (a report that
+    ends early may stop before its warning), neither is the window's
+    validity: empty unless a warning makes it false."""
     slowest = max(ranks, key=lambda r: as_float(r["seconds"]))
     warning = total["warning"].replace(texts.DIVISOR_NOT_VALID, "").strip()
     row = dict(total, scope=texts.SCOPE_COMMON_WINDOW, seconds=slowest["seconds"], speedup="", warning=warning,
-               valid="false" if warning else "true")
+               valid="false" if warning else "true" if settled else "")
     for field in ("rate", "mb_per_sec"):
         if total[field]:
             work = sum(as_float(r[field]) * as_float(r["seconds"]) for r in ranks)
@@ -112,14 +142,18 @@ def common_window_row(total, ranks):
     return row
 
 
-def with_common_windows(rows):
-    """The rows with each phase's common-window row after its total."""
+def with_common_windows(rows, not_settled=()):
+    """The rows with each phase's common-window row after its total; the
+    totals keyed in `not_settled` (see unsettled) leave their window's
+    validity open. A total is printed only once every worker's rows of its
+    phase are, so a window is never made of some of them."""
     extended = []
     for row in rows:
         extended.append(row)
         if row["scope"] == texts.SCOPE_TOTAL:
-            extended.append(common_window_row(row, [r for r in rows if r["scope"] == texts.SCOPE_RANK
-                                                    and r["measurement"] == row["measurement"]]))
+            ranks = [r for r in rows if r["scope"] == texts.SCOPE_RANK and r["measurement"] == row["measurement"]]
+            settled = (row["measurement"], texts.SCOPE_TOTAL, None) not in not_settled
+            extended.append(common_window_row(row, ranks, settled))
     return extended
 
 

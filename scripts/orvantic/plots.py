@@ -140,7 +140,7 @@ def spread_groups(series, measurement):
     groups = {}
     for index, (_, runs) in enumerate(series):
         for run in runs:
-            counted = not run.not_valid()
+            counted = run.why_left_out() is None
             for scope in SCOPE_ORDER:
                 for row in run.select(measurement, scope):
                     label = {texts.SCOPE_SINGLE: "single node\n" + run.node,
@@ -158,8 +158,9 @@ SERIES_COLOURS = ["tab:blue", "tab:orange"]
 
 def _draw_points(axes, centre, width, points, colour):
     """One series' runs of one group as points spread across its width, and
-    their median. A run with a rate that is not valid is drawn hollow and
-    left out of the median, as repeat-runs leaves it out of its statistics."""
+    their median. A run with a rate that is not valid, or that ended early,
+    is drawn hollow and left out of the median, as repeat-runs leaves it out
+    of its statistics."""
     for index, (value, counted) in enumerate(points):
         offset = 0.72 * width * (index / (len(points) - 1) - 0.5) if len(points) > 1 else 0.0
         if finite(value) and value > 0:
@@ -207,7 +208,7 @@ def draw_spread(series, measurement, pyplot, path):
     handles = [Line2D([], [], color=colour, marker="o", linestyle="", label=name or "a run")
                for (name, _), colour in zip(series, SERIES_COLOURS)]
     handles += [Line2D([], [], color="grey", marker="o", markerfacecolor="none", linestyle="",
-                       label="hollow: a run with a rate\nthat is not valid\n(not in the median)"),
+                       label="hollow: a run with a rate\nthat is not valid, or that\nended early (not in the median)"),
                 Line2D([], [], color="black", linewidth=2.5, label="median")]
     axes.legend(handles=handles, fontsize=8, loc="upper left", bbox_to_anchor=(1.01, 1.0))
     figure.savefig(path, dpi=100, bbox_inches="tight")

@@ -1,7 +1,9 @@
 """Results files read whole: `parse` gives the Run a results file holds,
 its lines matched against the report's grammar and turned into rows, and
 refuses anything else (NotAResultsFile): a number taken from a line that
-only looks similar would be worse than no number."""
+only looks similar would be worse than no number. A report that ends early
+(its run stopped, its node lost, its time up) is a Run too, of the rows its
+lines hold whole, marked as ended early."""
 
 import datetime
 import os
@@ -25,13 +27,23 @@ class Run:
     """Everything one results file says; its rows are those of the report's
     lines and each phase's common-window total."""
 
-    def __init__(self, path, node, started, job_size, rows, warnings):
+    def __init__(self, path, node, started, job_size, rows, warnings, early_end=None, stopped_by=None,
+                 stopped_during=None):
         self.path = path
         self.node = node
         self.started = started
         self.job_size = job_size
         self.rows = rows
         self.warnings = warnings  # the file's "Warning: " lines, in its order
+        # Where a report that ends early stops, and why where its last line
+        # says (what stopped the run, and where it was); None for a whole one.
+        self.early_end = early_end
+        self.stopped_by = stopped_by
+        self.stopped_during = stopped_during
+
+    @property
+    def ended_early(self):
+        return self.early_end is not None
 
     def select(self, measurement, scope):
         return [r for r in self.rows if r["measurement"] == measurement and r["scope"] == scope]
@@ -48,6 +60,18 @@ class Run:
         if not printed:
             return None
         return "%d rate(s) in the results file not valid; the first warning: %s" % (len(printed), self.warnings[0])
+
+    def why_left_out(self):
+        """Why statistics over several runs leave this one out: it ended
+        early, and so measured part of what the others did, or a rate of it
+        is not valid. None for a run that counts."""
+        return self.early_end or self.why_not_valid()
+
+
+def early_ends(runs):
+    """A line for each run whose report ends early: its file, where the
+    report stops and why, where it says."""
+    return ["%s: %s" % (run.path, run.early_end) for run in runs if run.ended_early]
 
 
 def parse_file_name(path):
@@ -79,15 +103,17 @@ def split_lines(data):
 
 
 def _read_lines(path):
+    """The file's whole lines, and whether it ends with one: a file cut
+    inside a line is a report that ends early, without that line."""
     try:
         with open(path, "rb") as handle:
             data = handle.read()
     except OSError as error:
         raise NotAResultsFile("%s: cannot be read: %s" % (path, error.strerror or error))
     lines, whole = split_lines(data)
-    if not whole:
-        raise NotAResultsFile("%s: the last line has no end of line" % path)
-    return lines
+    if not lines:
+        raise NotAResultsFile("%s: holds no whole line, so no report" % path)
+    return lines, whole
 
 
 def _job_size(path, lines):
@@ -102,23 +128,49 @@ def _job_size(path, lines):
     return int(size.group(1))
 
 
+def _early_end(found, count, whole, stop):
+    """Where a report of `count` lines that ends early stops, and why where
+    its stop line says; None for a whole report."""
+    said = []
+    if found.missing is not None:
+        next_line = found.missing.describe() if found.missing.masked() else "an empty line"
+        said.append("the report ends early after line %d, before %s" % (count, next_line))
+    if stop:
+        said.append("the run was stopped by %s %s" % stop.groups())
+    if not whole:
+        said.append("line %d is cut short and left out" % (count + (2 if stop else 1)))
+    if not said:
+        return None
+    if found.missing is None:
+        return "the report is whole, but " + "; ".join(said)
+    return "; ".join(said)
+
+
 def parse(path):
     """The Run that the results file at `path` holds; NotAResultsFile when its
-    name or any line is not what the program writes, or when it stops early."""
+    name or any line is not what the program writes. A report may end early,
+    at any whole line or inside one, with or without the stop line the
+    program writes when it is told to terminate: the Run then has the rows
+    of the lines there are (see measured.cut_short), all ended_early."""
     node, started = parse_file_name(path)
-    lines = _read_lines(path)
-    size = _job_size(path, lines)
+    lines, whole = _read_lines(path)
+    stop = grammar.stop_line().regex.fullmatch(lines[-1])
+    report = lines[:-1] if stop else lines
+    size = _job_size(path, report)
     expected = grammar.report_lines(grammar.FILE, dict((k, node if k == 0 else None) for k in range(size)),
                                     failing=grammar.MAYBE)
     try:
-        found = shapes.match(expected, lines)
+        found = shapes.match(expected, report, prefix_only=True)
     except shapes.Mismatch as error:
-        if error.index >= len(lines):
-            raise NotAResultsFile("%s: the file ends early: %s" % (path, error.what))
         raise NotAResultsFile("%s: line %d: %s; the line reads %r"
-                              % (path, error.index + 1, error.what, lines[error.index]))
-    rows = measured.with_common_windows(measured.rows_of(found, node, started.isoformat(), size))
-    return Run(path, node, started, size, rows, [m.text for m in found if m.line.warning])
+                              % (path, error.index + 1, error.what, report[error.index]))
+    rows = measured.with_common_windows(measured.rows_of(found, node, started.isoformat(), size),
+                                        measured.unsettled(found))
+    early_end = _early_end(found, len(report), whole, stop)
+    for row in rows:
+        row["ended_early"] = "false" if early_end is None else "true"
+    return Run(path, node, started, size, rows, [m.text for m in found if m.line.warning] + lines[len(report):],
+               early_end, *(stop.groups() if stop else ()))
 
 
 def results_paths(given):

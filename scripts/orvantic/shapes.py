@@ -103,6 +103,20 @@ class Text(Slot):
         return "<text>" if self.text is None else self.text
 
 
+class Form(Slot):
+    """Text of a known form, such as what stopped a run: `pattern` a regular
+    expression without groups of its own, named `name`; or the text itself
+    where it is given."""
+
+    def __init__(self, pattern, name, text=None):
+        self.name = name
+        self.text = text
+        self.pattern = pattern if text is None else re.escape(text)
+
+    def describe(self):
+        return "<%s>" % self.name if self.text is None else self.text
+
+
 class Line:
     """One line of the report: literal pieces and slots. `row` names the
     measurement its numbers belong to, as (measurement, scope, rank);
@@ -152,6 +166,15 @@ class Matched:
         self.groups = groups
 
 
+class Found(list):
+    """The Matched lines, and how far they reach: `unreached`, the expected
+    lines from where the actual ones stop; `missing`, the first of those the
+    report must have, None when the actual lines hold the whole report."""
+
+    unreached = ()
+    missing = None
+
+
 class _Seen:
     """What the lines matched so far said: the node of each rank, and per
     phase the workers whose rate a warning made not valid."""
@@ -168,19 +191,24 @@ class _Seen:
 
 def match(expected, actual, prefix_only=False):
     """Matches actual lines one by one against the expected ones and returns
-    a Matched per actual line. With prefix_only the actual lines may stop
-    early (a run cut short). A node name must read the same on every line
-    of its rank, and a warning about a total or average must count the
-    workers' rates that the lines above it made not valid."""
-    found = []
+    a Matched per actual line, as Found. With prefix_only the actual lines
+    may stop early (a run cut short). A node name must read the same on
+    every line of its rank, and a warning about a total or average must
+    count the workers' rates that the lines above it made not valid."""
+    found = Found()
     seen = _Seen()
     index = 0
-    for line in expected:
+    for position, line in enumerate(expected):
         skippable = line.optional and not line.owed(seen)
         if index >= len(actual):
-            if prefix_only or skippable:
+            if not found.unreached:
+                found.unreached = expected[position:]
+            if skippable:
                 continue
-            raise Mismatch(index, "expected %s" % line.describe())
+            if not prefix_only:
+                raise Mismatch(index, "expected %s" % line.describe())
+            found.missing = line
+            break
         hit = line.regex.fullmatch(actual[index])
         if not hit:
             if skippable:

@@ -16,6 +16,11 @@ RESULTS_PREFIX = "results_drives_windows_clusters_mac_mx @ "
 MAX_JOB_SIZE = 4096
 # After a speed-up over the root's own rate of a test whose operations failed.
 DIVISOR_NOT_VALID = "Warning: the root's own rate of this test is not valid; the speed-up above is not valid."
+# The last line of both sinks of a root told to terminate (SIGTERM, SIGINT,
+# SIGHUP; on Windows a console event): what stopped it, where the run was,
+# and this end.
+STOPPED = "Warning: the run was stopped by "
+STOP_END = "; the report ends here."
 
 SCOPE_SINGLE = "single"
 SCOPE_RANK = "rank"
@@ -52,6 +57,11 @@ ALL_TESTS = frozenset(SECTION_OF)
 
 def phase_of(measurement):
     return [m for m, _ in MEASUREMENTS].index(measurement) + 1
+
+
+def test_words(measurement):
+    """A measurement as a stop line names its test or phase: "low write"."""
+    return measurement.replace("-", " ")
 
 
 # Scratch files: the root's, and each worker's named after its rank and node.

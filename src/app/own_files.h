@@ -8,9 +8,11 @@
 #include <string>
 
 // Every rank, before it touches a file: takes this rank's hold. Returns an
-// empty text, or the line that says who holds this rank's files. A hold that
-// cannot be taken for any other reason (a directory it may not write) stops
-// nothing: the tests then fail and say so, as they would without it.
+// empty text, or the line that says who holds this rank's files, followed,
+// after a newline, by one on what to do where that holder cannot be seen
+// running (NoteLines writes them). A hold that cannot be taken for any
+// other reason (a directory it may not write) stops nothing: the tests then
+// fail and say so, as they would without it.
 std::string HoldOwnFiles();
 // Removes the claim file and drops the hold; nothing is left after a run.
 void ReleaseOwnFiles();

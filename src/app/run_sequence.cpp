@@ -9,13 +9,15 @@
 #include <vector>
 
 #include "app/own_files.h"
-#include "cluster/cluster_frame.h"
+#include "cluster/cluster_section.h"
 #include "cluster/result_messages.h"
 #include "platform/platform.h"
 #include "report/failure_notes.h"
 #include "report/line_shapes.h"
+#include "report/name_notes.h"
 #include "report/report_sink.h"
 #include "report/results_file.h"
+#include "report/stop_line.h"
 #include "single/single_node.h"
 #include "state/node_names.h"
 #include "state/run_identity.h"
@@ -78,7 +80,7 @@ void RefuseFilesOfAnotherRun() {
     TextLine(Console(),
              "Another run is using files of this job in the same directory; the two would measure "
              "each other's files, so this run stops.");
-    for (const std::string& note : notes) TextLine(Console(), note.c_str());
+    for (const std::string& note : notes) NoteLines(Console(), note);
     BlankLine(Console());
   }
   ReleaseOwnFiles();
@@ -155,6 +157,8 @@ int RunBenchmark(int* argc, char*** argv) {
   // Before MPI starts: its own files are written under the same limit.
   IgnoreFileSizeLimitSignal();
   StartMpi(argc, argv);
+  // After MPI's start-up, which could set handlers of its own.
+  HandleStops();
   RefuseLowThreadLevel();
   RefuseOversizedJob();
   RefuseFilesOfAnotherRun();

@@ -1,18 +1,14 @@
-// Phases 5 and 6: whole-block read and write on every worker at once, and the
-// root's report of both, the last section of the run.
+#include "cluster/cluster_high.h"
+
 #include "cluster/cluster_frame.h"
 #include "cluster/speed_report.h"
 #include "report/name_notes.h"
 #include "report/report_sink.h"
-#include "state/process_state.h"
 #include "state/rank_state.h"
 #include "state/scratch_names.h"
 #include "workloads/high_loops.h"
 
 namespace {
-
-constexpr int kHighReadPhase = 5;
-constexpr int kHighWritePhase = 6;
 
 void FormatCopyName() {
   FormatRankCopyName(RankCopyNameBuffer, kScratchNameSize, OwnRank, NodeFileName.c_str());
@@ -36,7 +32,7 @@ void WorkerHighRead() {
   // Reads the file phase 3 wrote; its name is still in the shared buffer.
   const char* readName = ClaimFileName(console, RankScratchNameBuffer);
   const bool sizable = HoldsSizableFile(readName);
-  BlockFilled = RunWorkerPhase(kHighReadPhase, BytesOfBothPasses, [&console, readName, sizable] {
+  BlockFilled = RunWorkerPhase(Phase::HighRead, BytesOfBothPasses, [&console, readName, sizable] {
     return ReadHighPasses(console, RankHighReadStreams[OwnRank], readName, sizable, kLowFirstPass,
                           RankLengthTable[OwnRank], RankBlockTable[OwnRank], SecondPassDivisor());
   }) == 0;
@@ -45,7 +41,7 @@ void WorkerHighRead() {
 void WorkerHighWrite() {
   FormatCopyName();
   const char* writeName = ClaimFileName(Console(), RankCopyNameBuffer);
-  RunWorkerPhase(kHighWritePhase, BytesOfBothPasses, [writeName] {
+  RunWorkerPhase(Phase::HighWrite, BytesOfBothPasses, [writeName] {
     FormatCopyName();  // inside the timed span, as in every phase
     return WriteHighPasses(RankHighWriteStreams[OwnRank], writeName, RankLengthTable[OwnRank],
                            RankBlockTable[OwnRank], SecondPassDivisor(), BlockFilled);
@@ -54,13 +50,13 @@ void WorkerHighWrite() {
 
 void ReportHighPhases() {
   OpenSpeedSection("High writing and reading speeds:");
-  ReportSpeedPhase(kHighReadPhase, " Secs. to Read.");
-  ReportSpeedPhase(kHighWritePhase, " Secs. to Write.");
-  ReportWriteTotals(1, kHighWritePhase, HighWriteRate, HighWriteFailed);
-  ReportReadTotals(kHighReadPhase, HighReadRate, HighReadFailed);
+  ReportSpeedPhase(Phase::HighRead, " Secs. to Read.");
+  ReportSpeedPhase(Phase::HighWrite, " Secs. to Write.");
+  ReportWriteTotals(1, Phase::HighWrite);
+  ReportReadTotals(Phase::HighRead);
   ReportBlankLines();
   ReportSpeedAverage("Among all nodes, the average high writing process per thread was: ",
-                     kHighWritePhase, "  MB/sec.");
+                     Phase::HighWrite, "  MB/sec.");
   ReportSpeedAverage("Among all nodes, the average high reading process per thread was: ",
-                     kHighReadPhase, "  MB/sec.");
+                     Phase::HighRead, "  MB/sec.");
 }

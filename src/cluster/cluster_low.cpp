@@ -1,18 +1,14 @@
-// Phases 3 and 4: single-byte write and read on every worker at once, and the
-// root's report of both.
+#include "cluster/cluster_low.h"
+
 #include "cluster/cluster_frame.h"
 #include "cluster/speed_report.h"
 #include "report/name_notes.h"
 #include "report/report_sink.h"
-#include "state/process_state.h"
 #include "state/rank_state.h"
 #include "state/scratch_names.h"
 #include "workloads/low_loops.h"
 
 namespace {
-
-constexpr int kLowWritePhase = 3;
-constexpr int kLowReadPhase = 4;
 
 void FormatScratchName() {
   FormatRankScratchName(RankScratchNameBuffer, kScratchNameSize, OwnRank, NodeFileName.c_str());
@@ -31,7 +27,7 @@ void WorkerLowWrite() {
   RankNumberTable[OwnRank] = OwnRank;
   FormatScratchName();
   const char* writeName = ClaimFileName(Console(), RankScratchNameBuffer);
-  RunWorkerPhase(kLowWritePhase, AccessesOfBothPasses, [writeName] {
+  RunWorkerPhase(Phase::LowWrite, AccessesOfBothPasses, [writeName] {
     FormatScratchName();  // inside the timed span, as in every phase
     // The stream stays open, every byte flushed, until the process ends.
     return WriteLowPasses(RankLowWriteStreams[OwnRank], writeName, RankLengthTable[OwnRank],
@@ -44,7 +40,7 @@ void WorkerLowRead() {
   // Reads the file phase 3 wrote; its name is still in the shared buffer.
   const char* readName = ClaimFileName(console, RankScratchNameBuffer);
   char discarded = 0;
-  RunWorkerPhase(kLowReadPhase, AccessesOfBothPasses, [&console, readName, &discarded] {
+  RunWorkerPhase(Phase::LowRead, AccessesOfBothPasses, [&console, readName, &discarded] {
     const long long failed =
         ReadLowPasses(console, RankLowReadStreams[OwnRank], readName, RankLengthTable[OwnRank],
                       SecondPassCount(), discarded);
@@ -55,14 +51,14 @@ void WorkerLowRead() {
 
 void ReportLowPhases() {
   OpenSpeedSection("Low writing and reading speeds:");
-  ReportSpeedPhase(kLowWritePhase, " Secs. to Write.");
-  ReportSpeedPhase(kLowReadPhase, " Secs. to Read.");
-  ReportWriteTotals(2, kLowWritePhase, LowWriteRate, LowWriteFailed);
-  ReportReadTotals(kLowReadPhase, LowReadRate, LowReadFailed);
+  ReportSpeedPhase(Phase::LowWrite, " Secs. to Write.");
+  ReportSpeedPhase(Phase::LowRead, " Secs. to Read.");
+  ReportWriteTotals(2, Phase::LowWrite);
+  ReportReadTotals(Phase::LowRead);
   ReportBlankLines();
   ReportSpeedAverage("Among all nodes, the average low writing process per thread was: ",
-                     kLowWritePhase, " MB/sec.");
+                     Phase::LowWrite, " MB/sec.");
   ReportSpeedAverage("Among all nodes, the average low reading process per thread was: ",
-                     kLowReadPhase, "  MB/sec.");
+                     Phase::LowRead, "  MB/sec.");
   ReportBlankLines();
 }

@@ -5,13 +5,11 @@
 #include <chrono>
 #include <thread>
 
-#include "cluster/cluster_frame.h"
 #include "state/rank_state.h"
 #include "state/run_identity.h"
 
 namespace {
 
-constexpr int kRootRank = 0;
 constexpr int kResultTag = 0;
 constexpr int kReleaseTag = 1;
 constexpr int kNoteTag = 2;
@@ -38,6 +36,17 @@ constexpr std::chrono::milliseconds kResultPollInterval{1};
 // for Enter.
 constexpr std::chrono::milliseconds kReleasePollInterval{20};
 
+std::string ReceiveNodeName(int source) {
+  MPI_Recv(ReceivedNodeName, MPI_MAX_PROCESSOR_NAME, MPI_CHAR, source, kResultTag, MPI_COMM_WORLD,
+           &ReceiveStatus);
+  // The buffer may still hold a longer name from an earlier receive: keep
+  // only what arrived now.
+  int length = 0;
+  MPI_Get_count(&ReceiveStatus, MPI_CHAR, &length);
+  if (length < 0 || length > MPI_MAX_PROCESSOR_NAME) length = 0;
+  return std::string(ReceivedNodeName, static_cast<std::size_t>(length));
+}
+
 }  // namespace
 
 void SendResultSet(const double* rates, const double* times, long long failed) {
@@ -50,7 +59,7 @@ void SendResultSet(const double* rates, const double* times, long long failed) {
   MPI_Send(&failed, 1, MPI_LONG_LONG, kRootRank, kResultTag, MPI_COMM_WORLD);
 }
 
-std::string ReceiveResultSet(int source, double* rates, double* times, long long& failed) {
+WorkerPhaseResult ReceiveResultSet(int source, double* rates, double* times) {
   // Named source and tag: the n-th receive from a rank always pairs with that
   // rank's n-th send, whatever order the workers finish in. Only the first
   // message of a set is waited for; the others follow it at once.
@@ -58,17 +67,18 @@ std::string ReceiveResultSet(int source, double* rates, double* times, long long
   MPI_Irecv(rates, JobSize, MPI_DOUBLE, source, kResultTag, MPI_COMM_WORLD, &first);
   WaitWithoutSpinning(first, &ReceiveStatus, kResultPollInterval);
   MPI_Recv(times, JobSize, MPI_DOUBLE, source, kResultTag, MPI_COMM_WORLD, &ReceiveStatus);
-  MPI_Recv(ReceivedNodeName, MPI_MAX_PROCESSOR_NAME, MPI_CHAR, source, kResultTag,
-           MPI_COMM_WORLD, &ReceiveStatus);
-  // The buffer may still hold a longer name from an earlier receive: keep
-  // only what arrived now.
-  int nameLength = 0;
-  MPI_Get_count(&ReceiveStatus, MPI_CHAR, &nameLength);
-  if (nameLength < 0 || nameLength > MPI_MAX_PROCESSOR_NAME) nameLength = 0;
+  WorkerPhaseResult result;
+  result.Node = ReceiveNodeName(source);
   MPI_Recv(ReceivedRankTable, JobSize, MPI_INT, source, kResultTag, MPI_COMM_WORLD,
            &ReceiveStatus);
-  MPI_Recv(&failed, 1, MPI_LONG_LONG, source, kResultTag, MPI_COMM_WORLD, &ReceiveStatus);
-  return std::string(ReceivedNodeName, static_cast<std::size_t>(nameLength));
+  MPI_Recv(&result.FailedOperations, 1, MPI_LONG_LONG, source, kResultTag, MPI_COMM_WORLD,
+           &ReceiveStatus);
+  // Only the sender's own entries of its tables mean anything; the next set
+  // overwrites them.
+  result.Rank = ReceivedRankTable[source];
+  result.Seconds = times[source];
+  result.Rate = rates[source];
+  return result;
 }
 
 void SendPlaceWarning(const std::string& warning) {

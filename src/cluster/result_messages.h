@@ -8,10 +8,24 @@
 #include <string>
 #include <vector>
 
+// One worker's result of one phase, as the root received it.
+struct WorkerPhaseResult {
+  int Rank = 0;  // as the worker sent it
+  std::string Node;
+  double Seconds = 0.0;
+  double Rate = 0.0;
+  long long FailedOperations = 0;
+  // The worker's warning that it works outside the root's start directory,
+  // which spoils every rate it sends; empty when it works there.
+  std::string PlaceWarning;
+};
+
 void SendResultSet(const double* rates, const double* times, long long failed);
-// Receives rank `source`'s set into the given tables, the shared rank table
-// and `failed`; returns exactly the node-name characters that arrived.
-std::string ReceiveResultSet(int source, double* rates, double* times, long long& failed);
+// Receives rank `source`'s set into the phase's receive buffers `rates` and
+// `times` and the shared ones, and takes its result out of them at once: the
+// entries at `source`, and exactly the node-name characters that arrived.
+// The place warning is not part of the set (ReceivePlaceWarning).
+WorkerPhaseResult ReceiveResultSet(int source, double* rates, double* times);
 void SendPlaceWarning(const std::string& warning);
 std::string ReceivePlaceWarning(int source);
 

@@ -10,25 +10,22 @@
 
 namespace {
 
-void SpeedRankLines(std::ostream& sink, const ReceivedPhaseTables& tables, int rank,
-                    const char* secondsUnit, const char* millionsUnit) {
-  const int number = ReceivedRankTable[rank];
-  const std::string& node = tables.NodeNames[rank];
-  const double rate = tables.Rate[rank];
-  RankLine(sink, number, node, " The system spent: ", tables.TimeSpent[rank], secondsUnit);
-  RankLine(sink, number, node, " It was: ", ToMillions(rate), millionsUnit);
-  ValueLine(sink, "Conventionally, it was: ", ToMegabytes(rate), " MB/sec.");
+void SpeedRankLines(std::ostream& sink, const WorkerPhaseResult& result, const char* secondsUnit,
+                    const char* millionsUnit) {
+  RankLine(sink, result.Rank, result.Node, " The system spent: ", result.Seconds, secondsUnit);
+  RankLine(sink, result.Rank, result.Node, " It was: ", ToMillions(result.Rate), millionsUnit);
+  ValueLine(sink, "Conventionally, it was: ", ToMegabytes(result.Rate), " MB/sec.");
 }
 
-void ReportTotals(int blankLinesBefore, int phase, const char* millionsUnit,
-                  const char* speedLabel, double singleNodeRate, long long singleNodeFailed) {
+void ReportTotals(int blankLinesBefore, Phase phase, const char* millionsUnit,
+                  const char* speedLabel) {
   const double total = OfPhase(ReceivedPhases, phase).Total;
   OnBothSinks([=](std::ostream& sink) {
     for (int i = 0; i < blankLinesBefore; ++i) BlankLine(sink);
     ValueLine(sink, "Overall, It was: ", ToMillions(total), millionsUnit);
     ValueLine(sink, speedLabel, ToMegabytes(total), " MB/sec.");
   });
-  ReportSpeedUp(phase, singleNodeRate, singleNodeFailed);
+  ReportSpeedUp(phase);
 }
 
 }  // namespace
@@ -38,26 +35,24 @@ void OpenSpeedSection(const char* heading) {
   ReportHeading(heading);
 }
 
-void ReportSpeedPhase(int phase, const char* secondsUnit) {
-  const ReceivedPhaseTables& tables = OfPhase(ReceivedPhases, phase);
-  ReceivePhase(phase, [&tables, secondsUnit](int rank) {
+void ReportSpeedPhase(Phase phase, const char* secondsUnit) {
+  ReceivePhase(phase, [secondsUnit](const WorkerPhaseResult& result) {
     // "Access" on the console, "Accesses" in the file.
-    SpeedRankLines(Console(), tables, rank, secondsUnit, " Millions Access/sec.");
-    SpeedRankLines(FileSink(), tables, rank, secondsUnit, " Millions Accesses/sec.");
+    SpeedRankLines(Console(), result, secondsUnit, " Millions Access/sec.");
+    SpeedRankLines(FileSink(), result, secondsUnit, " Millions Accesses/sec.");
   });
 }
 
-void ReportWriteTotals(int blankLinesBefore, int phase, double singleNodeRate,
-                       long long singleNodeFailed) {
+void ReportWriteTotals(int blankLinesBefore, Phase phase) {
   ReportTotals(blankLinesBefore, phase, " Millions Accesses/sec.to Write",
-               "Conventionally, total writing speed was: ", singleNodeRate, singleNodeFailed);
+               "Conventionally, total writing speed was: ");
 }
 
-void ReportReadTotals(int phase, double singleNodeRate, long long singleNodeFailed) {
+void ReportReadTotals(Phase phase) {
   ReportTotals(0, phase, " Millions Accesses/sec.to Read",
-               "Conventionally, total reading speed was: ", singleNodeRate, singleNodeFailed);
+               "Conventionally, total reading speed was: ");
 }
 
-void ReportSpeedAverage(const char* label, int phase, const char* unit) {
+void ReportSpeedAverage(const char* label, Phase phase, const char* unit) {
   ReportAverage(label, phase, ToMegabytes(OfPhase(ReceivedPhases, phase).Average), unit);
 }

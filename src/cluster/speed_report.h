@@ -5,12 +5,13 @@
 // units, so each lists its own pieces.
 #pragma once
 
+#include "state/phases.h"
+
 // "Multi-Thread Enabled:" and the section's heading.
 void OpenSpeedSection(const char* heading);
 // Receives the phase from every worker, three lines per rank.
-void ReportSpeedPhase(int phase, const char* secondsUnit);
-void ReportWriteTotals(int blankLinesBefore, int phase, double singleNodeRate,
-                       long long singleNodeFailed);
-void ReportReadTotals(int phase, double singleNodeRate, long long singleNodeFailed);
+void ReportSpeedPhase(Phase phase, const char* secondsUnit);
+void ReportWriteTotals(int blankLinesBefore, Phase phase);
+void ReportReadTotals(Phase phase);
 // The phase's average per worker in MB/sec.
-void ReportSpeedAverage(const char* label, int phase, const char* unit);
+void ReportSpeedAverage(const char* label, Phase phase, const char* unit);

@@ -1,10 +1,9 @@
 // Claim files: a lock held for as long as the process lives, and the name
-// removed when it ends in order, or when it is told to terminate.
+// removed when it ends in order (termination.cpp removes it when the process
+// is told to terminate).
 #include "platform/platform.h"
 
 #include <cerrno>
-#include <csignal>
-#include <cstring>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -94,24 +93,6 @@ std::string ReadHolder(const char* path) {
   return std::string(text, read > 0 ? static_cast<std::size_t>(read) : 0);
 }
 
-// Only what a signal handler may touch: a fixed buffer and unlink.
-char NameToRemove[4096];
-
-void RemoveAndTerminate(int signal) {
-  if (NameToRemove[0] != '\0') unlink(NameToRemove);
-  // The handler was reset on entry: the signal now ends the process as it
-  // would have without one.
-  raise(signal);
-}
-
-void HandleTermination(void (*handler)(int)) {
-  struct sigaction action = {};
-  action.sa_handler = handler;
-  action.sa_flags = SA_RESETHAND;
-  sigemptyset(&action.sa_mask);
-  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
-}
-
 #endif
 
 // Locked, and still the plain file at the name: not one its last holder
@@ -151,23 +132,3 @@ void ReleaseFileAt(const char* path, HeldFile& held) {
   CloseHeld(held.handle);
   held.handle = -1;
 }
-
-#ifdef _WIN32
-
-void RemoveOnTermination(const char*) {}
-
-#else
-
-void RemoveOnTermination(const char* path) {
-  // The handlers never see half a name: it is set before they come and
-  // cleared after they are gone.
-  if (path == nullptr || std::strlen(path) >= sizeof NameToRemove) {
-    HandleTermination(SIG_DFL);
-    NameToRemove[0] = '\0';
-    return;
-  }
-  std::memcpy(NameToRemove, path, std::strlen(path) + 1);
-  HandleTermination(RemoveAndTerminate);
-}
-
-#endif

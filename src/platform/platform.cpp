@@ -228,6 +228,21 @@ long ProcessId() {
 #endif
 }
 
+bool ProcessRuns(long id) {
+  if (id <= 0) return false;
+#ifdef _WIN32
+  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(id));
+  // A process we may not open is there all the same.
+  if (process == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return running;
+#else
+  // Signal 0 only asks; EPERM means the process is another user's.
+  return kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM;
+#endif
+}
+
 std::string CurrentDirectoryAsNamed() {
   const char* named = std::getenv("PWD");
   return named != nullptr && *named != '\0' && SamePlace(named, ".") ? named : std::string();

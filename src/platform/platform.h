@@ -68,11 +68,34 @@ std::string HolderOfFileAt(const char* path);
 // Removes the name, then drops the hold: nothing is left, and whoever opened
 // the file meanwhile sees that the name no longer leads to it.
 void ReleaseFileAt(const char* path, HeldFile& held);
-// A process told to terminate (as launchers end a job cut short) removes
-// `path` on its way out; nullptr stops that, once the name is no longer its.
-// Where the system has no such signals, the name stays: its hold is gone
-// with the process all the same.
+
+// Termination requests: SIGTERM, SIGINT and SIGHUP, as launchers and batch
+// systems send them before they kill, or on Windows the console's control
+// events. From here on each calls `handler` with the request, in a signal
+// handler or on a thread of the system's, so the handler may do only what a
+// signal handler may. It either ends the process through EndAsRequested or
+// returns, the request then put off until someone calls EndAsRequested. A
+// request the process was started to ignore (nohup's SIGHUP) stays ignored.
+using TerminationHandler = void (*)(int request);
+void HandleTerminationRequests(TerminationHandler handler);
+// The request as the report names it: "signal SIGTERM (15)", or on Windows
+// "console event CTRL_C_EVENT". Safe in a handler.
+const char* TerminationRequestName(int request);
+// A process told to terminate removes `path` on its way out; nullptr stops
+// that, once the name is no longer its.
 void RemoveOnTermination(const char* path);
+// Removes that name, then ends the process as the request would have ended
+// it without a handler. Safe in a handler.
+[[noreturn]] void EndAsRequested(int request);
+
+// Descriptors a termination handler writes to: the console's, and one that
+// appends to the file at `path`, or -1 unless that is still the file of
+// identity `expected` (a name may have been replaced since).
+int ConsoleDescriptor();
+int OpenToAppend(const char* path, const FileIdentity& expected);
+// Writes all `size` bytes, as far as the descriptor takes them. Safe in a
+// handler.
+void WriteAll(int descriptor, const char* bytes, std::size_t size);
 
 // Whether two paths lead to the same file or directory, links followed: one
 // directory may be reached by different paths on different nodes. False
@@ -89,6 +112,10 @@ void IgnoreFileSizeLimitSignal();
 
 // This process's identifier, as the system's tools show it.
 long ProcessId();
+// Whether a process of that identifier runs on this machine now, as far as
+// this process can see (another user's counts). Identifiers are reused, so
+// true may name a newcomer; false is sure.
+bool ProcessRuns(long id);
 
 // The process's current working directory, or an empty text when it cannot
 // be determined.

@@ -1,29 +1,31 @@
 #include "report/line_shapes.h"
 
+#include "report/stop_line.h"
+
 namespace {
 
-void EndOfLine(std::ostream& sink) {
-  sink << '\n';
+// The one way a line is written: its pieces, a newline and a flush, all
+// between the brackets that keep a stop line out of it.
+template <typename... Pieces>
+void WholeLine(std::ostream& sink, const Pieces&... pieces) {
+  BeginReportLine();
+  (sink << ... << pieces) << '\n';
   sink.flush();
+  EndReportLine(sink);
 }
 
 }  // namespace
 
-void BlankLine(std::ostream& sink) { EndOfLine(sink); }
+void BlankLine(std::ostream& sink) { WholeLine(sink); }
 
-void TextLine(std::ostream& sink, const char* text) {
-  sink << text;
-  EndOfLine(sink);
-}
+void TextLine(std::ostream& sink, const char* text) { WholeLine(sink, text); }
 
 void ValueLine(std::ostream& sink, const char* label, double value, const char* unit) {
-  sink << label << value << unit;
-  EndOfLine(sink);
+  WholeLine(sink, label, value, unit);
 }
 
 void ValueLine(std::ostream& sink, const char* label, int value, const char* unit) {
-  sink << label << value << unit;
-  EndOfLine(sink);
+  WholeLine(sink, label, value, unit);
 }
 
 void SectionHeading(std::ostream& console, const char* consoleText, std::ostream& file,
@@ -36,6 +38,5 @@ void SectionHeading(std::ostream& console, const char* consoleText, std::ostream
 
 void RankLine(std::ostream& sink, int rank, const std::string& node, const char* label,
               double value, const char* unit) {
-  sink << "Thread:" << rank << " @" << node << label << value << unit;
-  EndOfLine(sink);
+  WholeLine(sink, "Thread:", rank, " @", node, label, value, unit);
 }

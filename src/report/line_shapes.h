@@ -1,5 +1,6 @@
 // The shapes every report line takes. Each line ends with a newline and a
-// flush, so a run cut short leaves every line written so far on the sink.
+// flush, so a run cut short leaves every line written so far on the sink,
+// and a stop line (stop_line.h) comes only between two lines.
 // Numbers use the stream's default format: six significant digits, general
 // notation, as the people parsing the report expect.
 #pragma once

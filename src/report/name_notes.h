@@ -3,6 +3,7 @@
 #pragma once
 
 #include <ostream>
+#include <string>
 
 #include "names/name_claims.h"
 
@@ -10,3 +11,6 @@
 ClaimedName ClaimAndNote(std::ostream& console, const char* name);
 // Returns the name to use: `name`, or RefusedName().
 const char* ClaimFileName(std::ostream& console, const char* name);
+// A note of several lines in one text, as one rank sends it to the root
+// (separated by newlines, none in a line itself): each as a line of its own.
+void NoteLines(std::ostream& console, const std::string& note);

@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "report/name_notes.h"
 #include "report/report_sink.h"
+#include "report/stop_line.h"
 #include "state/process_state.h"
 
 void FormatResultsFileName(const char* node, const std::tm& localTime) {
@@ -43,6 +44,13 @@ void SetResultsFileName(const std::string& name) {
   std::snprintf(ResultsFileNameBuffer, sizeof ResultsFileNameBuffer, "%s", name.c_str());
 }
 
+// Whether the name still leads to the file this run created, and not to a
+// link or another file put there since.
+bool NameLeadsToCreatedFile() {
+  FileIdentity now;
+  return IdentityOfName(ResultsFileNameBuffer, now) && now == CreatedResultsFile;
+}
+
 }  // namespace
 
 void OpenResultsFile() {
@@ -58,18 +66,19 @@ void OpenResultsFile() {
     if (creation == Creation::Created) {
       // Opened for update, as opening for output alone would truncate.
       ResultsFile.open(ResultsFileNameBuffer, std::ios::in | std::ios::out);
+      ArmStopLine(ResultsFile.is_open() ? OpenToAppend(ResultsFileNameBuffer, CreatedResultsFile) : -1);
       return;
     }
     if (creation == Creation::Failed) break;
   }
-  // No file: the end of the run names the one it meant to write.
+  // No file: the end of the run names the one it meant to write, and a stop
+  // line goes to the console alone.
   SetResultsFileName(name);
+  ArmStopLine(-1);
 }
 
 bool ResultsFileStillAtItsPath(const std::string& startDirectory) {
-  FileIdentity now;
-  return IdentityOfName(ResultsFileNameBuffer, now) && now == CreatedResultsFile &&
-         CurrentDirectory() == startDirectory;
+  return NameLeadsToCreatedFile() && CurrentDirectory() == startDirectory;
 }
 
 namespace {
@@ -96,7 +105,7 @@ std::uintmax_t WholeLinesLength(std::ifstream& file, std::uintmax_t size) {
 void TrimToWholeLines(const char* name) {
   namespace fs = std::filesystem;
   std::error_code error;
-  // Only the file this run created: never through a link put there since.
+  // Never through a link: resizing would cut the file it leads to.
   if (!fs::is_regular_file(fs::symlink_status(name, error))) return;
   const std::uintmax_t size = fs::file_size(name, error);
   if (error) return;
@@ -106,13 +115,16 @@ void TrimToWholeLines(const char* name) {
 }
 
 bool CloseResultsFile() {
+  // The report is whole from here: a stop no longer cuts it.
+  DisarmStopLine();
   const bool opened = ResultsFile.is_open();
   const bool written = opened && ResultsFile.good();
   ResultsFile.close();
   const bool saved = written && !ResultsFile.fail();
   // A full disk can take half a line before the write fails: cut it off so
-  // that scripts reading the file see only whole lines.
-  if (opened && !saved) TrimToWholeLines(ResultsFileNameBuffer);
+  // that scripts reading the file see only whole lines. Only in the file
+  // this run created, never in one put at its name since.
+  if (opened && !saved && NameLeadsToCreatedFile()) TrimToWholeLines(ResultsFileNameBuffer);
   return saved;
 }
 

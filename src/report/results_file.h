@@ -14,11 +14,11 @@ void ResultsFileName();
 // " (2)", " (3)"... before ".txt".
 std::string NumberedName(const std::string& name, int number);
 // Creates the file under the first of its numbered names that is free, and
-// opens it.
+// opens it; from here a stop ends the report with its stop line.
 void OpenResultsFile();
 // Cuts a file back to the end of its last whole line.
 void TrimToWholeLines(const char* name);
-// Closes the file; true only when it was opened and every line written to it
+// Disarms the stop line and closes the file; true only when it was opened and every line written to it
 // reached the file, so the end of the run never claims a result not saved.
 bool CloseResultsFile();
 // True while the results file's name, in a current directory that is still

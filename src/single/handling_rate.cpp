@@ -3,6 +3,7 @@
 #include "report/failure_notes.h"
 #include "report/line_shapes.h"
 #include "report/report_sink.h"
+#include "report/stop_line.h"
 #include "single/single_node.h"
 #include "state/process_state.h"
 #include "state/scratch_names.h"
@@ -13,17 +14,17 @@ namespace {
 
 const char* SingleName() { return SingleScratchName; }
 
-void HandlingLines(std::ostream& sink, double seconds, const char* rateLabel, double rate) {
-  ValueLine(sink, "The system spent: ", seconds, " Secs.");
-  ValueLine(sink, rateLabel, rate, " Files/sec.");
+void HandlingLines(std::ostream& sink, const SingleNodeResult& result, const char* rateLabel) {
+  ValueLine(sink, "The system spent: ", result.Seconds, " Secs.");
+  ValueLine(sink, rateLabel, result.Rate, " Files/sec.");
   BlankLine(sink);
 }
 
-void ReportHandling(double seconds, double rate, long long failed) {
+void ReportHandling(const SingleNodeResult& result) {
   // The file's rate label has one blank more than the console's.
-  HandlingLines(Console(), seconds, "The system could process ", rate);
-  HandlingLines(FileSink(), seconds, "The system could process  ", rate);
-  WarnOfFailedOperations(failed);
+  HandlingLines(Console(), result, "The system could process ");
+  HandlingLines(FileSink(), result, "The system could process  ");
+  WarnOfFailedOperations(result.Failed);
 }
 
 }  // namespace
@@ -31,23 +32,22 @@ void ReportHandling(double seconds, double rate, long long failed) {
 void OpenSingleNodePhase() { ReportHeading("Force to be single thread."); }
 
 void TestStreamHandling() {
+  StopLineInSingleNodeTest(Phase::StreamHandling);
   ReportHeading("Power of Handling Files -- Lower");
   const NameSource name = ClaimedNameSource(Console(), SingleName);
-  StreamHandlingFailed =
-      MeasureSingleNode(StreamHandlingSeconds, StreamHandlingRate, HandlingIterations, [&] {
-        return HandleFilesWithStreams(HandlingWriteStream, HandlingReadStream,
-                                      kHandlingIterations, name);
-      });
-  ReportHandling(StreamHandlingSeconds, StreamHandlingRate, StreamHandlingFailed);
+  ReportHandling(MeasureSingleNode(Phase::StreamHandling, HandlingIterations, [&] {
+    return HandleFilesWithStreams(HandlingWriteStream, HandlingReadStream, kHandlingIterations,
+                                  name);
+  }));
 }
 
 void TestDescriptorHandling() {
+  StopLineInSingleNodeTest(Phase::DescriptorHandling);
   SectionHeading(Console(), "Power of Handling Files -- Hihger", FileSink(),
                  "Power of Handling Files -- Higher");
   const NameSource name = ClaimedNameSource(Console(), SingleName);
   int descriptor = -1;
-  DescriptorHandlingFailed = MeasureSingleNode(
-      DescriptorHandlingSeconds, DescriptorHandlingRate, HandlingIterations,
-      [&] { return HandleFilesWithDescriptors(descriptor, kHandlingIterations, name); });
-  ReportHandling(DescriptorHandlingSeconds, DescriptorHandlingRate, DescriptorHandlingFailed);
+  ReportHandling(MeasureSingleNode(Phase::DescriptorHandling, HandlingIterations, [&] {
+    return HandleFilesWithDescriptors(descriptor, kHandlingIterations, name);
+  }));
 }

@@ -2,6 +2,7 @@
 // one block, the block written to a copy, each in as few calls as possible.
 #include "report/name_notes.h"
 #include "report/report_sink.h"
+#include "report/stop_line.h"
 #include "single/single_node.h"
 #include "state/process_state.h"
 #include "state/scratch_names.h"
@@ -24,24 +25,26 @@ void CloseSingleNodeStreams() {
 }  // namespace
 
 void TestHighSpeed() {
+  StopLineInSingleNodeTest(Phase::HighRead);
   ReportHeading("High writing and reading speeds:");
   std::ostream& console = Console();
 
   const char* readName = ClaimFileName(console, SingleScratchName);
   const bool sizable = HoldsSizableFile(readName);
-  HighReadFailed = MeasureSingleNode(HighReadSeconds, HighReadRate, BytesMoved, [&] {
+  const SingleNodeResult& readResult = MeasureSingleNode(Phase::HighRead, BytesMoved, [&] {
     return ReadHighPasses(console, HighReadStream, readName, sizable, kLowFirstPass,
                           HighBlockSize, HighBlock, kHighSecondPassDivisor);
   });
-  ReportSpeedDirection(HighReadSeconds, " Secs. to Read:", HighReadRate, 0, HighReadFailed);
+  ReportSpeedDirection(readResult, " Secs. to Read:", 0);
 
+  StopLineInSingleNodeTest(Phase::HighWrite);
   const char* writeName = ClaimFileName(console, SingleCopyName);
-  HighWriteFailed = MeasureSingleNode(HighWriteSeconds, HighWriteRate, BytesMoved, [&] {
+  const SingleNodeResult& writeResult = MeasureSingleNode(Phase::HighWrite, BytesMoved, [&] {
     return WriteHighPasses(HighWriteStream, writeName, HighBlockSize, HighBlock,
-                           kHighSecondPassDivisor, HighReadFailed == 0);
+                           kHighSecondPassDivisor, readResult.Failed == 0);
   });
   // The last single-node lines: two blank lines close the phase on each sink.
-  ReportSpeedDirection(HighWriteSeconds, " Secs. to Write.", HighWriteRate, 2, HighWriteFailed);
+  ReportSpeedDirection(writeResult, " Secs. to Write.", 2);
 
   CloseSingleNodeStreams();
 }

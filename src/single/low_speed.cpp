@@ -4,6 +4,7 @@
 #include "report/line_shapes.h"
 #include "report/name_notes.h"
 #include "report/report_sink.h"
+#include "report/stop_line.h"
 #include "report/units.h"
 #include "single/single_node.h"
 #include "state/process_state.h"
@@ -17,33 +18,35 @@ double LowAccesses() { return kLowAccesses; }
 
 }  // namespace
 
-void ReportSpeedDirection(double seconds, const char* secondsUnit, double rate,
-                          int blankLinesAfter, long long failed) {
-  OnBothSinks([=](std::ostream& sink) {
-    ValueLine(sink, "The system spent: ", seconds, secondsUnit);
-    ValueLine(sink, "It was: ", ToMillions(rate), " Millions Accesses/sec.");
-    ValueLine(sink, "Conventionally, it was: ", ToMegabytes(rate), " MB/sec.");
+void ReportSpeedDirection(const SingleNodeResult& result, const char* secondsUnit,
+                          int blankLinesAfter) {
+  OnBothSinks([&result, secondsUnit, blankLinesAfter](std::ostream& sink) {
+    ValueLine(sink, "The system spent: ", result.Seconds, secondsUnit);
+    ValueLine(sink, "It was: ", ToMillions(result.Rate), " Millions Accesses/sec.");
+    ValueLine(sink, "Conventionally, it was: ", ToMegabytes(result.Rate), " MB/sec.");
     for (int i = 0; i < blankLinesAfter; ++i) BlankLine(sink);
   });
-  WarnOfFailedOperations(failed);
+  WarnOfFailedOperations(result.Failed);
 }
 
 void TestLowSpeed() {
+  StopLineInSingleNodeTest(Phase::LowWrite);
   ReportHeading("Low writing and reading speeds:");
   std::ostream& console = Console();
   const char* writeName = ClaimFileName(console, SingleScratchName);
 
-  LowWriteFailed = MeasureSingleNode(LowWriteSeconds, LowWriteRate, LowAccesses, [&] {
+  const SingleNodeResult& writeResult = MeasureSingleNode(Phase::LowWrite, LowAccesses, [&] {
     return WriteLowPasses(LowWriteStream, writeName, LowSecondPassCount, kLowSecondPass);
   });
-  ReportSpeedDirection(LowWriteSeconds, " Secs. to Write.", LowWriteRate, 0, LowWriteFailed);
+  ReportSpeedDirection(writeResult, " Secs. to Write.", 0);
 
   // The write stream stays open: the high test reads the file it holds.
+  StopLineInSingleNodeTest(Phase::LowRead);
   const char* readName = ClaimFileName(console, SingleScratchName);
-  LowReadFailed = MeasureSingleNode(LowReadSeconds, LowReadRate, LowAccesses, [&] {
+  const SingleNodeResult& readResult = MeasureSingleNode(Phase::LowRead, LowAccesses, [&] {
     return ReadLowPasses(console, LowReadStream, readName, LowSecondPassCount, kLowSecondPass,
                          LastReadByte);
   });
-  ReportSpeedDirection(LowReadSeconds, " Secs. to Read:", LowReadRate, 1, LowReadFailed);
+  ReportSpeedDirection(readResult, " Secs. to Read:", 1);
   LowReadStream.close();
 }

@@ -3,6 +3,7 @@
 // for the cluster report's speed-ups.
 #pragma once
 
+#include "state/process_state.h"
 #include "workloads/timed_span.h"
 
 void OpenSingleNodePhase();
@@ -11,16 +12,19 @@ void TestDescriptorHandling();
 void TestLowSpeed();
 void TestHighSpeed();
 
-// A single-node measurement keeps only its seconds and rate.
+// Times `work` into the phase's single-node result and returns it; of the
+// clock readings only the seconds are kept.
 template <typename Work>
-long long MeasureSingleNode(double& seconds, double& rate, WorkAmount amount, const Work& work) {
+const SingleNodeResult& MeasureSingleNode(Phase phase, WorkAmount amount, const Work& work) {
+  SingleNodeResult& result = SingleNodeResultOf(phase);
   double start = 0.0;
   double end = 0.0;
-  return Measure({start, end, seconds, rate}, amount, work);
+  result.Failed = Measure({start, end, result.Seconds, result.Rate}, amount, work);
+  return result;
 }
 
 // One direction of a speed test on both sinks: seconds, millions of accesses
 // per second, MB per second, the blank lines that close it, then the warning
 // when any of its operations failed.
-void ReportSpeedDirection(double seconds, const char* secondsUnit, double rate,
-                          int blankLinesAfter, long long failed);
+void ReportSpeedDirection(const SingleNodeResult& result, const char* secondsUnit,
+                          int blankLinesAfter);

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <fstream>
 
+#include "state/phases.h"
+
 // Destroyed in reverse order at process end, which closes any still open.
 extern std::ofstream ResultsFile;
 extern std::ofstream HandlingWriteStream;
@@ -21,17 +23,19 @@ constexpr int kResultsFileNameSize = 2048;
 extern char DateText[kDateTextSize];
 extern char ResultsFileNameBuffer[kResultsFileNameSize];
 
-// Single-node results; the cluster report divides its totals by the rates.
-extern double StreamHandlingSeconds, StreamHandlingRate;
-extern double DescriptorHandlingSeconds, DescriptorHandlingRate;
-extern double LowWriteSeconds, LowWriteRate;
-extern double LowReadSeconds, LowReadRate;
-extern double HighReadSeconds, HighReadRate;
-extern double HighWriteSeconds, HighWriteRate;
-// Their failed file operations: a speed-up over the rate of failed work is
-// no measurement either.
-extern long long StreamHandlingFailed, DescriptorHandlingFailed;
-extern long long LowWriteFailed, LowReadFailed, HighReadFailed, HighWriteFailed;
+// One single-node measurement. The cluster report divides its totals by the
+// rate; a speed-up over the rate of failed work is no measurement either.
+struct SingleNodeResult {
+  double Seconds = 0.0;
+  double Rate = 0.0;
+  long long Failed = 0;  // file operations that failed
+};
+extern SingleNodeResult SingleNodeResults[kPhaseCount];
+inline SingleNodeResult& SingleNodeResultOf(Phase phase) {
+  return OfPhase(SingleNodeResults, phase);
+}
+
+// Working values the single-node tests keep.
 extern char LastReadByte;
 extern std::int64_t LowSecondPassCount;
 extern std::int64_t HighBlockSize;

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "state/phases.h"
 #include "state/work_counts.h"
 
-constexpr int kPhaseCount = 6;
 constexpr int kScratchNameSize = 4096;
 
 // Stream pools, built before main and never destroyed; streams a phase leaves
@@ -50,26 +50,26 @@ extern std::vector<std::string> RootStartDirectories;
 // This worker's warning that it works elsewhere; empty when it does not.
 extern std::string OwnPlaceWarning;
 
-// What the root receives for one phase: entry k is what rank k sent.
+// What the root keeps of one phase. Rate and TimeSpent are the receive
+// buffers of the phase's sets: every receive overwrites entries 0 to
+// size - 1 with the sender's whole table, in which only the sender's own
+// entry means anything, so the sender's result is taken out of them at once
+// (ReceiveResultSet) and nothing else is read there.
 struct ReceivedPhaseTables {
   double Rate[kMaxRanks];
   double TimeSpent[kMaxRanks];
-  std::string NodeNames[kMaxRanks];
-  long long FailedOperations[kMaxRanks];
-  double Total;
-  double Average;
-  int InvalidRates;  // ranks whose rate in the total is no measurement
+  std::string NodeNames[kMaxRanks];  // entry k: the name rank k sent, as the lines show it
+  double Total;                      // of the workers' rates
+  double Average;                    // per worker
+  int InvalidRates;                  // ranks whose rate in the total is no measurement
 };
 extern ReceivedPhaseTables ReceivedPhases[kPhaseCount];
-
-// Phases are numbered 1 to 6; the tables of phase p are entry p - 1.
-template <typename Tables>
-Tables& OfPhase(Tables (&tables)[kPhaseCount], int phase) {
-  return tables[phase - 1];
-}
+// The receive buffer of the rank tables, overwritten by every set like the
+// rate buffers.
 extern int ReceivedRankTable[kMaxRanks];
 // Entry k: rank k's warning that it works outside the root's start
 // directory, received with its first set; empty when it works there.
 extern std::string ReceivedPlaceWarnings[kMaxRanks];
+// The receive buffer of every set's node name.
 extern char ReceivedNodeName[MPI_MAX_PROCESSOR_NAME];
 extern MPI_Status ReceiveStatus;

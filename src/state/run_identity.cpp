@@ -10,4 +10,4 @@ int NodeNameLength = 0;
 std::string NodeFileName;
 const std::string StartDirectory = CurrentDirectory();
 
-bool IsRootRank() { return OwnRank == 0; }
+bool IsRootRank() { return OwnRank == kRootRank; }

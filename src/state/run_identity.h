@@ -17,4 +17,8 @@ extern std::string NodeFileName;
 // where the results file lies at the end of the run.
 extern const std::string StartDirectory;
 
+// The root writes the report; every other rank, from the first worker on,
+// measures in the cluster phases and sends it its results.
+constexpr int kRootRank = 0;
+constexpr int kFirstWorkerRank = 1;
 bool IsRootRank();

@@ -54,6 +54,8 @@ long long WriteHighPasses(std::ofstream& stream, const char* name, std::int64_t 
                           const char* block, std::int64_t divisor, bool blockFilled) {
   stream.open(name, std::ios::out | std::ios::binary);
   long long failed = !stream.is_open() + !blockFilled;
+  // A new file is at 0 already; the seek stays, as in the low loops, as a
+  // call of the timed span that every rate so far has paid for.
   stream.seekp(0);
   failed += WriteBlock(stream, block, size);
   const std::int64_t secondPass = size / divisor;

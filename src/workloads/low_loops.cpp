@@ -42,6 +42,10 @@ long long WriteLowPasses(std::ofstream& stream, const char* name, std::int64_t& 
   stream.open(name, std::ios::out | std::ios::binary);
   long long failed = !stream.is_open();
   failed += PutFlushedBytes(stream, kLowFirstPass);
+  // The seek to 0 moves nothing the next seek does not, but it is a system
+  // call inside the timed span: every rate of this test so far has paid for
+  // it, and rates are compared across runs. tests/e2e/test_call_counts.py
+  // holds the two seeks.
   stream.seekp(0);
   countSlot = secondPassCount;
   stream.seekp(countSlot);
@@ -52,6 +56,9 @@ long long WriteLowPasses(std::ofstream& stream, const char* name, std::int64_t& 
 long long ReadLowPasses(std::ostream& console, std::ifstream& stream, const char* name,
                         std::int64_t& countSlot, std::int64_t secondPassCount, char& lastByte) {
   stream.open(name, std::ios::in | std::ios::binary);
+  // This seek and the one to 0 before pass 2 move nothing, but as in the
+  // write they are calls of the timed span that every rate so far has paid
+  // for (tests/e2e/test_call_counts.py bounds the seeks).
   stream.seekg(0);
   long long failed = 0;
   if (stream.is_open()) {

@@ -42,30 +42,52 @@ def match_lines(test, expected, actual, sink, prefix_only=False):
     return found
 
 
-def check_sink(test, expected, actual, sink, node, prefix_only=False):
-    """match_lines, and the rows of what matched."""
-    return measured.rows_of(match_lines(test, expected, actual, sink, prefix_only), node)
+class Stop:
+    """The stop line a root told to terminate ends a sink with: `required`,
+    or else it may end the sink; naming the request ("signal SIGTERM (15)")
+    and the place ("during ...") where they are given."""
+
+    def __init__(self, required=True, request=None, place=None):
+        self.required = required
+        self.line = grammar.stop_line(request, place)
+
+    def split(self, test, lines, sink):
+        """The sink's lines before the stop line, which it checks."""
+        if lines and self.line.regex.fullmatch(lines[-1]):
+            return lines[:-1]
+        test.assertFalse(self.required, "%s does not end with %s but with %r"
+                         % (sink, self.line.describe(), lines[-1:]))
+        return lines
 
 
-def check_results(test, data, expected, node, console=None, prefix_only=False):
+def check_sink(test, expected, actual, sink, node, prefix_only=False, stop=None):
+    """match_lines, and the rows of what matched; before them, the stop
+    line `stop` (a Stop) where it is given."""
+    return measured.rows_of(checked_lines(test, expected, actual, sink, prefix_only, stop), node)
+
+
+def checked_lines(test, expected, actual, sink, prefix_only=False, stop=None):
+    if stop is not None:
+        actual = stop.split(test, actual, sink)
+    return match_lines(test, expected, actual, sink, prefix_only)
+
+
+def check_results(test, data, expected, node, console=None, prefix_only=False, stop=None):
     """A results file's bytes against its expected lines: whole lines only,
-    each the report's next file line; where the console's rows are given,
-    with the numbers the console showed. Returns the rows and whether the
-    file holds the whole report."""
+    each the report's next file line, then the stop line `stop` where it is
+    given; where the console's rows are given, with the numbers the console
+    showed. Returns the rows and whether the file holds the whole report."""
     lines, whole = reading.split_lines(data)
     test.assertTrue(whole, "results file ends inside a line, after %d whole lines: %r"
                     % (len(lines), data[-80:]))
-    rows = check_sink(test, expected, lines, "results file", node, prefix_only)
-    complete = len(lines) == len(expected)
+    found = checked_lines(test, expected, lines, "results file", prefix_only, stop)
+    rows = measured.rows_of(found, node)
     if console is not None:
-        compared = rows
-        if rows and not complete:
-            # A file cut short may stop before the warning that follows the
-            # lines of its last measurement: whether that is valid, it cannot
-            # tell (an empty field is not compared).
-            compared = rows[:-1] + [dict(rows[-1], valid="")]
-        same_numbers(test, console, compared)
-    return rows, complete
+        # A file cut short may stop before the warning that follows the
+        # lines of its last measurement, and not tell whether that is valid
+        # (an empty field is not compared).
+        same_numbers(test, console, rows)
+    return rows, found.missing is None
 
 
 NUMBER_FIELDS = ("seconds", "rate", "mb_per_sec", "speedup", "node", "valid")

@@ -118,6 +118,20 @@ class Verdicts(unittest.TestCase):
                          [["5", "0", "5", "1"], ["5", "0", "5", "1"], ["5", "0", "4", "2"], ["5", "0", "5", "1"],
                           ["5", "0", "4", "2"]])
 
+    def test_a_run_that_ended_early_is_left_out_and_told(self):
+        # Cut before the last lines: every number it has stays out, and
+        # the status says a file was not whole.
+        a = series("whole", SPREAD[:5])
+        b = series("one-cut", SPREAD[:5])
+        cut = os.path.join(b, sorted(os.listdir(b))[2])
+        f.copy_as(cut, b, os.path.basename(cut), lambda ls: ls[:-4])
+        done = compare(a, b)
+        self.assertEqual(done.returncode, 1, done.stderr)
+        self.assertTrue(done.stderr.startswith("compare: %s: the report ends early after line " % cut), done.stderr)
+        self.assertIn("B: %s, 5 run(s), 1 left out\n  left out %s: the report ends early after line "
+                      % (b, os.path.basename(cut)), done.stdout)
+        self.assertEqual(table(done, "stream-handling")["single node"][:4], ["5", "0", "4", "1"])
+
 
 class Outputs(unittest.TestCase):
     def test_csv_json_environments_and_pictures(self):
@@ -166,11 +180,9 @@ class Refusals(unittest.TestCase):
     def test_what_is_not_two_series_of_results_files(self):
         good = series("good", SPREAD[:4])
         first = os.path.join(good, sorted(os.listdir(good))[0])
-        cut = f.copy_as(first, SPACE.subdir("cut"), os.path.basename(first), lambda ls: ls[:-4])
         one = os.path.join(SPACE.subdir("one process"), f.results_name(TEMPLATE.node, 0))
         with open(one, "w", encoding="utf-8") as handle:
             handle.write(c.report_text([dict(r, job_size="1") for r in TEMPLATE.rows if r["scope"] == "single"]))
-        self.assert_refused(good, os.path.dirname(cut), says="not a results file: %s: the file ends early" % cut)
         self.assert_refused("--a", first, "--b", first, f.copy_as(first, SPACE.subdir("notes"), "notes.txt"),
                             says="notes.txt: the name does not have the results-file form")
         self.assert_refused(good, SPACE.subdir("empty"), says="holds no results file")

@@ -105,12 +105,23 @@ class Plots(unittest.TestCase):
 
     def test_a_file_that_is_not_a_report_draws_nothing(self):
         bad = f.copy_as(self.three, SPACE.subdir("bad"), os.path.basename(self.three),
-                      lambda ls: ls[:-6])
+                      lambda ls: ls[:-6] + ["Multi-Thread Enabled:"])
         done, directory = self.plot(self.one, bad)
         self.assertNotEqual(done.returncode, 0)
         self.assertIn("not a results file", done.stderr)
-        self.assertIn("ends early", done.stderr)
+        self.assertIn("line %d:" % (len(f.text_lines(self.three)) - 5), done.stderr)
         self.assertFalse(os.path.exists(directory))
+
+    def test_a_report_that_ends_early_is_drawn_as_far_as_it_goes(self):
+        # Cut in the low tests: the two handling tests have a picture each.
+        cut = f.copy_as(self.one, SPACE.subdir("cut"), os.path.basename(self.one),
+                        lambda ls: ls[:ls.index(texts.LOW_SPEEDS) + 3])
+        done, directory = self.plot(cut)
+        self.assertEqual(done.returncode, 1, done.stderr)
+        self.assertEqual(done.stdout.split("\n")[:-1], [os.path.join(directory, m + ".png") for m in texts.HANDLING])
+        self.assertTrue(all(png_size(path) for path in done.stdout.split("\n")[:-1]))
+        self.assertIn("plot-results: %s: the report ends early after line " % cut, done.stderr)
+        self.assertIn("plot-results: no file holds low-write; no picture of it", done.stderr)
 
 
 if __name__ == "__main__":

@@ -43,6 +43,8 @@ sys.exit(run["status"])
 '''
 
 TEMPLATE = None
+STOPPED = ("Warning: the run was stopped by signal SIGTERM (15) during cluster phase 6 (high write), after the last "
+           "worker's results; the report ends here.")
 LOAD = r"^\d+\.\d\d \d+\.\d\d \d+\.\d\d \(over 1, 5 and 15 minutes\)$"
 PROGRESS = re.compile(r"run (\d+) of (\d+): [^,]+ s, (about .+ left|done)(; left out: .*)?")
 LEFT_IN_PLACE = "before run "
@@ -202,24 +204,32 @@ class MadeUpRuns(unittest.TestCase):
             queued(made_up_report(KNOWN[3])),
             queued(stderr="mpiexec: cannot start the job\n", status=1),
             queued(made_up_report(KNOWN[4])),
+            # Told to terminate: every number before the cut stays out.
+            queued(text=c.report_text(made_up_report(1e9))[:-300].rsplit("\n", 1)[0] + "\n" + STOPPED + "\n",
+                   stdout=STOPPED, status=143),
         ]
         done, found = self.series(runs)
 
         self.assertEqual(done.returncode, 1, "runs were left out")
-        lines = progress_lines(self, done, 9)
-        self.assertEqual([n for n, l in enumerate(lines, 1) if "; left out: " in l], [2, 4, 6, 8])
-        self.assertEqual(found, [["data64-windows-mx-notes"]] * 9, "scratch files removed before every run")
-        self.assertEqual(len(f.results_file_names(self.ws.cwd)), 1 + 8,
+        lines = progress_lines(self, done, 10)
+        self.assertEqual([n for n, l in enumerate(lines, 1) if "; left out: " in l], [2, 4, 6, 8, 10])
+        self.assertRegex(lines[9], "; left out: %s.*: the report ends early after line "
+                         % re.escape(os.path.join(self.ws.cwd, texts.RESULTS_PREFIX)))
+        self.assertEqual(found, [["data64-windows-mx-notes"]] * 10, "scratch files removed before every run")
+        self.assertEqual(len(f.results_file_names(self.ws.cwd)), 1 + 9,
                          "the older file and every run's file kept, each run in a second of its own")
         left_out = done.stdout.split("Left out of the statistics:\n")[1].split("\n\n")[0]
         for says in ("run 2 (results_", "2 rate(s) in the results file not valid; the first warning: " + c.ROOT_FAILED,
                      not_claimed, "run 4 (results_", "not a results file", "run 6 (results_",
                      "19 rate(s) in the results file not valid; the first warning: " + c.misplaced_note(TEMPLATE.node),
                      "exit status 1", "run 8 (no results file):",
-                     "no results file written: mpiexec: cannot start the job"):
+                     "no results file written: mpiexec: cannot start the job", "run 10 (results_",
+                     "the run was stopped by signal SIGTERM (15) during cluster phase 6 (high write), after the "
+                     "last worker's results", "exit status 143"):
             self.assertIn(says, left_out)
         self.assertNotIn("run 1 ", left_out)
         self.assertNotIn(c.RANK_2_FAILED, left_out)
+        self.assertNotIn(STOPPED, left_out, "the console's stop line told once, by the file")
 
         summary = summary_rows(done)
         # Five runs: the middle one, the extremes, and quartiles that

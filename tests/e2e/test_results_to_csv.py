@@ -1,6 +1,7 @@
 """results-to-csv on results files of real runs: rows, numbers and refusals.
 The rows of a file, written back through the report grammar, must give the
 file again line for line: a value taken from the wrong line cannot pass.
+Reports cut short keep the rows their lines hold whole, and nothing more.
 Where the warnings about workers go in the report is pinned here too, as
 one masked sequence of the grammar's lines."""
 
@@ -23,7 +24,7 @@ SPACE = ONE = THREE = FAILED = WARNED = None
 # The type of a key's JSON values where its CSV cell is not empty; every
 # other key's are strings.
 JSON_TYPES = {"job_size": int, "rank": int, "seconds": float, "rate": float, "mb_per_sec": float,
-              "speedup": float, "valid": bool}
+              "speedup": float, "valid": bool, "ended_early": bool}
 
 
 def setUpModule():
@@ -184,7 +185,11 @@ class Refusals(unittest.TestCase):
         cases = [
             # The console copy of the report is close, but not the file.
             (f.copy_as(console, SPACE.subdir("console"), name), "line 1:"),
-            (f.copy_as(THREE, SPACE.subdir("cut"), name, lambda ls: ls[:-6]), "ends early"),
+            # A report may end early, but only with its own stop line.
+            (f.copy_as(THREE, SPACE.subdir("cut"), name, lambda ls: ls[:-6] + [STOPPED_BY_NOBODY]),
+             "line %d:" % (len(f.text_lines(THREE)) - 5)),
+            (f.copy_as(THREE, SPACE.subdir("stop inside"), name, lambda ls: ls[:9] + [STOPPED_AT_START] + ls[9:]),
+             "line 10:"),
             (f.copy_as(THREE, SPACE.subdir("swapped"), name, swap_first_ranks), "rank 1"),
             (f.copy_as(THREE, SPACE.subdir("bad"), name, lambda ls: [l.replace("Secs. to Write.", "Secs.")
                                                               for l in ls]), "Secs. to Write."),
@@ -220,8 +225,109 @@ class Refusals(unittest.TestCase):
         self.assert_refused(ONE, path, THREE, says="notes.txt")
         self.assert_refused("--json", ONE, path, says="notes.txt")
 
-    def test_a_missing_file(self):
+    def test_a_missing_file_and_one_without_a_whole_line(self):
         self.assert_refused(os.path.join(SPACE.root, os.path.basename(ONE)), says="cannot be read")
+        cut = os.path.join(SPACE.subdir("no whole line"), os.path.basename(ONE))
+        with open(cut, "w", encoding="utf-8") as handle:
+            handle.write(texts.TITLE)
+        self.assert_refused(cut, says="holds no whole line")
+
+
+STOPPED_AT_START = texts.STOPPED + "signal SIGTERM (15) at the start of the report" + texts.STOP_END
+STOPPED_BY_NOBODY = texts.STOPPED + "nobody at the start of the report" + texts.STOP_END
+
+
+def key(row):
+    return row["measurement"], row["scope"], row["rank"]
+
+
+class EarlyEnds(unittest.TestCase):
+    """Reports cut from a real one at whole lines or inside one, with and
+    without the stop line: the rows of the lines before the cut with the
+    whole report's numbers, no row of a group of lines the cut splits, no
+    total or common window of a phase whose totals are not printed, no
+    validity where the warning that would follow is cut off; ended_early on
+    every row, exit status 1, and where the file stops and why on standard
+    error."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.lines = f.text_lines(THREE)
+        cls.whole = to_csv(THREE)
+
+    def after(self, start, nth=1, end=""):
+        """How many lines there are up to the nth that begins with start and
+        ends with end."""
+        return [i for i, line in enumerate(self.lines, 1) if line.startswith(start) and line.endswith(end)][nth - 1]
+
+    def cut(self, name, count, end=""):
+        """THREE's first count lines, then end: a piece of a line, or a line."""
+        path = os.path.join(SPACE.subdir("cut " + name), os.path.basename(THREE))
+        with open(path, "w", encoding="utf-8", newline="") as handle:
+            handle.write("".join(line + "\n" for line in self.lines[:count]) + end)
+        return path
+
+    def kept(self, wanted, unsettled=()):
+        """The whole report's rows that `wanted(row)` keeps, as a report
+        that ends early has them: the rows keyed in `unsettled` with no
+        validity."""
+        return [dict(row, ended_early="true", valid="" if key(row) in unsettled else row["valid"])
+                for row in self.whole if wanted(row)]
+
+    def assert_rows(self, path, expected, *says):
+        done = h.run_script("results-to-csv", path, interpreter=sys.executable)
+        self.assertEqual(done.returncode, 1, done.stderr)
+        self.assertEqual(list(csv.DictReader(io.StringIO(done.stdout))), expected)
+        self.assertEqual(done.stderr.split("\n")[:-1],
+                         ["results-to-csv: %s: the report ends early after line %s" % (path, "".join(says))])
+
+    def test_cut_at_whole_lines(self):
+        single = lambda row: row["scope"] == texts.SCOPE_SINGLE
+        # Inside the single-node part: the low write's first line of three.
+        low_write = self.after("The system spent: ", end="Secs. to Write.")
+        self.assert_rows(self.cut("single", low_write), self.kept(lambda r: single(r) and r["measurement"] in
+                                                                   texts.HANDLING),
+                         "%d, before 'It was: <number> Millions Accesses/sec.'" % low_write)
+
+        # After a worker's lines: the warnings that may follow them are cut off.
+        rank_1 = self.after("Thread:1 @", 2)
+        first_phase = ("stream-handling", texts.SCOPE_RANK, "1")
+        kept = self.kept(lambda r: single(r) or key(r) == first_phase, unsettled=[first_phase])
+        self.assert_rows(self.cut("worker", rank_1), kept,
+                         "%d, before 'Thread:2 @<node of rank 2>The system spent: <number> Secs.'" % rank_1)
+
+        # The same, where the root was told to terminate.
+        stop = texts.STOPPED + "signal SIGTERM (15) during cluster phase 1 (stream handling), waiting for rank 2"
+        self.assert_rows(self.cut("stopped", rank_1, stop + texts.STOP_END + "\n"), kept,
+                         "%d, before 'Thread:2 @<node of rank 2>The system spent: <number> Secs.'; "
+                         "the run was stopped by signal SIGTERM (15) during cluster phase 1 (stream handling), "
+                         "waiting for rank 2" % rank_1)
+
+    def test_cut_at_a_total(self):
+        # All ranks of the low phases have reported, but their totals are not
+        # printed, or half: no total, no common window.
+        before = self.after("Overall, It was: ") - 1
+        kept = self.kept(lambda r: r["scope"] == texts.SCOPE_SINGLE or r["measurement"] in texts.HANDLING
+                         or r["scope"] == texts.SCOPE_RANK and r["measurement"] in ("low-write", "low-read"))
+        self.assertEqual([key(r) for r in kept if r["scope"] == texts.SCOPE_TOTAL],
+                         [(m, texts.SCOPE_TOTAL, "") for m in texts.HANDLING])
+        self.assert_rows(self.cut("total", before + 1), kept,
+                         "%d, before 'Conventionally, total writing speed was: <number> MB/sec.'" % (before + 1))
+        self.assert_rows(self.cut("in a total", before, "Overall, It was: 0."), kept,
+                         "%d, before 'Overall, It was: <number> Millions Accesses/sec.to Write'; line %d is cut "
+                         "short and left out" % (before, before + 1))
+
+    def test_json_says_so_too(self):
+        rank_1 = self.after("Thread:1 @", 2)
+        path = self.cut("json", rank_1)
+        done = h.run_script("results-to-csv", "--json", path, interpreter=sys.executable)
+        self.assertEqual(done.returncode, 1, done.stderr)
+        objects = json.loads(done.stdout, object_pairs_hook=list)
+        c.check_json_of_csv(self, objects, self.kept(lambda r: r["scope"] == texts.SCOPE_SINGLE or key(r) == (
+            "stream-handling", texts.SCOPE_RANK, "1"), unsettled=[("stream-handling", texts.SCOPE_RANK, "1")]),
+                            JSON_TYPES)
+        self.assertEqual({dict(o)["ended_early"] for o in objects}, {True})
+        self.assertIsNone(dict(objects[-1])["valid"])
 
 
 def with_rank_1_rate_infinite(lines):

@@ -178,4 +178,11 @@ TEST(CurrentDirectory, HoldsADirectoryDeeperThanAnyFixedBuffer) {
   EXPECT_EQ(directory.size(), expectedLength);
 }
 
+// The ended processes a claim file may name are the end-to-end suite's.
+TEST(ProcessRuns, SeesThisProcessAndNoIdBelowOne) {
+  EXPECT_TRUE(ProcessRuns(ProcessId()));
+  EXPECT_FALSE(ProcessRuns(0));
+  EXPECT_FALSE(ProcessRuns(-1));
+}
+
 }  // namespace
