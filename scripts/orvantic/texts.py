@@ -71,8 +71,10 @@ SINGLE_CLAIM = "data64-windows-mx-single.claim"
 
 
 def file_node(node):
-    """A node name as file names carry it: what could lead into another
-    directory or split the name replaced."""
+    """A node name as file names carry it on a POSIX system: what could lead
+    into another directory or split the name replaced. A Windows build also
+    replaces the characters Windows forbids in names (<>:"|?*), which a
+    Windows host name never holds."""
     return re.sub(r"[\x00-\x1f\x7f/\\]", "_", node)
 
 
