@@ -2,6 +2,9 @@
 directory of the user's, scaled to the shipped counts, and that directory
 left as it was."""
 
+import importlib.machinery
+import importlib.util
+import math
 import os
 import re
 import unittest
@@ -24,6 +27,9 @@ def setUpModule():
     os.environ.update(h.launcher_env())
     for name in ("OMPI_ALLOW_RUN_AS_ROOT", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM"):
         os.environ.pop(name)
+    # Inside a Slurm job it would weigh the projection against the job's
+    # time left too (tested under Slurm, in tests/multinode).
+    os.environ.pop("SLURM_JOB_ID", None)
 
 
 def factor(measurement):
@@ -76,6 +82,19 @@ class ProjectDuration(unittest.TestCase):
         self.assertEqual(done.returncode, 2, done.stderr)
         self.assertIn("%s is not a directory" % missing, done.stderr)
         self.assertFalse(os.path.exists(missing))
+
+
+class SlurmTimeLeftTests(unittest.TestCase):
+    def test_squeue_formats(self):
+        # squeue drops the hours below one and the days below one.
+        loader = importlib.machinery.SourceFileLoader("project_duration", os.path.join(h.SCRIPTS, "project-duration"))
+        script = importlib.util.module_from_spec(importlib.util.spec_from_loader(loader.name, loader))
+        loader.exec_module(script)
+        for shown, seconds in [("0:00", 0), ("4:05", 245), ("1:02:03", 3723), ("1-02:03:04", 93784),
+                               ("12-00:00:00", 1036800), ("UNLIMITED", math.inf), ("NOT_SET", None),
+                               ("INVALID", None)]:
+            with self.subTest(shown):
+                self.assertEqual(script.slurm_seconds(shown), seconds)
 
 
 if __name__ == "__main__":

@@ -56,8 +56,12 @@ def missing_tool():
 
 
 class SlurmCluster:
-    def __init__(self, cluster, cpus_per_node=2):
+    """settings: slurm.conf's lines {name: value} beyond, or in place of,
+    the suite's own."""
+
+    def __init__(self, cluster, cpus_per_node=2, settings=None):
         self.cluster = cluster
+        self.settings = settings or {}
         self.root = os.path.join(cluster.root, "slurm")
         self.socket = os.path.join(self.root, "munge", "socket")
         self.conf = os.path.join(self.root, "slurm.conf")
@@ -66,13 +70,13 @@ class SlurmCluster:
         self.daemons = []
 
     @classmethod
-    def start_for(cls, test):
+    def start_for(cls, test, settings=None):
         """A running Slurm cluster on three fresh simulated nodes; it skips
         where either cannot be had, and goes with the nodes' teardown."""
         tool = missing_tool()
         if tool:
             test.skipTest("%s is not installed (Debian: slurmctld slurmd slurm-client munge)" % tool)
-        slurm = cls(sn.Cluster.start_for(test))
+        slurm = cls(sn.Cluster.start_for(test), settings=settings)
         slurm.start()
         return slurm
 
@@ -106,9 +110,15 @@ class SlurmCluster:
     def _write_conf(self):
         nodes = "".join("NodeName=%s NodeAddr=%s CPUs=%d State=UNKNOWN\n" % (node.name, node.address, self.cpus)
                         for node in self.cluster.nodes)
+        conf = _CONF % {"hub": sn.HUB_NAME, "hub_address": sn.HUB_ADDRESS, "socket": self.socket,
+                        "root": self.root, "scratch": self.cluster.scratch, "nodes": nodes}
+        # A setting given takes the place of the suite's line of its name,
+        # before the nodes' lines.
+        lines = [line for line in conf.splitlines() if line.split("=", 1)[0] not in self.settings]
+        first_node = next(index for index, line in enumerate(lines) if line.startswith("NodeName="))
+        lines[first_node:first_node] = ["%s=%s" % item for item in sorted(self.settings.items())]
         with open(self.conf, "w") as f:
-            f.write(_CONF % {"hub": sn.HUB_NAME, "hub_address": sn.HUB_ADDRESS, "socket": self.socket,
-                             "root": self.root, "scratch": self.cluster.scratch, "nodes": nodes})
+            f.write("\n".join(lines) + "\n")
 
     def _spawn(self, host, argv, log):
         self.daemons.append(self.cluster.spawn(host, argv, self.log(log), env=self.env))

@@ -1,9 +1,11 @@
 """The Slurm batch script of the docs, submitted with sbatch to a Slurm cluster
 of three simulated nodes: mpiexec inside the allocation learns the nodes
-from Slurm and starts its daemons through it."""
+from Slurm and starts its daemons through it. The script first projects the
+run's duration, and starts no run that would outlast the job's time limit."""
 
 import os
 import re
+import shutil
 import unittest
 
 import job_checks as jc
@@ -18,53 +20,89 @@ SLURM_PAGE = os.path.join(REPOSITORY, "docs", "several-nodes.md")
 JOB_LIMIT = 300  # seconds; only there to turn a hang into a failure
 RUN_DIR = "run"  # below the common scratch path; each job's directory in it
 PER_NODE = 1  # ranks per node: the root alone on node01, one worker on each other node
+BENCH = os.environ.get("ORVANTIC_BENCH_BINARY")  # the short-count program project-duration runs
+
+
+class ExampleJob:
+    """examples/slurm-job.sh submitted as a user who set ORVANTIC_RUN_DIR and
+    ORVANTIC_PROGRAM would, from a submit directory that stands for a shared
+    file system (the first node writes the job's output files there), with
+    sbatch's options and the job's variables given."""
+
+    def __init__(self, test, slurm, program, options=(), env=None):
+        if not (program and BENCH):
+            test.fail("ORVANTIC_BINARY / ORVANTIC_SMALL_BINARY / ORVANTIC_BENCH_BINARY not set")
+        self.slurm = slurm
+        root = slurm.cluster.root
+        self.submit = os.path.join(root, "submit")
+        os.mkdir(self.submit)
+        # Few processes on the shared cores: the node count stays the script's.
+        submitted = slurm.client("sbatch", "--parsable", "--ntasks-per-node=%d" % PER_NODE, *options, JOB_SCRIPT,
+                                 wd=self.submit, env=jc.login_env(
+                                     PATH=launcher_as_mpiexec(root) + ":" + sn.CLEAN_PATH,
+                                     ORVANTIC_RUN_DIR=os.path.join(slurm.cluster.scratch, RUN_DIR),
+                                     ORVANTIC_PROGRAM=program, ORVANTIC_SCRIPTS=installed_scripts(root),
+                                     OMPI_ALLOW_RUN_AS_ROOT="1", OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1", **(env or {})))
+        test.assertEqual(submitted.returncode, 0, submitted.stderr)
+        self.id = submitted.stdout.strip().split(";")[0]
+        self.directory = os.path.join(RUN_DIR, self.id)  # below the scratch path
+
+    def output(self, stream):
+        """The job's "out" or "err" file, as bytes; empty where there is none."""
+        path = os.path.join(self.submit, "orvantic-drives-%s.%s" % (self.id, stream))
+        if not os.path.exists(path):
+            return b""
+        with open(path, "rb") as f:
+            return f.read()
+
+    def notes(self):
+        """The error file and the daemons' logs, for a failure message."""
+        return "job's error file:\n%s\n%s" % (self.output("err").decode("utf-8", "replace"), self.slurm.logs())
+
+
+def launcher_as_mpiexec(root):
+    """A directory whose `mpiexec` is the build's launcher; a script, not a
+    link: MPICH's launcher looks for its proxy next to the path it was
+    started by."""
+    tools = os.path.join(root, "bin")
+    os.mkdir(tools)
+    with open(os.path.join(tools, "mpiexec"), "w") as f:
+        f.write('#!/bin/sh\nexec %s "$@"\n' % h.MPIEXEC)
+    os.chmod(os.path.join(tools, "mpiexec"), 0o755)
+    return tools
+
+
+def installed_scripts(root):
+    """project-duration as installed: beside the scripts' package and the
+    short-count program, here this build's."""
+    scripts = os.path.join(root, "lib")
+    shutil.copytree(os.path.join(h.SCRIPTS, "orvantic"), os.path.join(scripts, "orvantic"),
+                    ignore=shutil.ignore_patterns("__pycache__"))
+    for program in (os.path.join(h.SCRIPTS, "project-duration"), BENCH):
+        shutil.copy2(program, scripts)
+    return scripts
 
 
 class SlurmBatchTests(unittest.TestCase):
     def test_batch_job_over_three_nodes(self):
-        if not h.SMALL:
-            self.fail("ORVANTIC_SMALL_BINARY not set")
         slurm = sc.SlurmCluster.start_for(self)
         cluster = slurm.cluster
-        # The submit directory stands for a shared file system: the job's
-        # output file is written there by the first node.
-        submit = os.path.join(cluster.root, "submit")
-        # The build's launcher as the plain `mpiexec` that the script calls;
-        # a script, not a link: MPICH's launcher looks for its proxy next to
-        # the path it was started by.
-        tools = os.path.join(cluster.root, "bin")
-        for directory in (submit, tools):
-            os.mkdir(directory)
-        with open(os.path.join(tools, "mpiexec"), "w") as f:
-            f.write('#!/bin/sh\nexec %s "$@"\n' % h.MPIEXEC)
-        os.chmod(os.path.join(tools, "mpiexec"), 0o755)
-        env = jc.login_env(PATH=tools + ":" + sn.CLEAN_PATH,
-                           ORVANTIC_RUN_DIR=os.path.join(cluster.scratch, RUN_DIR), ORVANTIC_PROGRAM=h.SMALL,
-                           OMPI_ALLOW_RUN_AS_ROOT="1", OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1")
-        # Few processes on the shared cores: the node count stays the script's.
-        submitted = slurm.client("sbatch", "--parsable", "--ntasks-per-node=%d" % PER_NODE, JOB_SCRIPT,
-                                 wd=submit, env=env)
-        self.assertEqual(submitted.returncode, 0, submitted.stderr)
-        job_id = submitted.stdout.strip().split(";")[0]
+        example = ExampleJob(self, slurm, h.SMALL)
+        job_id = example.id
         job = slurm.wait_for_job(job_id, JOB_LIMIT)
         print("batch job %s: submitted %s, started %s, ended %s"
               % (job_id, job.get("SubmitTime"), job.get("StartTime"), job.get("EndTime")))
-
-        notes = ""
-        error_file = os.path.join(submit, "orvantic-drives-%s.err" % job_id)
-        if os.path.exists(error_file):
-            with open(error_file, errors="replace") as f:
-                notes = f.read()
-        self.assertEqual((job.get("JobState"), job.get("ExitCode")), ("COMPLETED", "0:0"),
-                         "job's error file:\n%s\n%s" % (notes, slurm.logs()))
+        self.assertEqual((job.get("JobState"), job.get("ExitCode")), ("COMPLETED", "0:0"), example.notes())
+        # The projection came first, and found the run fits in the 30 minutes.
+        self.assertRegex(example.output("err").decode("utf-8", "replace"),
+                         r"\nSlurm job %s has about \d+ min \(\d+ s\) left: enough for the full run" % job_id)
         self.assertEqual(job.get("NodeList"), "node[01-03]")
         self.assertEqual(job.get("BatchHost"), "node01")
-        with open(os.path.join(submit, "orvantic-drives-%s.out" % job_id), "rb") as f:
-            lines, whole = reading.split_lines(f.read())
+        lines, whole = reading.split_lines(example.output("out"))
         self.assertTrue(whole, "rank 0's console ends inside a line")
         nodes = jc.ranks_by_slots(cluster, [PER_NODE] * len(cluster.nodes))
         head = cluster.nodes[0]
-        job_dir = os.path.join(RUN_DIR, job_id)
+        job_dir = example.directory
         name = jc.results_file_on(self, cluster, head, job_dir)
         c.check_report(self, lines, os.path.join(cluster.scratch, job_dir, name),
                        cluster.read_scratch(head, os.path.join(job_dir, name)), nodes, h.SMALL_COUNTS,
@@ -77,6 +115,32 @@ class SlurmBatchTests(unittest.TestCase):
         self.assertEqual(cluster.scratch_files(head, job_dir), [name], "files left by the job")
         jc.check_nothing_left(self, cluster, keep=slurm.daemon_pids())
         cluster.close()
+
+    def test_run_that_would_not_fit_is_not_started(self):
+        # A minute is less than a full run of six processes takes on two
+        # cores, by minutes: the script's projection refuses the run before
+        # the program writes anything, and the job fails.
+        slurm = sc.SlurmCluster.start_for(self)
+        cluster = slurm.cluster
+        example = ExampleJob(self, slurm, h.SMALL, options=["--time=1", "--ntasks-per-node=2"])
+        job = slurm.wait_for_job(example.id, JOB_LIMIT)
+        notes = example.output("err").decode("utf-8", "replace")
+        if job.get("JobState") == "COMPLETED" and "enough for the full run" in notes:
+            self.skipTest("this machine projects a full run of six processes within a minute")
+        self.assertEqual((job.get("JobState"), job.get("ExitCode")), ("FAILED", "1:0"), example.notes())
+        refusal = re.search(r"^project-duration: the full run would not fit in Slurm job %s: it takes up to "
+                            r"[^(]+\((\S+) s\), and the job has [^(]+\((\d+) s\) left\n" % example.id, notes, re.M)
+        self.assertIsNotNone(refusal, notes)
+        needed, left = float(refusal.group(1)), int(refusal.group(2))
+        # What squeue told, after the short run, of a limit of 60 s.
+        self.assertLess(left, 60)
+        self.assertGreater(needed, left)
+        self.assertTrue(notes.endswith("orvantic-drives not started: project-duration says why above.\n"), notes)
+        self.assertEqual(example.output("out"), b"", "the run started")
+        # Neither the short run's directory nor the job's is left.
+        for node in cluster.nodes:
+            self.assertEqual(cluster.scratch_files(node, RUN_DIR), [], "left on %s" % node.name)
+        jc.check_nothing_left(self, cluster, keep=slurm.daemon_pids())
 
 
 def documented_job_script():

@@ -100,9 +100,12 @@ def launch_of_build():
 class ThreeNodeJob:
     """A job of the given binary over `slots`, started on node01 from the
     common scratch path (or a directory below it) with a login's clean
-    environment; its ranks' output in `output` below the scratch path."""
+    environment; its ranks' output in `output` below the scratch path.
+    before, options and env: a command the launcher runs under (timeout),
+    and the launcher's options and variables beyond the suite's own."""
 
-    def __init__(self, test, cluster, binary, directory="", slots=SLOTS, output=OUTPUT, stdin=subprocess.DEVNULL):
+    def __init__(self, test, cluster, binary, directory="", slots=SLOTS, output=OUTPUT, stdin=subprocess.DEVNULL,
+                 before=(), options=(), env=None):
         if not binary:
             test.fail("ORVANTIC_BINARY / ORVANTIC_SMALL_BINARY not set")
         self.test = test
@@ -114,11 +117,11 @@ class ThreeNodeJob:
         output = os.path.join(cluster.scratch, output)
         # MPICH's launcher makes no directory for the output files.
         self.head.sh('mkdir "$1"', output)
-        env = jc.login_env(**self.launch.env)
+        env = jc.login_env(**dict(self.launch.env, **(env or {})))
         self.started = time.time()
         self.directory = os.path.join(cluster.scratch, directory)
-        self.proc = subprocess.Popen(self.head.enter(wd=self.directory, env=env) +
-                                     self.launch.command(cluster, slots, output, env) + [binary],
+        self.proc = subprocess.Popen(self.head.enter(wd=self.directory, env=env) + list(before) +
+                                     self.launch.command(cluster, slots, output, env) + list(options) + [binary],
                                      stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      start_new_session=True)
         test.addCleanup(h.Workspace.stop, self.proc)
