@@ -19,13 +19,17 @@ from orvantic import environment
 BUILD = os.environ.get("ORVANTIC_BUILD_DIR")
 SCRIPTS = "lib/orvantic-drives"
 DOC = "share/doc/orvantic-drives"
-PROGRAMS = ["results-to-csv", "plot-results", "repeat-runs", "compare", "run-environment", "project-duration"]
-# The scripts' package, installed beside them.
-MODULES = ["orvantic/" + os.path.basename(module) for module in glob.glob(os.path.join(h.SCRIPTS, "orvantic", "*.py"))]
+PROGRAMS = ["results-to-csv", "plot-results", "repeat-runs", "compare", "run-environment", "project-duration",
+            "results-page"]
+# The scripts' package, installed beside them, with the results page's style and script.
+MODULES = ["orvantic/" + os.path.basename(module) for pattern in ("*.py", "*.css", "*.js")
+           for module in glob.glob(os.path.join(h.SCRIPTS, "orvantic", pattern))]
 # Installed path: where the same bytes are in the checkout (None: built).
 SHORT = SCRIPTS + "/orvantic-drives-bench"
-# The README's links lead to the docs pages beside it.
-PAGES = [os.path.basename(page) for page in glob.glob(os.path.join(os.path.dirname(h.SCRIPTS), "docs", "*.md"))]
+# The README's links lead to the docs pages beside it, and the pages to their pictures.
+DOCS = os.path.join(os.path.dirname(h.SCRIPTS), "docs")
+PAGES = [os.path.relpath(path, DOCS) for pattern in ("*.md", os.path.join("images", "*.png"))
+         for path in glob.glob(os.path.join(DOCS, pattern))]
 FILES = dict([("bin/orvantic-drives", None), (SHORT, None), (SCRIPTS + "/" + environment.BUILD_INFO, None),
               (DOC + "/README.md", "README.md"), (DOC + "/examples/slurm-job.sh", "examples/slurm-job.sh")]
              + [(DOC + "/docs/" + page, "docs/" + page) for page in PAGES]
@@ -80,6 +84,10 @@ class Installed(unittest.TestCase):
         self.assertNotIn("B faster", compared)
         pictures = os.path.join(SPACE.subdir("pictures-%d" % len(os.listdir(SPACE.root))), "png")
         self.assertEqual(len(script("plot-results", "-d", pictures, THREE).split()), 6)
+        page = os.path.join(os.path.dirname(pictures), "page.html")
+        self.assertEqual(script("results-page", "-o", page, THREE), page + "\n")
+        with open(page, encoding="utf-8") as handle:
+            self.assertIn("Chart.js v", handle.read())
         fields = environment.parse(script("run-environment", SPACE.root, "--", h.MPIEXEC,
                                           os.path.join(root, "bin", "orvantic-drives")))
         built = environment.read(os.path.join(BUILD, environment.BUILD_INFO))
@@ -112,7 +120,8 @@ class Installed(unittest.TestCase):
         (package,) = glob.glob(os.path.join(out, "*.deb"))
         depends = {item.split()[0] for item in run("dpkg-deb", "-f", package, "Depends").stdout.split(",")}
         mpi = ["mpich", "libmpich12"] if h.MPIEXEC.endswith(".mpich") else ["openmpi-bin", "libopenmpi3"]
-        self.assertLessEqual({"python3", "python3-matplotlib", "libc6", "libstdc++6"} | set(mpi), depends)
+        self.assertLessEqual({"python3", "python3-matplotlib", "libjs-chart.js", "libc6", "libstdc++6"} | set(mpi),
+                             depends)
         root = SPACE.subdir("unpacked")
         done = run("dpkg-deb", "-x", package, root)
         self.assertEqual(done.returncode, 0, done.stderr)

@@ -1,0 +1,286 @@
+"""results-page in a real browser: pages of a real run of three processes,
+of a real run whose file operations failed, of results files with markup in
+their node names and of two series with compare's lines and the nodes'
+set-up, opened in headless Chromium. No request leaves a page, the browser
+logs no error, the figures a page shows are results-to-csv's, what is not
+valid shows so, and every text from a file shows as text."""
+
+import csv
+import io
+import json
+import os
+import pathlib
+import statistics
+import sys
+import unittest
+
+# Debian's python3-selenium serves Debian's interpreter; a pyenv or
+# virtualenv python3 that runs the suite does not see it.
+DEBIAN_PYTHON = "/usr/bin/python3"
+try:
+    from selenium import webdriver
+    from selenium.common.exceptions import NoAlertPresentException
+    from selenium.webdriver.chrome.service import Service
+except ImportError:
+    if os.path.realpath(sys.executable) != os.path.realpath(DEBIAN_PYTHON) and os.access(DEBIAN_PYTHON, os.X_OK):
+        os.execv(DEBIAN_PYTHON, [DEBIAN_PYTHON] + sys.argv)
+    webdriver = None
+
+import files_left as f  # noqa: E402
+import harness as h  # noqa: E402
+from orvantic import page_charts, page_tables, reading, texts  # noqa: E402
+import report_checks as c  # noqa: E402
+import report_expectations as expect  # noqa: E402
+
+CHROMIUM, CHROMEDRIVER = "/usr/bin/chromium", "/usr/bin/chromedriver"
+# Nothing of the browser's own may reach the network either.
+FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+         "--disable-background-networking", "--disable-component-update", "--disable-sync"]
+MARKUP_NODES = {"1": "<img src=x onerror=alert(1)>", "2": "</SCRIPT ><script>alert(2)</script>&amp;"}
+SPACE = THREE = FAILED = None
+
+# Every figure of the figures table: its row's scope, rank and field (the
+# speed-up row's), the measurement of its column, its text and its marks.
+FIGURES = """
+const table = document.getElementById("figures");
+const measurements = Array.from(table.querySelectorAll("thead [data-measurement]"), s => s.dataset.measurement);
+const cells = [];
+for (const tr of table.tBodies[0].rows) {
+  Array.from(tr.cells).slice(2).forEach(function (td, i) {
+    const flag = td.querySelector(".flag");
+    cells.push([[tr.dataset.scope, tr.dataset.rank, measurements[i], tr.dataset.field || ""],
+                [td.firstChild.textContent, td.classList.contains("not-valid"), flag ? flag.textContent : "",
+                 td.title]]);
+  });
+}
+return cells;
+"""
+# Each chart's datasets as Chart.js holds them.
+CHARTS = """
+return Array.from(document.querySelectorAll("canvas"), canvas => [canvas.id,
+  Chart.getChart(canvas).data.datasets.map(d => [d.label, d.type || "scatter", d.data.map(p => p.y),
+                                                 d.backgroundColor])]);
+"""
+
+
+def rows_of(path, whole=True):
+    """results-to-csv's rows of a results file, whose status is 1 for a
+    report that ends early."""
+    done = h.run_script("results-to-csv", path, interpreter=sys.executable)
+    if done.returncode != (0 if whole else 1):
+        raise AssertionError("results-to-csv failed: " + done.stderr)
+    return list(csv.DictReader(io.StringIO(done.stdout)))
+
+
+def shown(row):
+    return row["rate" if row["measurement"] in texts.HANDLING else "mb_per_sec"]
+
+
+def figures_of(rows):
+    """What FIGURES must find for results-to-csv's rows."""
+    found = {}
+    for row in rows:
+        marks = {"true": (False, "", ""), "false": (True, "not valid", row["warning"]),
+                 "": (True, "not settled", page_tables.UNSETTLED)}[row["valid"]]
+        found[(row["scope"], row["rank"], row["measurement"], "")] = (shown(row),) + marks
+        if row["scope"] == texts.SCOPE_TOTAL:
+            found[(row["scope"], row["rank"], row["measurement"], "speedup")] = (row["speedup"],) + marks
+    return found
+
+
+def node_medians(rows):
+    values = {}
+    for row in rows:
+        if row["scope"] == texts.SCOPE_RANK and row["valid"] == "true":
+            values.setdefault(row["node"], {}).setdefault(row["measurement"], []).append(float(shown(row)))
+    return dict((node, ["%g" % statistics.median(found[m]) for m, _ in texts.MEASUREMENTS])
+                for node, found in values.items())
+
+
+def setUpModule():
+    global SPACE, THREE, FAILED
+    SPACE = h.module_workspace(h.SMALL)
+    THREE = f.results_of_run(3)
+
+    # Directories where the root's and rank 1's scratch files belong: their
+    # tests fail for real, and the report says so in Warning lines.
+    def block_scratch(directory):
+        for name in (texts.SINGLE_SCRATCH, expect.rank_files(1, h.host_name())[0]):
+            os.makedirs(os.path.join(directory, name, "keep"))
+
+    FAILED = f.results_of_run(3, prepare=block_scratch)
+
+
+def make_page(*args, whole=True):
+    """The page of the arguments, in a directory of its own; a report that
+    ends early makes the status 1, as results-to-csv's."""
+    path = os.path.join(SPACE.subdir("page-%d" % len(os.listdir(SPACE.root))), "page.html")
+    done = h.run_script("results-page", "-o", path, *args, interpreter=sys.executable)
+    if done.returncode != (0 if whole else 1) or not os.path.exists(path):
+        raise AssertionError("results-page failed: " + done.stderr)
+    return path
+
+
+def start_browser(profile):
+    options = webdriver.ChromeOptions()
+    options.binary_location = CHROMIUM
+    for flag in FLAGS + ["--user-data-dir=" + profile, "--window-size=1280,1000"]:
+        options.add_argument(flag)
+    options.set_capability("goog:loggingPrefs", {"performance": "ALL", "browser": "ALL"})
+    return webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+
+
+class PagesInABrowser(unittest.TestCase):
+    maxDiff = None
+
+    @classmethod
+    def setUpClass(cls):
+        missing = [path for path in (CHROMIUM, CHROMEDRIVER) if not os.access(path, os.X_OK)]
+        if webdriver is None or missing:
+            raise unittest.SkipTest("needs chromium, chromium-driver and python3-selenium (missing: %s)"
+                                    % ", ".join(missing or ["selenium for %s" % sys.executable]))
+        cls.browser = start_browser(SPACE.subdir("browser"))
+        cls.addClassCleanup(cls.browser.quit)
+
+    def show(self, path):
+        """Opens a page: nothing but the page's own file is requested, no
+        error is logged, no script of a file's text runs."""
+        # Away from what came before (the browser's own start page),
+        # whose requests are not the page's.
+        self.browser.get("about:blank")
+        for log in ("performance", "browser"):
+            self.browser.get_log(log)
+        url = pathlib.Path(path).as_uri()
+        self.browser.get(url)
+        events = [json.loads(entry["message"])["message"] for entry in self.browser.get_log("performance")]
+        self.assertEqual([event["params"]["request"]["url"] for event in events
+                          if event["method"] == "Network.requestWillBeSent"], [url])
+        self.assertEqual([entry for entry in self.browser.get_log("browser") if entry["level"] == "SEVERE"], [])
+        with self.assertRaises(NoAlertPresentException):
+            self.browser.switch_to.alert.text
+
+    def script(self, code):
+        return self.browser.execute_script(code)
+
+    def texts_of(self, selector):
+        return self.browser.execute_script(
+            "return Array.from(document.querySelectorAll(arguments[0]), e => e.textContent);", selector)
+
+    def check_run_page(self, path, whole=True):
+        """The page of one results file against results-to-csv's rows."""
+        rows = rows_of(path, whole)
+        self.show(make_page(path, whole=whole))
+        # A report that ends early leaves cells without a figure.
+        figures = [(tuple(k), tuple(v)) for k, v in self.script(FIGURES)]
+        self.assertEqual(dict((k, v) for k, v in figures if v[0] != page_tables.DASH), figures_of(rows))
+        self.assertEqual(self.texts_of(".warnings li"), [l for l in f.text_lines(path) if l.startswith("Warning: ")])
+        nodes = self.script("return Array.from(document.querySelectorAll('#nodes tr[data-node]'), tr => "
+                            "[tr.dataset.node, Array.from(tr.cells).slice(2, 8).map(td => td.firstChild.data)]);")
+        self.assertEqual(dict((node, medians) for node, medians in nodes if node in node_medians(rows)),
+                         node_medians(rows))
+        charts = dict(self.script(CHARTS))
+        for measurement, _ in texts.MEASUREMENTS:
+            ranks = [r for r in rows if r["measurement"] == measurement and r["scope"] == texts.SCOPE_RANK]
+            datasets = charts["chart-" + measurement]
+            points = [y for _, kind, ys, _ in datasets if kind == "scatter" for y in ys]
+            self.assertEqual(sorted(points), sorted(float(shown(r)) for r in ranks), measurement)
+            hollow = [(ys, colour) for label, _, ys, colour in datasets if label == page_charts.NOT_VALID]
+            not_valid = [float(shown(r)) for r in ranks if r["valid"] == "false"]
+            self.assertEqual(hollow, [(not_valid, "rgba(0, 0, 0, 0)")] if not_valid else [], measurement)
+            (single,) = [r for r in rows if r["measurement"] == measurement and r["scope"] == texts.SCOPE_SINGLE]
+            self.assertEqual([ys for _, kind, ys, _ in datasets if kind == "line"], [[float(shown(single))] * 2])
+        return rows
+
+    def test_a_run_of_three_processes(self):
+        rows = self.check_run_page(THREE)
+        self.assertEqual({r["valid"] for r in rows}, {"true"})
+
+    def test_a_run_whose_file_operations_failed(self):
+        rows = self.check_run_page(FAILED)
+        failed = [r for r in rows if r["valid"] == "false"]
+        self.assertIn((texts.SCOPE_SINGLE, "0"), [(r["scope"], r["rank"]) for r in failed])
+        self.assertIn((texts.SCOPE_RANK, "1"), [(r["scope"], r["rank"]) for r in failed])
+
+    def test_a_report_that_ends_early(self):
+        # Cut after rank 2's last lines: the warning that could follow them
+        # is not there, and their validity not settled.
+        cut = f.copy_as(THREE, SPACE.subdir("cut"), os.path.basename(THREE), lambda ls: ls[:-12])
+        rows = self.check_run_page(cut, whole=False)
+        self.assertEqual([(r["scope"], r["rank"]) for r in rows if r["valid"] == ""], [("rank", "2")])
+        (banner,) = self.texts_of(".banner")
+        self.assertIn(reading.parse(cut).early_end, banner)
+
+    def test_markup_in_node_names_shows_as_text(self):
+        rows = [dict(r, node=MARKUP_NODES.get(r["rank"], r["node"]) if r["scope"] == texts.SCOPE_RANK else r["node"])
+                for r in reading.parse(THREE).rows if r["scope"] != texts.SCOPE_COMMON_WINDOW]
+        directory = SPACE.subdir("markup")
+        path = os.path.join(directory, os.path.basename(THREE))
+        with open(path, "w", encoding="utf-8") as handle:
+            handle.write(c.report_text(rows))
+        self.check_run_page(path)
+        self.assertEqual(self.script("return document.querySelectorAll('img').length + "
+                                     "document.querySelectorAll('script').length;"), 3)
+        names = sorted(MARKUP_NODES.values())
+        self.assertEqual(sorted(self.texts_of("#nodes tr[data-node] td:first-child"))[:2], names)
+        data = self.script("return JSON.parse(document.getElementById('page-data').textContent);")
+        self.assertEqual({tuple(sorted(chart["categories"])) for chart in data["charts"]}, {tuple(names)})
+
+    def test_two_series_compared_on_the_nodes_set_up(self):
+        node, started = reading.parse_file_name(THREE)
+        a, b = SPACE.subdir("series-a"), SPACE.subdir("series-b")
+        for k in range(4):
+            for directory in (a, b):
+                f.copy_as(THREE, directory, f.results_name(node, started.timestamp() + k))
+        warned = c.warned_copy(THREE, b, f.results_name(node, started.timestamp() + 4))
+        compared = os.path.join(SPACE.root, "compared.json")
+        done = h.run_script("compare", "--json", compared, a, b, interpreter=sys.executable)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        environment = os.path.join(SPACE.root, "nodes.json")
+        with open(environment, "w", encoding="utf-8") as handle:
+            json.dump({"nodes": [{"host": node, "fields": {"kernel": "6.1.0", "file system": "<b>ext4</b>"}},
+                                 {"host": "node09", "fields": {"kernel": "6.1.0", "file system": "xfs"}}],
+                       "differing": ["file system"]}, handle)
+        self.show(make_page(a, b, "--compare", compared, "--environment", environment))
+
+        kept = self.texts_of("#runs-B td:last-child")
+        self.assertEqual(kept[:4], ["kept"] * 4)
+        self.assertEqual(kept[4], "left out " + reading.parse(warned).why_left_out())
+        self.assertEqual(self.texts_of("#runs-A td:last-child"), ["kept"] * 4)
+        medians = node_medians(rows_of(THREE))[node]
+        for letter in "AB":
+            cells = self.script("return Array.from(document.querySelector('#nodes-%s tr[data-node]').cells, "
+                                "td => td.firstChild.textContent);" % letter)
+            self.assertEqual(cells[1:7], medians)
+            self.assertEqual(cells[-1], "<b>ext4</b>")
+        self.assertIn("Set-up recorded for nodes not in these runs: node09.", self.texts_of("p"))
+        with open(compared, encoding="utf-8") as handle:
+            lines = json.load(handle)
+        shown_lines = self.script("return Array.from(document.querySelectorAll('#compared tbody tr'), "
+                                  "tr => Array.from(tr.cells, td => td.textContent));")
+        self.assertEqual([(cells[0], cells[5], cells[6], cells[9]) for cells in shown_lines],
+                         [(line["measurement"], "%g" % line["median_a"], "%g" % line["median_b"], line["verdict"])
+                          for line in lines])
+
+
+class Refusals(unittest.TestCase):
+    def assert_refused(self, *args, says):
+        path = os.path.join(SPACE.subdir("refused-%d" % len(os.listdir(SPACE.root))), "page.html")
+        done = h.run_script("results-page", "-o", path, *args, interpreter=sys.executable)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn(says, done.stderr)
+        self.assertFalse(os.path.exists(path), "a page written on a refusal")
+        self.assertEqual(os.listdir(os.path.dirname(path)), [])
+
+    def test_input_no_page_is_made_of(self):
+        self.assert_refused(f.copy_as(THREE, SPACE.subdir("renamed"), "results.txt"), says="name")
+        not_json = f.copy_as(THREE, SPACE.subdir("not-json"), "nodes.json")
+        self.assert_refused(THREE, "--environment", not_json, says="not JSON")
+        self.assert_refused(THREE, "--compare", THREE.replace(".txt", ".none"), says="cannot be read")
+        mixed = SPACE.subdir("mixed")
+        for path in (THREE, f.results_of_run(1)):
+            f.copy_as(path, mixed, os.path.basename(path))
+        self.assert_refused(mixed, says="a series is runs of one kind of job")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
