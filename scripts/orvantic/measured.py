@@ -112,6 +112,14 @@ def shown_value(row):
     return as_float(row[field]), shown_unit(row["measurement"])
 
 
+def measured_value(row):
+    """A row's figure (see shown_value) where it is a measurement: valid,
+    and of a time long enough to measure; else None. A row whose validity a
+    report that ends early leaves unsettled is no measurement either."""
+    value = shown_value(row)[0]
+    return value if row["valid"] == "true" and value is not None and math.isfinite(value) else None
+
+
 # ---- the common window ---------------------------------------------------------
 
 

@@ -17,17 +17,11 @@ COLOURS = {"workers": "#1f77b4", "slow": "#d62728", "not valid": "#8c8c8c", "sin
 SERIES_COLOURS = ["#1f77b4", "#ff7f0e", "#2ca02c", "#9467bd"]
 
 
-def valid_value(row):
-    """A row's figure where it is a measurement: valid, of a time above zero."""
-    value = measured.shown_value(row)[0]
-    return value if row["valid"] == "true" and value is not None and math.isfinite(value) else None
-
-
 def node_medians(run):
     """{(measurement, node): the median of the node's workers' valid figures}."""
     values = {}
     for row in run.rows:
-        value = valid_value(row) if row["scope"] == texts.SCOPE_RANK else None
+        value = measured.measured_value(row) if row["scope"] == texts.SCOPE_RANK else None
         if value is not None:
             values.setdefault((row["measurement"], row["node"]), []).append(value)
     return dict((key, statistics.median(found)) for key, found in values.items())
@@ -113,7 +107,7 @@ def series_charts(all_series):
                        for node, spread in node_spread(per_run, measurement).items()]
             groups += [_group(name + "a node in one run", colour, points, slot=slot),
                        _group(name + "median over the runs", COLOURS["median"], medians, marker="line", slot=slot)]
-            singles = [valid_value(row) for run in series.kept for row in run.select(measurement, texts.SCOPE_SINGLE)]
+            singles = [measured.measured_value(row) for run in series.kept for row in run.select(measurement, texts.SCOPE_SINGLE)]
             singles = [value for value in singles if value is not None]
             if singles:
                 median = statistics.median(singles)

@@ -20,7 +20,6 @@ in different company than the same phase of another; a verdict therefore
 needs most phases, never one.
 """
 
-import math
 import statistics
 
 from . import measured, texts
@@ -56,10 +55,10 @@ class Comparison:
 
 
 def _valid_rate(row):
-    """The rate a worker's row is read by; None where it is no measurement
-    (not valid or not known to be, or a time too short to measure)."""
-    value = measured.shown_value(row)[0]
-    return value if row["valid"] == "true" and value is not None and 0 < value < math.inf else None
+    """The rate a worker's row is read by, where it is a measurement; a rate
+    of zero, which no other worker's can be measured against, is none."""
+    value = measured.measured_value(row)
+    return value if value else None
 
 
 def _single_node_seconds(run):
