@@ -373,13 +373,21 @@ def _recorded(nodes):
     return [node for node in nodes if node.fields is not None]
 
 
+NO_RECORD = "unknown (no record from this node: "
+
+
 def nodes_json(nodes):
     """The nodes' records for a script: a node without one has every field
     "unknown" with the reason, and is left out of the comparison."""
     return {"nodes": [{"host": node.fields["host"] if node.fields else node.name,
-                       "fields": node.fields or {name: "unknown (no record from this node: %s)" % node.why
-                                                 for name, _, _ in FIELDS}} for node in nodes],
+                       "fields": node.fields or {name: NO_RECORD + node.why + ")" for name, _, _ in FIELDS}}
+                      for node in nodes],
             "differing": differing([node.fields for node in _recorded(nodes)])}
+
+
+def recorded(fields):
+    """Whether a node's fields in nodes_json are its record, not its absence."""
+    return not str(fields.get("host", "")).startswith(NO_RECORD)
 
 
 def _grouped(nodes, name):

@@ -20,6 +20,7 @@ import numbers
 import os
 
 from . import page_charts, page_tables as parts, reading, verdicts
+from .environment import recorded
 from .page_tables import e
 
 # Debian's libjs-chart.js (Chart.js 3.9).
@@ -103,8 +104,8 @@ class Environment:
         self.differing = [str(field) for field in data["differing"]]
 
     def same_everywhere(self):
-        """The fields not differing, as the first node has them."""
-        first = next(iter(self.fields.values()), {})
+        """The fields not differing, as the first node with a record has them."""
+        first = next((fields for fields in self.fields.values() if recorded(fields)), {})
         return [(name, value) for name, value in first.items() if name not in self.differing]
 
 
