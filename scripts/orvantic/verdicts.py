@@ -95,13 +95,16 @@ class RunVerdict:
 
     def __init__(self, run):
         self.run = run
-        workers = run.select(texts.MEASUREMENTS[0][0], texts.SCOPE_RANK)
+        # Every phase's rows: a report that ends early may hold a rank's
+        # lines of a later phase only where an earlier one is whole.
         self.nodes = []
         self.ranks_of = {}
-        for row in workers:
-            if row["node"] not in self.ranks_of:
+        for row in sorted((r for r in run.rows if r["scope"] == texts.SCOPE_RANK), key=lambda r: int(r["rank"])):
+            ranks = self.ranks_of.setdefault(row["node"], [])
+            if not ranks:
                 self.nodes.append(row["node"])
-            self.ranks_of.setdefault(row["node"], []).append(int(row["rank"]))
+            if int(row["rank"]) not in ranks:
+                ranks.append(int(row["rank"]))
         self.comparisons = []
         self.slow = {}
         self.why_not_judged = None
@@ -152,7 +155,7 @@ class RunVerdict:
             judged = self.judged_phases(node)
             slow = [c for c in judged if c.slow]
             if judged and 2 * len(slow) > len(judged):
-                self.slow[node] = "below %.2f of the other nodes' median in %d of %d phases (%s)" % (
+                self.slow[node] = "below %.2f of the other workers' median in %d of %d phases (%s)" % (
                     SLOW_RATIO, len(slow), len(judged), ", ".join("%s %.2f" % (c.measurement, c.ratio) for c in slow))
 
 

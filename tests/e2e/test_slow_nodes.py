@@ -58,7 +58,7 @@ class OneRun(unittest.TestCase):
         done = slow_nodes(path)
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertIn("How the verdict is made: " + verdicts.METHOD, done.stdout)
-        self.assertIn("  nodeB: SLOW, below %.2f of the other nodes' median in 6 of 6 phases" % verdicts.SLOW_RATIO,
+        self.assertIn("  nodeB: SLOW, below %.2f of the other workers' median in 6 of 6 phases" % verdicts.SLOW_RATIO,
                       done.stdout)
         self.assertIn("  nodeA: not slow", done.stdout)
 
