@@ -4,6 +4,8 @@ job is refused (too many processes, files held by another run), the
 scratch and claim files of a rank, and a results file written back from
 its rows."""
 
+import re
+
 import harness  # noqa: F401  (puts scripts/ on the path)
 from orvantic import grammar, texts
 from orvantic.shapes import Line, NodeOf, Text
@@ -33,16 +35,35 @@ HELD_BY_ANOTHER_RUN = ("Another run is using files of this job in the same direc
                        "each other's files, so this run stops.")
 
 
-def held_lines(holds):
+def held_lines(holds, ended=()):
     """The root's whole console when another live run holds files of the
     job: `holds` lists, in rank order, each rank that found its claim file
     held as (rank, node, directory, holder), the holder as the other run's
-    claim file tells it ("process PID on NODE"), None for any text."""
+    claim file tells it ("process PID on NODE"), None for any text. A line
+    on what to do follows a holder on another node, and one on its own node
+    that no longer runs: the ranks in `ended`."""
     lines = [Line(""), Line(HELD_BY_ANOTHER_RUN)]
     for rank, node, directory, holder in holds:
         lines.append(Line("Rank %d on %s: %s in %s is held by " % (
             rank, texts.line_node(node), claim_name(rank, node), texts.line_node(directory)), Text(holder), "."))
+        lines += _holder_advice(holder, node, rank in ended)
     return lines + [Line("")]
+
+
+def _holder_advice(holder, node, ended):
+    named = re.fullmatch(r"process (\d+) on (.+)", holder or "")
+    if not named:
+        return []
+    pid, holder_node = named.groups()
+    if holder_node != node:
+        return [Line("Whether process %s still runs can only be seen on " % pid, Text(holder_node),
+                     "; if it does not, the lock is the file system's, held for ", Text(holder_node),
+                     "'s client until the file system evicts that client or its administrator does.")]
+    if ended:
+        return [Line("Process %s no longer runs on " % pid, Text(holder_node),
+                     ": the lock is the file system's, held for a client it has not yet given up, until the file "
+                     "system evicts that client or its administrator does.")]
+    return []
 
 
 def worker_lines(rank, node, failing=(), unable=(), found=None, misplaced=None):

@@ -7,6 +7,7 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import unittest
 
 import files_left as f
@@ -107,6 +108,38 @@ class SmallBuildSharedDirectoryTests(SharedDirectory, unittest.TestCase):
         for name in f.results_file_names(ws.cwd):
             os.remove(os.path.join(ws.cwd, name))
         c.check_run(self, ws.run_binary(self.processes), self.counts, self.nodes)
+
+
+    def test_claims_whose_holders_cannot_be_seen_running(self):
+        # What a client of a shared file system that was lost leaves behind,
+        # as far as a run can tell: claims locked, and the process each names
+        # gone from this node (rank 0's) or on another node, out of sight
+        # (rank 1's). The file system's own lock cannot be made here; a live
+        # process holds the claims in its stead.
+        ws = self.ws
+        ended = subprocess.Popen(["true"])
+        ended.wait()
+        holders = {0: "process %d on %s" % (ended.pid, self.node), 1: "process 4711 on node-elsewhere"}
+        claims = [arg for k, text in sorted(holders.items())
+                  for arg in (os.path.join(ws.cwd, expect.claim_name(k, self.node)), text)]
+        holder = subprocess.Popen(
+            [sys.executable, "-c",
+             "import fcntl, os, sys\n"
+             "for path, text in zip(sys.argv[1::2], sys.argv[2::2]):\n"
+             "    held = os.open(path, os.O_RDWR | os.O_CREAT)\n"
+             "    fcntl.flock(held, fcntl.LOCK_EX)\n"
+             "    os.write(held, text.encode())\n"
+             "print('held', flush=True)\n"
+             "sys.stdin.read()\n"] + claims,
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, start_new_session=True)
+        self.addCleanup(ws.stop, holder)
+        self.assertEqual(holder.stdout.readline(), b"held\n")
+        run = ws.run(ws.mpiexec(self.processes) + [ws.exe])
+        c.check_exit_status(self, run, clean=False)
+        holds = [(k, self.node, ws.cwd, holders[k]) for k in sorted(self.nodes)]
+        c.match_lines(self, expect.held_lines(holds, ended={0}), run.lines, "console")
+        holder.stdin.close()
+        self.assertEqual(holder.wait(timeout=60), 0)
 
 
 class ShippedBuildSharedDirectoryTests(SharedDirectory, unittest.TestCase):
