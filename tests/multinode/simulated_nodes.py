@@ -63,7 +63,7 @@ exec nsenter -t "$pid" -u -m -n --wd=/root -- env -i PATH=%(path)s HOME=/root sh
 '''
 
 
-def _die_with_parent():
+def die_with_parent():
     """Holders go when the test process goes, even if it is killed before
     its teardown runs."""
     PR_SET_PDEATHSIG = 1
@@ -112,7 +112,7 @@ class Host:
         self.address = address
         self.holder = subprocess.Popen(["unshare", "--uts", "--mount", "--net", "--propagation", "private",
                                         "sh", "-c", _HOLDER, "holder", name, scratch or "", hosts_file],
-                                       stdin=subprocess.DEVNULL, preexec_fn=_die_with_parent)
+                                       stdin=subprocess.DEVNULL, preexec_fn=die_with_parent)
         self.pid = self.holder.pid
         self.namespaces = set()
 

@@ -1,0 +1,143 @@
+"""Jobs across the three simulated nodes on CephFS (tests/multinode/
+ceph_volume.py), the second shared file system beside GlusterFS: one
+metadata server decides every create, open and lock, and each node's FUSE
+client holds capabilities the server must take back before another client
+may use the same file. The jobs and their checks are the GlusterFS cases'."""
+
+import os
+import signal
+import time
+import unittest
+
+import ceph_volume as cv
+import job_checks as jc
+import simulated_nodes as sn
+from test_three_nodes import LOST_VOLUME_BOUND, SHARED_DIRECTORY, ThreeNodeJob, ThreeNodeTests
+
+from job_checks import f, h
+from orvantic import texts
+
+# The root alone on node01, one worker on each other node: every case needs
+# no more, and a rank more makes a job on CephFS seconds longer.
+SLOTS = (1, 1, 1)
+# Seconds the metadata server stays away in its case: every rank is waiting
+# on it well before then.
+MDS_ABSENCE = 10
+
+
+class CephFsTests(unittest.TestCase):
+    # The GlusterFS cases' checks, on the same jobs.
+    check_whole_run = ThreeNodeTests.check_whole_run
+    check_warned_report = ThreeNodeTests.check_warned_report
+    check_two_jobs_in_one_directory = ThreeNodeTests.check_two_jobs_in_one_directory
+    wait_while_running = ThreeNodeTests.wait_while_running
+    wait_until_claimed = ThreeNodeTests.wait_until_claimed
+
+    def ceph_directory(self):
+        """A cluster of three nodes, each mounting the file system at
+        SHARED_DIRECTORY through its own client. Returns the cluster, the
+        volume and where the machine sees the volume: through node01's
+        mount."""
+        cluster = sn.Cluster.start_for(self)
+        started = time.time()
+        volume = cv.CephVolume.mount_for(self, cluster, SHARED_DIRECTORY)
+        print("Ceph cluster up and mounted on %d nodes in %.1f s" % (len(cluster.nodes), time.time() - started))
+        return cluster, volume, volume.view(cluster.nodes[0])
+
+    def test_job_on_a_ceph_volume(self):
+        # All ranks in one directory of the file system.
+        cluster, _, view = self.ceph_directory()
+        job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, slots=SLOTS)
+        status, stderr, seconds = job.wait()
+        print("job of %d ranks on CephFS: %.1f s" % (len(job.nodes), seconds))
+        self.assertEqual(status, 0, stderr)
+        jc.check_nothing_left(self, cluster)
+        self.check_whole_run(job, view)
+
+    def test_two_jobs_on_a_ceph_volume(self):
+        # The second job's root, on node02, finds the first's root's claim
+        # held from node01: a process it cannot look for.
+        cluster, _, view = self.ceph_directory()
+        self.check_two_jobs_in_one_directory(cluster, view)
+
+    def test_killed_job_then_another_on_a_ceph_volume(self):
+        # node03's client is killed under a running job and then every rank,
+        # as when node03 goes down and the job is ended: the MDS keeps
+        # node03's claims locked for the lost client. node03 mounts again
+        # and the next job, started at once, finds them so. Its rank there
+        # is not refused: its open of the claim waits until the MDS, which
+        # cannot take back the lost client's write capabilities, evicts it
+        # once it has gone unheard for cv.SESSION_TIMEOUT s, and its locks
+        # with it. Then it takes the claim over and the job runs whole.
+        cluster, volume, view = self.ceph_directory()
+        node03 = cluster.nodes[2]
+        killed = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, slots=SLOTS, output="out-killed")
+        claims = self.wait_until_claimed(killed, view)
+        lost = {session for session, name in volume.sessions().items() if name == node03.name}
+        down = time.time()
+        os.kill(volume.client_of(node03), signal.SIGKILL)
+        binary = os.path.basename(h.SMALL)[:15]
+        for node in cluster.nodes:
+            for pid in node.processes_named(binary):
+                os.kill(pid, signal.SIGKILL)
+        status, _, _ = killed.wait()
+        self.assertNotEqual(status, 0)
+        jc.check_nothing_left(self, cluster)
+        volume.mount(node03)
+        self.assertLessEqual(claims, set(os.listdir(view)), "claim files left by the killed job")
+        self.assertLessEqual(lost, set(volume.sessions()), "the MDS gave the lost client up before the next job "
+                             "(%.0f s after the loss)" % (time.time() - down))
+
+        left = f.results_file_names(view)
+        job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, slots=SLOTS)
+        status, stderr, seconds = job.wait()
+        print("the next job started %.1f s after node03 went down and took %.1f s" % (job.started - down, seconds))
+        self.assertEqual(status, 0, stderr)
+        self.check_whole_run(job, view, planted=left)
+        self.assertEqual(lost & set(volume.sessions()), set(), "the lost client's session is still open")
+
+    def test_ceph_client_of_a_node_lost_mid_run(self):
+        # node03's client is killed while its worker is in its first phase:
+        # its file operations fail from then on ("Transport endpoint is not
+        # connected"), and those of the other nodes that need what the lost
+        # client held (the directory) wait until the MDS gives it up.
+        cluster, volume, view = self.ceph_directory()
+        job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, slots=SLOTS)
+        node03 = cluster.nodes[2]
+        on_node03 = [rank for rank, node in job.nodes.items() if node == node03.name]
+        self.wait_until_claimed(job, view, on_node03)
+        lost = time.time()
+        os.kill(volume.client_of(node03), signal.SIGKILL)
+        status, stderr, _ = job.wait()
+        print("job ended %.1f s after node03 lost its client" % (time.time() - lost))
+        self.assertLess(time.time() - lost, LOST_VOLUME_BOUND, "the job outlived the lost client by too long")
+        self.assertEqual(status, 1, stderr)
+        jc.check_nothing_left(self, cluster)
+        console = job.root_console().decode("utf-8", "replace")
+        failing = {(m, rank) for m in texts.ALL_TESTS for rank in on_node03
+                   if texts.phase_of(m) > 1 or "Warning: rank %d, phase 1: " % rank in console}
+        self.check_warned_report(cluster, job, failing=failing, directory=SHARED_DIRECTORY)
+
+    def test_ceph_metadata_server_lost_mid_run(self):
+        # The MDS is killed while the workers work. With no standby to take
+        # over, every rank's next create, open or remove waits for it, with
+        # no error and no end; it is started again MDS_ABSENCE s later, the
+        # clients reconnect, and the job goes on and ends whole, the pause
+        # inside the times of the tests it fell in.
+        cluster, volume, view = self.ceph_directory()
+        job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, slots=SLOTS)
+        self.wait_until_claimed(job, view)
+        os.kill(volume.daemon("mds"), signal.SIGKILL)
+        time.sleep(MDS_ABSENCE)
+        self.assertIsNone(job.proc.poll(), "the job ended while the MDS was away")
+        volume.start_mds()
+        back = time.time()
+        status, stderr, _ = job.wait()
+        print("job ended %.1f s after the MDS was back" % (time.time() - back))
+        self.assertEqual(status, 0, stderr)
+        jc.check_nothing_left(self, cluster)
+        self.check_whole_run(job, view)
+
+
+if __name__ == "__main__":
+    unittest.main()
