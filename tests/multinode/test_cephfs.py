@@ -12,10 +12,9 @@ import unittest
 import ceph_volume as cv
 import job_checks as jc
 import simulated_nodes as sn
-from test_three_nodes import LOST_VOLUME_BOUND, SHARED_DIRECTORY, ThreeNodeJob, ThreeNodeTests
+from test_three_nodes import SHARED_DIRECTORY, ThreeNodeJob, ThreeNodeTests
 
 from job_checks import f, h
-from orvantic import texts
 
 # The root alone on node01, one worker on each other node: every case needs
 # no more, and a rank more makes a job on CephFS seconds longer.
@@ -32,6 +31,7 @@ class CephFsTests(unittest.TestCase):
     check_two_jobs_in_one_directory = ThreeNodeTests.check_two_jobs_in_one_directory
     wait_while_running = ThreeNodeTests.wait_while_running
     wait_until_claimed = ThreeNodeTests.wait_until_claimed
+    check_client_of_node03_lost = ThreeNodeTests.check_client_of_node03_lost
 
     def ceph_directory(self):
         """A cluster of three nodes, each mounting the file system at
@@ -102,21 +102,7 @@ class CephFsTests(unittest.TestCase):
         # connected"), and those of the other nodes that need what the lost
         # client held (the directory) wait until the MDS gives it up.
         cluster, volume, view = self.ceph_directory()
-        job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, slots=SLOTS)
-        node03 = cluster.nodes[2]
-        on_node03 = [rank for rank, node in job.nodes.items() if node == node03.name]
-        self.wait_until_claimed(job, view, on_node03)
-        lost = time.time()
-        os.kill(volume.client_of(node03), signal.SIGKILL)
-        status, stderr, _ = job.wait()
-        print("job ended %.1f s after node03 lost its client" % (time.time() - lost))
-        self.assertLess(time.time() - lost, LOST_VOLUME_BOUND, "the job outlived the lost client by too long")
-        self.assertEqual(status, 1, stderr)
-        jc.check_nothing_left(self, cluster)
-        console = job.root_console().decode("utf-8", "replace")
-        failing = {(m, rank) for m in texts.ALL_TESTS for rank in on_node03
-                   if texts.phase_of(m) > 1 or "Warning: rank %d, phase 1: " % rank in console}
-        self.check_warned_report(cluster, job, failing=failing, directory=SHARED_DIRECTORY)
+        self.check_client_of_node03_lost(cluster, volume, view, slots=SLOTS)
 
     def test_ceph_metadata_server_lost_mid_run(self):
         # The MDS is killed while the workers work. With no standby to take

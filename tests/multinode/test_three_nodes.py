@@ -376,19 +376,25 @@ class ThreeNodeTests(unittest.TestCase):
         # its usual time with their failures in the report.
         cluster = sn.Cluster.start_for(self)
         volume, view = self.gluster_directory(cluster)
-        job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY)
+        self.check_client_of_node03_lost(cluster, volume, view)
+
+    def check_client_of_node03_lost(self, cluster, volume, view, **job):
+        """A job in SHARED_DIRECTORY whose node03 loses its client of the
+        shared file system (volume.client_of) in its first phase: it ends
+        within LOST_VOLUME_BOUND with status 1 and nothing left, each of
+        node03's phases after the loss warned, the first too when the loss
+        came before its end, which its own warning line tells."""
+        job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, **job)
         node03 = cluster.nodes[2]
         on_node03 = [rank for rank, node in job.nodes.items() if node == node03.name]
         self.wait_until_claimed(job, view, on_node03)
         lost = time.time()
         os.kill(volume.client_of(node03), signal.SIGKILL)
         status, stderr, _ = job.wait()
-        print("job ended %.1f s after node03 lost the volume" % (time.time() - lost))
-        self.assertLess(time.time() - lost, LOST_VOLUME_BOUND, "the job outlived the lost volume by too long")
+        print("job ended %.1f s after node03 lost its client" % (time.time() - lost))
+        self.assertLess(time.time() - lost, LOST_VOLUME_BOUND, "the job outlived the lost client by too long")
         self.assertEqual(status, 1, stderr)
         jc.check_nothing_left(self, cluster)
-        # Each phase after the loss is warned; the first too when the loss
-        # came before its end, which its own warning line tells.
         console = job.root_console().decode("utf-8", "replace")
         failing = {(m, rank) for m in texts.ALL_TESTS for rank in on_node03
                    if texts.phase_of(m) > 1 or "Warning: rank %d, phase 1: " % rank in console}
