@@ -37,23 +37,23 @@
             pointRadius: 0, pointHoverRadius: 0, fill: false};
   }
 
-  function tooltip(spec) {
+  function tooltip(chart) {
     return function (context) {
       const raw = context.raw;
       if (raw.tag === undefined) {
         return context.dataset.label;
       }
-      return spec.categories[raw.node] + ", " + raw.tag + ": " + raw.y + " " + spec.unit +
+      return chart.categories[raw.node] + ", " + raw.tag + ": " + raw.y + " " + chart.unit +
         (context.dataset.hollow ? ", " + context.dataset.label : "");
     };
   }
 
-  function draw(spec) {
-    const nodes = spec.categories.length;
-    const datasets = spec.groups.filter(function (g) { return g.points.length; })
-      .map(function (g) { return points(g, spec.slots); })
-      .concat(spec.baselines.map(function (line) { return baseline(line, nodes); }));
-    return new Chart(document.getElementById(spec.id), {
+  function draw(chart) {
+    const nodes = chart.categories.length;
+    const datasets = chart.groups.filter(function (g) { return g.points.length; })
+      .map(function (g) { return points(g, chart.slots); })
+      .concat(chart.baselines.map(function (line) { return baseline(line, nodes); }));
+    return new Chart(document.getElementById(chart.id), {
       type: "scatter",
       data: {datasets: datasets},
       options: {
@@ -61,19 +61,19 @@
         maintainAspectRatio: false,
         plugins: {
           legend: {position: "bottom"},
-          tooltip: {callbacks: {label: tooltip(spec)}},
+          tooltip: {callbacks: {label: tooltip(chart)}},
         },
         scales: {
           x: {type: "linear", min: -0.5, max: nodes - 0.5, grid: {display: false},
-              title: {display: true, text: spec.axis},
+              title: {display: true, text: chart.axis},
               // A tick at every node, labelled with its name; Chart.js skips
               // labels that would overlap.
               afterBuildTicks: function (axis) {
-                axis.ticks = spec.categories.map(function (_, index) { return {value: index}; });
+                axis.ticks = chart.categories.map(function (_, index) { return {value: index}; });
               },
               ticks: {autoSkip: true, maxRotation: 60,
-                      callback: function (value) { return spec.categories[value]; }}},
-          y: {beginAtZero: true, title: {display: true, text: spec.unit}},
+                      callback: function (value) { return chart.categories[value]; }}},
+          y: {beginAtZero: true, title: {display: true, text: chart.unit}},
         },
       },
     });

@@ -139,7 +139,7 @@ def run_body(run, environment):
             "<h2>Nodes</h2>", parts.run_nodes_part(run, verdict, environment)]
     if charts:
         body += ['<h2>Measurements</h2><div class="charts">']
-        body += [parts.chart_part(spec, parts.run_caption(run, verdict, spec["measurement"])) for spec in charts]
+        body += [parts.chart_part(chart, parts.run_caption(run, verdict, chart["measurement"])) for chart in charts]
         body += ["</div>"]
     body += ["<h2>Every figure</h2>", parts.figures_part(run)]
     return "run on %s, %s" % (run.node, run.started.strftime(TIME)), body, charts
@@ -162,7 +162,7 @@ def series_body(all_series, environment):
                  parts.verdict_intro(None, series.verdict.slow), parts.series_nodes_part(series, environment)]
     charts = page_charts.series_charts(all_series) if any(series.kept for series in all_series) else []
     if charts:
-        body += ['<h2>Measurements</h2><div class="charts">'] + [parts.chart_part(spec) for spec in charts]
+        body += ['<h2>Measurements</h2><div class="charts">'] + [parts.chart_part(chart) for chart in charts]
         body += ["</div>"]
     return title, body, charts
 

@@ -195,9 +195,9 @@ def figures_part(run):
     return table(["rank", "node"] + measurement_heads(), rows, "figures")
 
 
-def chart_part(spec, caption=""):
+def chart_part(chart, caption=""):
     return ('<figure><h3>%s</h3><div class="chart"><canvas id="%s" role="img" aria-label="%s"></canvas></div>'
-            '<figcaption>%s</figcaption></figure>\n' % (e(spec["title"]), spec["id"], e(spec["title"]), caption))
+            '<figcaption>%s</figcaption></figure>\n' % (e(chart["title"]), chart["id"], e(chart["title"]), caption))
 
 
 def run_caption(run, verdict, measurement):

@@ -32,6 +32,7 @@ class CephFsTests(unittest.TestCase):
     wait_while_running = ThreeNodeTests.wait_while_running
     wait_until_claimed = ThreeNodeTests.wait_until_claimed
     check_client_of_node03_lost = ThreeNodeTests.check_client_of_node03_lost
+    kill_every_rank = ThreeNodeTests.kill_every_rank
 
     def ceph_directory(self):
         """A cluster of three nodes, each mounting the file system at
@@ -76,10 +77,7 @@ class CephFsTests(unittest.TestCase):
         lost = {session for session, name in volume.sessions().items() if name == node03.name}
         down = time.time()
         os.kill(volume.client_of(node03), signal.SIGKILL)
-        binary = os.path.basename(h.SMALL)[:15]
-        for node in cluster.nodes:
-            for pid in node.processes_named(binary):
-                os.kill(pid, signal.SIGKILL)
+        self.kill_every_rank(cluster)
         status, _, _ = killed.wait()
         self.assertNotEqual(status, 0)
         jc.check_nothing_left(self, cluster)

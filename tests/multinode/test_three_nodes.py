@@ -347,6 +347,15 @@ class ThreeNodeTests(unittest.TestCase):
                                 % sorted(ranks or job.nodes))
         return claims
 
+    @staticmethod
+    def kill_every_rank(cluster):
+        """Kills every rank of the small build's job outright, as a crash or
+        an administrator would, leaving the launcher to see them go."""
+        binary = os.path.basename(h.SMALL)[:15]  # the kernel's command name is cut at 15
+        for node in cluster.nodes:
+            for pid in node.processes_named(binary):
+                os.kill(pid, signal.SIGKILL)
+
     def test_killed_job_then_another_on_a_gluster_volume(self):
         # Every rank killed outright holds its claim to the end: the claim
         # files stay, and the next job in the directory takes them over.
@@ -354,10 +363,7 @@ class ThreeNodeTests(unittest.TestCase):
         _, view = self.gluster_directory(cluster)
         killed = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, output="out-killed")
         claims = self.wait_until_claimed(killed, view)
-        binary = os.path.basename(h.SMALL)[:15]
-        for node in cluster.nodes:
-            for pid in node.processes_named(binary):
-                os.kill(pid, signal.SIGKILL)
+        self.kill_every_rank(cluster)
         status, _, _ = killed.wait()
         self.assertNotEqual(status, 0)
         jc.check_nothing_left(self, cluster)
