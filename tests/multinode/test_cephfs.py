@@ -32,7 +32,7 @@ class CephFsTests(unittest.TestCase):
     wait_while_running = ThreeNodeTests.wait_while_running
     wait_until_claimed = ThreeNodeTests.wait_until_claimed
     check_client_of_node03_lost = ThreeNodeTests.check_client_of_node03_lost
-    kill_every_rank = ThreeNodeTests.kill_every_rank
+    kill_every_rank = staticmethod(ThreeNodeTests.kill_every_rank)
 
     def ceph_directory(self):
         """A cluster of three nodes, each mounting the file system at
