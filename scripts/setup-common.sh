@@ -30,25 +30,19 @@ install_missing_packages() {
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# The implementation is named explicitly, never taken from whichever
+# How a job is launched (the launcher, its flags, the program) is the
+# scripts' package's to tell, as every tool that starts one asks it:
+# `orvantic_launch launcher MPI` or `orvantic_launch command`.
+orvantic_launch() { PYTHONPATH="$ORVANTIC_ROOT/scripts" python3 -B -m orvantic.launch "$@"; }
+
+# build_tree <directory> <openmpi|mpich> [extra cmake arguments...]. The
+# implementation is named explicitly, never taken from whichever
 # alternative happens to be installed as plain mpicc/mpiexec.
-mpiexec_of() { echo "/usr/bin/mpiexec.$1"; }
-
-# build_tree <directory> <openmpi|mpich> [extra cmake arguments...]
 build_tree() {
-  local directory="$1" mpi="$2"
+  local directory="$1" mpi="$2" launcher
   shift 2
+  launcher="$(orvantic_launch launcher "$mpi")"
   cmake -S "$ORVANTIC_ROOT" -B "$directory" -DCMAKE_BUILD_TYPE=Release \
-    -DMPI_C_COMPILER="/usr/bin/mpicc.$mpi" -DMPIEXEC_EXECUTABLE="$(mpiexec_of "$mpi")" "$@"
+    -DMPI_C_COMPILER="/usr/bin/mpicc.$mpi" -DMPIEXEC_EXECUTABLE="$launcher" "$@"
   cmake --build "$directory" -j"$(nproc)"
-}
-
-# Open MPI refuses root and more processes than cores unless told; MPICH
-# needs neither flag.
-launcher_flags() {
-  if [ "$1" = openmpi ]; then
-    echo --oversubscribe
-    [ "$(id -u)" -eq 0 ] && echo --allow-run-as-root
-  fi
-  return 0
 }

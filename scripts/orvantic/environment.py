@@ -423,34 +423,6 @@ def differences(first, second):
             if name in second and name != "recorded" and first[name] != second[name]]
 
 
-# ---- the default command of a run ------------------------------------------------------
-
-
-def default_command():
-    """The launcher, its flags and the binary as scripts/setup-and-run has
-    them; setup-common.sh is asked so that both launch alike. Unknown where
-    that cannot be told (an installed copy has no set-up script)."""
-    common = os.path.join(SCRIPTS, "setup-common.sh")
-    if not os.path.exists(common):
-        raise Unknown("no set-up script beside %s to tell the default command; give the command of one run "
-                      "after --" % SCRIPTS)
-    mpi = os.environ.get("ORVANTIC_MPI", "openmpi")
-    asked = subprocess.run(
-        ["bash", "-c", 'source "$0" && mpi_packages "$1" >/dev/null && mpiexec_of "$1" && launcher_flags "$1"',
-         common, mpi],
-        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, check=False)
-    if asked.returncode != 0:
-        raise Unknown(asked.stderr.strip() or "cannot tell the launcher of %r" % mpi)
-    launcher = asked.stdout.split()
-    program = os.environ.get("ORVANTIC_PROGRAM") or os.path.join(
-        os.path.dirname(SCRIPTS), "build-run-" + mpi, "orvantic-drives")
-    if not os.access(program, os.X_OK):
-        raise Unknown("no benchmark binary at %s: build it once with 'bash scripts/setup-and-run', set "
-                      "ORVANTIC_PROGRAM, or give the whole command after --" % program)
-    processes = os.environ.get("ORVANTIC_PROCESSES") or str(usable_processors() + 1)
-    return launcher + ["-n", processes, program]
-
-
 def record_file(directory):
     """The newest record in a directory, None where there is none."""
     found = [os.path.join(directory, name) for name in os.listdir(directory) if name.endswith(SUFFIX)]

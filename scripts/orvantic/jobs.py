@@ -21,7 +21,7 @@ import signal
 import subprocess
 import sys
 
-from orvantic import environment
+from orvantic import environment, launch
 from orvantic.terminal import shown
 
 TIME_LIMIT = 120  # seconds the launcher has, by default, to bring every record back
@@ -118,10 +118,9 @@ def hosts_in_file(path):
 def family_of(launcher):
     """Open MPI's launcher or Hydra's, told apart by its own version line."""
     try:
-        version = environment.mpi_version([launcher])
+        return OPEN_MPI if launch.speaks_open_mpi(launcher) else HYDRA
     except environment.Unknown as why:
         raise Refused("cannot use %s as the job's launcher: %s" % (launcher, why))
-    return OPEN_MPI if "Open MPI" in version or "OpenRTE" in version else HYDRA
 
 
 def allocation_nodes():

@@ -14,10 +14,9 @@ import sys
 import unittest
 
 sys.dont_write_bytecode = True  # keep the checkout clean
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "e2e"))
 
-import harness as h  # noqa: E402
-import report_checks as c  # noqa: E402
+from testbed import harness as h  # noqa: E402
+from testbed import report_checks as c  # noqa: E402
 
 PROGRAM = os.environ.get("ORVANTIC_ARM64_PROGRAM")
 EMULATOR = shlex.split(os.environ.get("ORVANTIC_ARM64_EMULATOR", "qemu-aarch64 -p 16384"))

@@ -12,7 +12,7 @@ import shutil
 import subprocess
 import unittest
 
-import harness as h
+from testbed import harness as h
 from orvantic import texts
 
 READS = ("read", "readv", "pread64", "preadv", "preadv2")

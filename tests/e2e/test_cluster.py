@@ -8,11 +8,11 @@ import subprocess
 import sys
 import unittest
 
-import files_left as f
-import harness as h
+from testbed import files_left as f
+from testbed import harness as h
 from orvantic import texts
-import report_checks as c
-import report_expectations as expect
+from testbed import report_checks as c
+from testbed import report_expectations as expect
 
 MAX_HOST_NAME = 64  # the kernel's limit for a host name
 

@@ -6,11 +6,11 @@ that reached it before the disk was full."""
 import os
 import unittest
 
-import files_left as f
-import harness as h
+from testbed import files_left as f
+from testbed import harness as h
 from orvantic import grammar, texts
-import report_checks as c
-import report_expectations as expect
+from testbed import report_checks as c
+from testbed import report_expectations as expect
 
 PAGE = 4096  # tmpfs hands out space a page at a time
 # A scratch file that does not fit is short: its byte-wise write and read

@@ -5,8 +5,8 @@ are checked as for any run, and where they ran as the kernel had it."""
 import os
 import unittest
 
-import harness as h
-import report_checks as c
+from testbed import harness as h
+from testbed import report_checks as c
 
 # What each holds when fresh, beside which the job leaves its files.
 FILE_SYSTEMS = {"xfs": (), "btrfs": (), "ext4": ("lost+found",)}

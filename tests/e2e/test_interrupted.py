@@ -16,11 +16,11 @@ import subprocess
 import time
 import unittest
 
-import files_left as f
-import harness as h
+from testbed import files_left as f
+from testbed import harness as h
 from orvantic import grammar, reading
-import report_checks as c
-import report_expectations as expect
+from testbed import report_checks as c
+from testbed import report_expectations as expect
 
 ENDS_WITHIN = 60  # seconds after the signal; only there to catch a hang
 

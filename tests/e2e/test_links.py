@@ -9,11 +9,11 @@ import stat
 import time
 import unittest
 
-import files_left as f
-import harness as h
+from testbed import files_left as f
+from testbed import harness as h
 from orvantic import grammar, texts
-import report_checks as c
-import report_expectations as expect
+from testbed import report_checks as c
+from testbed import report_expectations as expect
 
 # A pipe or device that blocked an open would hang the job: ended long
 # before the suite's own limit.

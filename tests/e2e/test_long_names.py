@@ -7,10 +7,10 @@ import os
 import sys
 import unittest
 
-import files_left as f
-import harness as h
+from testbed import files_left as f
+from testbed import harness as h
 from orvantic import grammar, texts
-import report_checks as c
+from testbed import report_checks as c
 
 # The launcher cannot start in a directory this deep; each rank's own
 # Python walks down one component at a time and then becomes the benchmark.

@@ -9,10 +9,10 @@ import subprocess
 import time
 import unittest
 
-import files_left as f
-import harness as h
+from testbed import files_left as f
+from testbed import harness as h
 from orvantic import grammar, texts
-import report_checks as c
+from testbed import report_checks as c
 
 
 class ReportTests(unittest.TestCase):

@@ -99,8 +99,9 @@ class _Collect(unittest.TestResult):
 
 def run_tests_in(outcomes, folder, module):
     """Runs every test of the Python test module `module` in tests/`folder`,
-    its module and class set-up and clean-up included."""
-    sys.path.insert(0, os.path.join(ROOT, "tests", folder))
+    its module and class set-up and clean-up included. The test bed is
+    found from the tests folder, as under CTest."""
+    sys.path[:0] = [os.path.join(ROOT, "tests", folder), os.path.join(ROOT, "tests")]
     unittest.defaultTestLoader.loadTestsFromModule(importlib.import_module(module)).run(_Collect(outcomes))
 
 

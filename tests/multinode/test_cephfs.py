@@ -9,12 +9,12 @@ import signal
 import time
 import unittest
 
-import ceph_volume as cv
-import job_checks as jc
-import simulated_nodes as sn
+from testbed import ceph_volume as cv
+from testbed import job_checks as jc
+from testbed import simulated_nodes as sn
 from test_three_nodes import SHARED_DIRECTORY, ThreeNodeJob, ThreeNodeTests
 
-from job_checks import f, h
+from testbed.job_checks import f, h
 
 # The root alone on node01, one worker on each other node: every case needs
 # no more, and a rank more makes a job on CephFS seconds longer.

@@ -19,12 +19,12 @@ import subprocess
 import time
 import unittest
 
-import job_checks as jc
-import simulated_nodes as sn
-import slurm_cluster as sc
+from testbed import job_checks as jc
+from testbed import simulated_nodes as sn
+from testbed import slurm_cluster as sc
 import test_slurm as ts
 import test_three_nodes as tn
-from job_checks import c, h
+from testbed.job_checks import c, h
 from orvantic import grammar, reading
 
 STOPPED_BY = "signal SIGTERM (15)"  # how each launcher, and Slurm, tells the root to terminate

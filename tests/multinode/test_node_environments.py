@@ -9,12 +9,12 @@ import subprocess
 import sys
 import unittest
 
-import job_checks as jc
-import simulated_nodes as sn
-import slurm_cluster as sc
+from testbed import job_checks as jc
+from testbed import simulated_nodes as sn
+from testbed import slurm_cluster as sc
 import test_three_nodes as tn
 
-from job_checks import h
+from testbed.job_checks import h
 from orvantic import environment
 
 RUN_ENVIRONMENT = os.path.join(h.SCRIPTS, "run-environment")

@@ -8,11 +8,11 @@ import re
 import shutil
 import unittest
 
-import job_checks as jc
-from job_checks import c, h
+from testbed import job_checks as jc
+from testbed.job_checks import c, h
 from orvantic import reading
-import simulated_nodes as sn
-import slurm_cluster as sc
+from testbed import simulated_nodes as sn
+from testbed import slurm_cluster as sc
 
 REPOSITORY = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir)
 JOB_SCRIPT = os.path.join(REPOSITORY, "examples", "slurm-job.sh")

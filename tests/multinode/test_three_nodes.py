@@ -9,13 +9,13 @@ import subprocess
 import time
 import unittest
 
-import gluster_volume as gv
-import job_checks as jc
-import simulated_nodes as sn
+from testbed import gluster_volume as gv
+from testbed import job_checks as jc
+from testbed import simulated_nodes as sn
 
-from job_checks import c, f, h
+from testbed.job_checks import c, f, h
 from orvantic import grammar, reading, texts
-import report_expectations as expect
+from testbed import report_expectations as expect
 
 JOB_LIMIT = 300  # seconds; only there to turn a hang into a failure
 # Seconds within which a small job ends once a node has lost the shared

@@ -18,12 +18,11 @@ import time
 import unittest
 
 sys.dont_write_bytecode = True  # keep the checkout clean
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "e2e"))
 
-import files_left as f  # noqa: E402
-import harness as h  # noqa: E402
+from testbed import files_left as f  # noqa: E402
+from testbed import harness as h  # noqa: E402
 from orvantic import texts  # noqa: E402
-import report_checks as c  # noqa: E402
+from testbed import report_checks as c  # noqa: E402
 
 PROGRAM = os.environ.get("ORVANTIC_WINDOWS_PROGRAM")
 

@@ -31,7 +31,7 @@ import sys
 import time
 import uuid
 
-import simulated_nodes as sn
+from testbed import simulated_nodes as sn
 
 FILE_SYSTEM = "cephfs"
 MDS = "a"  # the metadata server's name

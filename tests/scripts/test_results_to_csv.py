@@ -13,11 +13,11 @@ import re
 import sys
 import unittest
 
-import files_left as f
-import harness as h
+from testbed import files_left as f
+from testbed import harness as h
 from orvantic import grammar, measured, reading, texts
-import report_checks as c
-import report_expectations as expect
+from testbed import report_checks as c
+from testbed import report_expectations as expect
 
 MEASUREMENTS = [key for key, _ in texts.MEASUREMENTS]
 SPACE = ONE = THREE = FAILED = WARNED = None

@@ -9,10 +9,10 @@ import os
 import re
 import unittest
 
-import files_left as f
-import harness as h
+from testbed import files_left as f
+from testbed import harness as h
 from orvantic import texts
-import report_checks as c
+from testbed import report_checks as c
 
 PROGRAM = os.environ.get("ORVANTIC_BENCH_BINARY")
 # measurement, the short run's seconds, the factor, the projected seconds

@@ -26,11 +26,11 @@ except ImportError:
         os.execv(DEBIAN_PYTHON, [DEBIAN_PYTHON] + sys.argv)
     webdriver = None
 
-import files_left as f  # noqa: E402
-import harness as h  # noqa: E402
+from testbed import files_left as f  # noqa: E402
+from testbed import harness as h  # noqa: E402
 from orvantic import page_charts, page_tables, reading, texts  # noqa: E402
-import report_checks as c  # noqa: E402
-import report_expectations as expect  # noqa: E402
+from testbed import report_checks as c  # noqa: E402
+from testbed import report_expectations as expect  # noqa: E402
 
 CHROMIUM, CHROMEDRIVER = "/usr/bin/chromium", "/usr/bin/chromedriver"
 # Nothing of the browser's own may reach the network either.

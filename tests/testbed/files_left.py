@@ -7,9 +7,9 @@ import os
 import stat
 import time
 
-import harness  # also puts scripts/ on the path
+from testbed import harness  # also puts scripts/ on the path
 from orvantic import reading, texts
-import report_expectations as expect
+from testbed import report_expectations as expect
 
 
 def results_file_names(directory):

@@ -6,7 +6,7 @@ its rows."""
 
 import re
 
-import harness  # noqa: F401  (puts scripts/ on the path)
+from testbed import harness  # noqa: F401  (puts scripts/ on the path)
 from orvantic import grammar, texts
 from orvantic.shapes import Line, NodeOf, Text
 

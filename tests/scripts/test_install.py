@@ -12,8 +12,8 @@ import subprocess
 import sys
 import unittest
 
-import files_left as f
-import harness as h
+from testbed import files_left as f
+from testbed import harness as h
 from orvantic import environment
 
 BUILD = os.environ.get("ORVANTIC_BUILD_DIR")

@@ -7,10 +7,10 @@ import io
 import os
 import tempfile
 
-import files_left
-import harness  # noqa: F401  (puts scripts/ on the path)
+from testbed import files_left
+from testbed import harness  # noqa: F401  (puts scripts/ on the path)
 from orvantic import grammar, measured, reading, shapes, texts
-import report_expectations as expect
+from testbed import report_expectations as expect
 
 
 def failing_on(measurements, ranks):

@@ -10,10 +10,10 @@ import subprocess
 import sys
 import unittest
 
-import files_left as f
-import harness as h
+from testbed import files_left as f
+from testbed import harness as h
 from orvantic import environment, measured, reading, texts
-import report_checks as c
+from testbed import report_checks as c
 
 # Stands in for the launcher: plays the next of the runs queued in a JSON
 # file (a text to write under the results-file name of this second, console
@@ -22,7 +22,7 @@ import report_checks as c
 FAKE_RUN = r'''
 import json, os, sys, time
 sys.path.insert(0, sys.argv[3])
-import files_left
+from testbed import files_left
 queue_path, found_path = sys.argv[1], sys.argv[2]
 with open(queue_path) as handle:
     queue = json.load(handle)
@@ -159,7 +159,7 @@ class MadeUpRuns(unittest.TestCase):
         with open(queue, "w", encoding="utf-8") as handle:
             json.dump(runs, handle)
         done = repeat(*options, str(len(runs)), self.ws.cwd, "--", sys.executable, self.fake, queue, found,
-                      os.path.dirname(os.path.abspath(__file__)), prefix=prefix, **run)
+                      h.TESTS, prefix=prefix, **run)
         if not os.path.exists(found):
             self.fail("repeat-runs started no run (status %d):\n%s" % (done.returncode, done.stderr))
         with open(found, encoding="utf-8") as handle:

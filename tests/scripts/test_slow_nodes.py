@@ -9,10 +9,10 @@ import json
 import os
 import unittest
 
-import files_left as f
-import harness as h
+from testbed import files_left as f
+from testbed import harness as h
 from orvantic import reading, texts, verdicts
-import report_checks as c
+from testbed import report_checks as c
 
 TEMPLATE = SPACE = None
 NODES = {"1": "nodeA", "2": "nodeA", "3": "nodeB", "4": "nodeB"}

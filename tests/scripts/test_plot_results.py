@@ -7,10 +7,10 @@ import struct
 import subprocess
 import unittest
 
-import files_left as f
-import harness as h
+from testbed import files_left as f
+from testbed import harness as h
 from orvantic import reading, texts
-import report_checks as c
+from testbed import report_checks as c
 
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 SPACE = None

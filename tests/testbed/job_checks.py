@@ -7,15 +7,14 @@ import os
 import sys
 import time
 
-import simulated_nodes as sn
+from testbed import simulated_nodes as sn
 
 # The end-to-end suite's checks of the report, on its one grammar, and of
 # the files a job leaves.
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "e2e"))
-import files_left as f  # noqa: E402
-import harness as h  # noqa: E402
-from orvantic import reading, texts  # noqa: E402
-import report_checks as c  # noqa: E402
+from testbed import files_left as f
+from testbed import harness as h
+from orvantic import reading, texts  # noqa: E402 (harness puts the scripts' package on the path)
+from testbed import report_checks as c
 
 SETTLE_LIMIT = 15  # seconds for a node's processes to go once the job has
 

@@ -11,7 +11,7 @@ import shutil
 import subprocess
 import time
 
-import simulated_nodes as sn
+from testbed import simulated_nodes as sn
 
 DAEMONS = ("munged", "mungekey", "slurmctld", "slurmd", "sbatch", "scontrol", "squeue", "sinfo")
 READY_LIMIT = 60  # seconds; turns a daemon that never comes up into a failure

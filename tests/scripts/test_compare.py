@@ -10,10 +10,10 @@ import re
 import statistics
 import unittest
 
-import files_left as f
-import harness as h
+from testbed import files_left as f
+from testbed import harness as h
 from orvantic import environment, reading, texts
-import report_checks as c
+from testbed import report_checks as c
 import test_plot_results as plots
 
 TEMPLATE = SPACE = None

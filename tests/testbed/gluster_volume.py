@@ -19,7 +19,7 @@ import shutil
 import subprocess
 import time
 
-import simulated_nodes as sn
+from testbed import simulated_nodes as sn
 
 VOLUME = "orvantic"
 BRICKS = ("a", "b")

@@ -22,8 +22,7 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "e2e"))
-import mpi_leftovers  # noqa: E402
+from testbed import mpi_leftovers
 
 SUBNET = "10.200.0.0/24"
 HUB_ADDRESS = "10.200.0.1"

@@ -15,12 +15,14 @@ import tempfile
 import time
 import unittest
 
-import mpi_leftovers
+from testbed import mpi_leftovers
 
 # The report's grammar and the rest of the scripts' package (orvantic) live
 # with the scripts that read results files; the test modules import it from
 # there, through this path.
-SCRIPTS = os.path.realpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, "scripts"))
+# The folder of the test bed's package, which a child Python finds it from.
+TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SCRIPTS = os.path.realpath(os.path.join(TESTS, os.pardir, "scripts"))
 # Keep the checkout clean: no byte-code cache of the tests, nor of the
 # scripts they run.
 sys.dont_write_bytecode = True
