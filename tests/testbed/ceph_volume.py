@@ -25,7 +25,6 @@ defaults are 60 s and 300 s): until then that client's locks stay held."""
 
 import json
 import os
-import shutil
 import subprocess
 import sys
 import time
@@ -108,23 +107,14 @@ while True:
 
 def permitted():
     """None when a Ceph cluster can be made here, else the reason why not."""
-    for tool in ("ceph-mon", "ceph-mgr", "ceph-osd", "ceph-mds", "ceph-fuse", "ceph", "monmaptool",
-                 "ceph-authtool"):
-        if shutil.which(tool) is None:
-            return "%s is not installed (ceph-mon ceph-mgr ceph-osd ceph-mds ceph-fuse ceph-common)" % tool
-    if not os.path.exists("/dev/fuse"):
-        return "no /dev/fuse: the kernel offers no FUSE"
-    return None
+    return sn.fuse_client_permitted(
+        ("ceph-mon", "ceph-mgr", "ceph-osd", "ceph-mds", "ceph-fuse", "ceph", "monmaptool", "ceph-authtool"),
+        "ceph-mon ceph-mgr ceph-osd ceph-mds ceph-fuse ceph-common")
 
 
 def _machine_state():
-    """What the machine's own Ceph directories hold, to show that the
-    cluster left nothing there."""
-    found = set()
-    for directory in _MACHINE_STATE:
-        for path, folders, files in os.walk(directory):
-            found.update(os.path.join(path, name) for name in folders + files)
-    return found
+    """What the machine's own Ceph directories hold."""
+    return sn.files_below(_MACHINE_STATE)
 
 
 class CephVolume:

@@ -15,7 +15,6 @@ default caching, as on a user's cluster: a change made through one client
 may reach another up to about a second late."""
 
 import os
-import shutil
 import subprocess
 import time
 
@@ -32,22 +31,13 @@ _CLIENT_LOGS = "/var/log/glusterfs"
 
 def permitted():
     """None when a volume can be made here, else the reason why not."""
-    for tool in ("glusterd", "gluster", "mount.glusterfs"):
-        if shutil.which(tool) is None:
-            return "%s is not installed (glusterfs-server, glusterfs-client)" % tool
-    if not os.path.exists("/dev/fuse"):
-        return "no /dev/fuse: the kernel offers no FUSE"
-    return None
+    return sn.fuse_client_permitted(("glusterd", "gluster", "mount.glusterfs"),
+                                    "glusterfs-server, glusterfs-client")
 
 
 def _host_state():
-    """What the machine's own GlusterFS directories hold, to show that the
-    volume left nothing there."""
-    found = set()
-    for directory in _HUB_STATE[1:] + ("/run/gluster",):
-        for path, folders, files in os.walk(directory):
-            found.update(os.path.join(path, name) for name in folders + files)
-    return found
+    """What the machine's own GlusterFS directories hold."""
+    return sn.files_below(_HUB_STATE[1:] + ("/run/gluster",))
 
 
 class GlusterVolume:

@@ -4,7 +4,6 @@ only, each worker's scratch files on its own node only, and no process left
 on any node."""
 
 import os
-import sys
 import time
 
 from testbed import simulated_nodes as sn

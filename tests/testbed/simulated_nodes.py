@@ -18,7 +18,6 @@ import os
 import shutil
 import signal
 import subprocess
-import sys
 import tempfile
 import time
 
@@ -101,6 +100,28 @@ def permitted():
     if probe.returncode != 0:
         return "namespaces or links are not permitted here: %s" % probe.stderr.decode(errors="replace").strip()
     return None
+
+
+def fuse_client_permitted(tools, packages):
+    """None when a FUSE file system whose tools are `tools` can be served
+    to the nodes, else the reason why not."""
+    for tool in tools:
+        if shutil.which(tool) is None:
+            return "%s is not installed (%s)" % (tool, packages)
+    if not os.path.exists("/dev/fuse"):
+        return "no /dev/fuse: the kernel offers no FUSE"
+    return None
+
+
+def files_below(directories):
+    """Every file and folder below the directories: a file system's state on
+    the machine itself, taken before and after a test to show that it left
+    nothing there."""
+    found = set()
+    for directory in directories:
+        for path, folders, files in os.walk(directory):
+            found.update(os.path.join(path, name) for name in folders + files)
+    return found
 
 
 class Host:
