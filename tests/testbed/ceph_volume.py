@@ -117,9 +117,11 @@ def _machine_state():
     return sn.files_below(_MACHINE_STATE)
 
 
-class CephVolume:
+class CephVolume(sn.SharedVolume):
     """The file system served from the hub, mounted on every node at
     `cluster.scratch/folder` by a client named after the node."""
+
+    permitted = staticmethod(permitted)
 
     def __init__(self, cluster, folder):
         self.cluster = cluster
@@ -129,20 +131,6 @@ class CephVolume:
         self.fsid = str(uuid.uuid4())
         self.machine_state = _machine_state()
         self.first = None  # the PID namespace's first process, as the machine sees it
-
-    @classmethod
-    def mount_for(cls, test, cluster, folder):
-        """A file system mounted on every node of a running cluster for a
-        unittest test; the test skips where Ceph cannot run. After the test
-        the cluster is closed and the machine checked for what Ceph may
-        have left."""
-        reason = permitted()
-        if reason:
-            test.skipTest(reason)
-        volume = cls(cluster, folder)
-        test.addCleanup(volume.check_gone, test)
-        volume.start()
-        return volume
 
     def start(self):
         for folder in ("data/crash", "data/mgr.x", "data/mds." + MDS, "run", "log"):

@@ -40,29 +40,17 @@ def _host_state():
     return sn.files_below(_HUB_STATE[1:] + ("/run/gluster",))
 
 
-class GlusterVolume:
+class GlusterVolume(sn.SharedVolume):
     """A two-brick volume served from the hub, mounted on every node at
     `cluster.scratch/folder`."""
+
+    permitted = staticmethod(permitted)
 
     def __init__(self, cluster, folder):
         self.cluster = cluster
         self.mount_point = os.path.join(cluster.scratch, folder)
         self.bricks = os.path.join(cluster.root, "bricks")
         self.host_state = _host_state()
-
-    @classmethod
-    def mount_for(cls, test, cluster, folder):
-        """A volume mounted on every node of a running cluster for a unittest
-        test; the test skips where GlusterFS cannot run. After the test the
-        cluster is closed and the machine checked for what the volume may
-        have left."""
-        reason = permitted()
-        if reason:
-            test.skipTest(reason)
-        volume = cls(cluster, folder)
-        test.addCleanup(volume.check_gone, test)
-        volume.start()
-        return volume
 
     def start(self):
         os.mkdir(self.bricks)

@@ -124,6 +124,25 @@ def files_below(directories):
     return found
 
 
+class SharedVolume:
+    """A file system served from the hub and mounted on every node. Its
+    class names `permitted`: None where it can run here, else why not."""
+
+    @classmethod
+    def mount_for(cls, test, cluster, folder):
+        """The file system mounted on every node of a running cluster for a
+        unittest test, which skips where it cannot run. After the test the
+        cluster is closed and the machine checked for what it may have
+        left."""
+        reason = cls.permitted()
+        if reason:
+            test.skipTest(reason)
+        volume = cls(cluster, folder)
+        test.addCleanup(volume.check_gone, test)
+        volume.start()
+        return volume
+
+
 class Host:
     """One holder process and the namespaces it keeps."""
 
