@@ -122,6 +122,7 @@ class CephVolume(sn.SharedVolume):
     `cluster.scratch/folder` by a client named after the node."""
 
     permitted = staticmethod(permitted)
+    CLIENT = "ceph-fuse"
 
     def __init__(self, cluster, folder):
         self.cluster = cluster
@@ -249,18 +250,6 @@ class CephVolume(sn.SharedVolume):
         if done.returncode != 0:
             raise RuntimeError("%s: %s" % (" ".join(argv), (done.stdout + done.stderr).decode(errors="replace")))
         return done.stdout.decode(errors="replace")
-
-    def view(self, node):
-        """The mount point as node sees it, reachable from the machine's own
-        namespaces: through the node's holder, whose root is the node's."""
-        return "/proc/%d/root%s" % (node.pid, self.mount_point)
-
-    def client_of(self, node):
-        """The pid of node's ceph-fuse."""
-        clients = node.processes_named("ceph-fuse")
-        if len(clients) != 1:
-            raise RuntimeError("%d ceph-fuse clients on %s" % (len(clients), node.name))
-        return clients[0]
 
     def daemon(self, kind):
         """The pid of the hub's one ceph-KIND daemon (mon, mgr, osd, mds)."""

@@ -45,6 +45,7 @@ class GlusterVolume(sn.SharedVolume):
     `cluster.scratch/folder`."""
 
     permitted = staticmethod(permitted)
+    CLIENT = "glusterfs"
 
     def __init__(self, cluster, folder):
         self.cluster = cluster
@@ -87,18 +88,6 @@ class GlusterVolume(sn.SharedVolume):
                 if time.time() > deadline:
                     raise
                 time.sleep(0.1)
-
-    def view(self, node):
-        """The mount point as node sees it, reachable from the machine's own
-        namespaces: through the node's holder, whose root is the node's."""
-        return "/proc/%d/root%s" % (node.pid, self.mount_point)
-
-    def client_of(self, node):
-        """The pid of node's FUSE client of the volume."""
-        clients = node.processes_named("glusterfs")
-        if len(clients) != 1:
-            raise RuntimeError("%d GlusterFS clients on %s" % (len(clients), node.name))
-        return clients[0]
 
     def brick_servers(self):
         """The pids of the brick servers, in the order of BRICKS."""

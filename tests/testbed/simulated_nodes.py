@@ -125,8 +125,9 @@ def files_below(directories):
 
 
 class SharedVolume:
-    """A file system served from the hub and mounted on every node. Its
-    class names `permitted`: None where it can run here, else why not."""
+    """A file system served from the hub and mounted on every node at
+    `mount_point`. Its class names `permitted` (None where it can run here,
+    else why not) and CLIENT, the command name of a node's FUSE client."""
 
     @classmethod
     def mount_for(cls, test, cluster, folder):
@@ -141,6 +142,18 @@ class SharedVolume:
         test.addCleanup(volume.check_gone, test)
         volume.start()
         return volume
+
+    def view(self, node):
+        """The mount point as node sees it, reachable from the machine's own
+        namespaces: through the node's holder, whose root is the node's."""
+        return "/proc/%d/root%s" % (node.pid, self.mount_point)
+
+    def client_of(self, node):
+        """The pid of node's FUSE client of the file system."""
+        clients = node.processes_named(self.CLIENT)
+        if len(clients) != 1:
+            raise RuntimeError("%d %s clients on %s" % (len(clients), self.CLIENT, node.name))
+        return clients[0]
 
 
 class Host:
