@@ -7,7 +7,6 @@ import os
 import shutil
 import signal
 import subprocess
-import sys
 import unittest
 
 from testbed import files_left as f
@@ -122,18 +121,11 @@ class SmallBuildSharedDirectoryTests(SharedDirectory, unittest.TestCase):
         holders = {0: "process %d on %s" % (ended.pid, self.node), 1: "process 4711 on node-elsewhere"}
         claims = [arg for k, text in sorted(holders.items())
                   for arg in (os.path.join(ws.cwd, expect.claim_name(k, self.node)), text)]
-        holder = subprocess.Popen(
-            [sys.executable, "-c",
-             "import fcntl, os, sys\n"
-             "for path, text in zip(sys.argv[1::2], sys.argv[2::2]):\n"
-             "    held = os.open(path, os.O_RDWR | os.O_CREAT)\n"
-             "    fcntl.flock(held, fcntl.LOCK_EX)\n"
-             "    os.write(held, text.encode())\n"
-             "print('held', flush=True)\n"
-             "sys.stdin.read()\n"] + claims,
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, start_new_session=True)
-        self.addCleanup(ws.stop, holder)
-        self.assertEqual(holder.stdout.readline(), b"held\n")
+        holder = ws.hold("import fcntl, os, sys\n"
+                         "for path, text in zip(sys.argv[1::2], sys.argv[2::2]):\n"
+                         "    held = os.open(path, os.O_RDWR | os.O_CREAT)\n"
+                         "    fcntl.flock(held, fcntl.LOCK_EX)\n"
+                         "    os.write(held, text.encode())\n", *claims)
         run = ws.run(ws.mpiexec(self.processes) + [ws.exe])
         c.check_exit_status(self, run, clean=False)
         holds = [(k, self.node, ws.cwd, holders[k]) for k in sorted(self.nodes)]

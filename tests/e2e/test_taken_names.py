@@ -4,8 +4,6 @@ normally, says which tests went wrong, and its exit status tells."""
 
 import os
 import stat
-import subprocess
-import sys
 import unittest
 
 from testbed import files_left as f
@@ -103,17 +101,10 @@ class TakenNameTests(unittest.TestCase):
         # its own. Nothing stops the benchmark here: a complete, clean run.
         ws = h.Workspace(self, h.SMALL)
         paths = [os.path.join(ws.cwd, name) for name in f.scratch_names(self.nodes)]
-        holder = subprocess.Popen(
-            [sys.executable, "-c",
-             "import fcntl, sys\n"
-             "files = [open(p, 'w+b') for p in sys.argv[1:]]\n"
-             "for held in files:\n"
-             "    held.write(b'held' * 5000); held.flush(); fcntl.flock(held, fcntl.LOCK_EX)\n"
-             "print('held', flush=True)\n"
-             "sys.stdin.read()\n"] + paths,
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, start_new_session=True)
-        self.addCleanup(ws.stop, holder)
-        self.assertEqual(holder.stdout.readline(), b"held\n")
+        holder = ws.hold("import fcntl, sys\n"
+                         "files = [open(p, 'w+b') for p in sys.argv[1:]]\n"
+                         "for held in files:\n"
+                         "    held.write(b'held' * 5000); held.flush(); fcntl.flock(held, fcntl.LOCK_EX)\n", *paths)
         run = ws.run_binary(2)
         self.assertIsNone(holder.poll(), "the holding process ended early")
         c.check_run(self, run, h.SMALL_COUNTS, self.nodes)

@@ -49,7 +49,7 @@ LOAD = r"^\d+\.\d\d \d+\.\d\d \d+\.\d\d \(over 1, 5 and 15 minutes\)$"
 PROGRESS = re.compile(r"run (\d+) of (\d+): [^,]+ s, (about .+ left|done)(; left out: .*)?")
 LEFT_IN_PLACE = "before run "
 # Stands in for a process of another run that has a scratch file open.
-HOLDER = "import sys\nheld = open(sys.argv[1], 'rb')\nprint('held', flush=True)\nsys.stdin.read()\n"
+HOLDER = "import sys\nheld = open(sys.argv[1], 'rb')\n"
 # Runs a command where /proc shows nothing, as on a system without it; the
 # mount stays in a mount namespace of the command's own.
 WITHOUT_PROC = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
@@ -175,11 +175,7 @@ class MadeUpRuns(unittest.TestCase):
 
     def hold_open(self, name):
         """A process of its own that has the file open until the test ends."""
-        holder = subprocess.Popen([sys.executable, "-c", HOLDER, os.path.join(self.ws.cwd, name)],
-                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, start_new_session=True)
-        self.addCleanup(h.Workspace.stop, holder)
-        self.assertEqual(holder.stdout.readline(), b"held\n")
-        return holder
+        return self.ws.hold(HOLDER, os.path.join(self.ws.cwd, name))
 
     def test_medians_spreads_and_the_runs_left_out(self):
         # An older results file with numbers far off: never a run's.

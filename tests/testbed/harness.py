@@ -391,6 +391,16 @@ class Workspace:
         self.test.addCleanup(self.stop, proc)
         return proc
 
+    def hold(self, script, *args):
+        """A process of its own that runs `script` (Python that imports sys
+        and takes the files its arguments name) and keeps what it took until
+        the test ends."""
+        holder = subprocess.Popen([sys.executable, "-c", script + "print('held', flush=True)\nsys.stdin.read()\n"]
+                                  + list(args), stdin=subprocess.PIPE, stdout=subprocess.PIPE, start_new_session=True)
+        self.test.addCleanup(self.stop, holder)
+        self.test.assertEqual(holder.stdout.readline(), b"held\n")
+        return holder
+
     @staticmethod
     def stop(proc):
         """Ends a launcher that a failed test left behind (its own session)."""
