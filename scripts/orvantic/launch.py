@@ -92,6 +92,9 @@ def default_command():
 def main(argv):
     """For the set-up scripts in bash: `launcher MPI` prints the launcher's
     path; `command` the default command, one word a line."""
+    if argv not in (["command"],) and not (len(argv) == 2 and argv[0] == "launcher"):
+        print("usage: python3 -m orvantic.launch (launcher openmpi|mpich | command)", file=sys.stderr)
+        return 2
     try:
         words = [launcher_of(argv[1])] if argv[0] == "launcher" else default_command()
     except Unknown as why:
