@@ -150,7 +150,11 @@ class SlurmLostNodeTests(unittest.TestCase):
     def test_node_cut_off_in_a_batch_job(self):
         slurm = sc.SlurmCluster.start_for(self, settings=SLURM_BOUND)
         cluster = slurm.cluster
-        example = ts.ExampleJob(self, slurm, h.SHIPPED, env=BOUNDS[tn.launch_of_build()].env)
+        # Slurm's bound rests on its daemons' heartbeats, not on how the ranks
+        # talk, so UCX keeps its default transports: the example's short
+        # projection run ends whole first, and UCX 1.13's TCP transport can
+        # hang in MPI_Finalize (openucx/ucx#8738).
+        example = ts.ExampleJob(self, slurm, h.SHIPPED)
 
         def running():
             return slurm.client("squeue", "-h", "-j", example.id).stdout.strip() != ""

@@ -35,6 +35,31 @@ SHIPPED = os.environ.get("ORVANTIC_BINARY")
 SMALL = os.environ.get("ORVANTIC_SMALL_BINARY")
 
 HANG_LIMIT = 300  # seconds; only there to turn a hang into a failure
+# CTest kills a test at its time limit outright: what the test started (a
+# simulated cluster's daemons, a job's ranks) would run on, and nothing would
+# say where it waited. This long before that limit, which CTest passes on in
+# ORVANTIC_TEST_TIMEOUT, the test fails instead, with the traceback of its
+# wait, and its clean-ups still run.
+CLEAN_UP_MARGIN = 60
+
+
+class StillRunning(Exception):
+    """A test that came near the suite's time limit."""
+
+
+def _fail_before_the_suite_limit():
+    limit = int(os.environ.get("ORVANTIC_TEST_TIMEOUT") or 0)
+    if limit <= CLEAN_UP_MARGIN:
+        return
+
+    def fail(signum, frame):
+        raise StillRunning("still running %d s after its start, %d s before the suite's limit; the traceback "
+                           "shows what it waited for" % (limit - CLEAN_UP_MARGIN, CLEAN_UP_MARGIN))
+    signal.signal(signal.SIGALRM, fail)
+    signal.alarm(limit - CLEAN_UP_MARGIN)
+
+
+_fail_before_the_suite_limit()
 
 # Jobs run in a zone half an hour off any whole-hour one, so a results-file
 # name made from UTC instead of local time cannot pass for local time.
