@@ -3,6 +3,7 @@ launcher on node01 with a host file, its daemons on the other nodes started
 through an agent in place of ssh, MPI traffic over TCP on the nodes' subnet.
 Works with the build's own launcher, Open MPI's or MPICH's."""
 
+import json
 import os
 import signal
 import subprocess
@@ -177,6 +178,36 @@ class ThreeNodeTests(unittest.TestCase):
         # Teardown, checked here as well as after a failure: nothing of the
         # nodes is left on the machine.
         cluster.close()
+
+    def test_slowed_node_named_by_the_tool_and_the_page(self):
+        # node03's daemon and ranks run under strace, every system call held
+        # 100 µs: slow in phases of microseconds as in long ones, where a CPU
+        # quota binds only phases longer than its slice. slow-nodes and the
+        # results page name node03, and node03 alone (bench/slow-nodes
+        # --traced: 10 of 10 jobs, the deciding ratio at most 0.15).
+        cluster = sn.Cluster.start_for(self)
+        why = cluster.trace_every_call("node03")
+        if why:
+            self.skipTest(why)
+        job = ThreeNodeJob(self, cluster, h.SMALL)
+        status, stderr, _ = job.wait()
+        self.assertEqual(status, 0, stderr)
+        head = cluster.nodes[0]
+        name = jc.results_file_on(self, cluster, head, "")
+        ws = h.Workspace(self, h.SMALL)
+        path = os.path.join(ws.cwd, name)
+        with open(path, "wb") as results:
+            results.write(cluster.read_scratch(head, name))
+
+        done = h.run_script("slow-nodes", "--json", path)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        judged = json.loads(done.stdout)
+        self.assertEqual(list(judged["runs"][0]["slow"]), ["node03"], done.stdout)
+        page = os.path.join(ws.root, "page.html")
+        done = h.run_script("results-page", "-o", page, path)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(page, encoding="utf-8") as f:
+            self.assertIn("<p>Slow nodes: node03.</p>", f.read())
 
     def run_in_directory(self, prepare):
         """A small-build job started on node01 in RUN_DIRECTORY below the

@@ -124,6 +124,21 @@ def files_below(directories):
     return found
 
 
+# cgroup v1's cpu controller, else v2's unified tree: where a group of the
+# machine's goes, and the files that hold a node's processes to a share of a
+# processor.
+_CPU_V1 = "/sys/fs/cgroup/cpu"
+_CPU_V2 = "/sys/fs/cgroup"
+
+
+def _read_text(path):
+    try:
+        with open(path) as f:
+            return f.read()
+    except OSError:
+        return ""
+
+
 class SharedVolume:
     """A file system served from the hub and mounted on every node at
     `mount_point`. Its class names `permitted` (None where it can run here,
@@ -252,6 +267,7 @@ class Cluster:
         # Processes on the nodes that serve every job, not part of any (a
         # shared file system's clients).
         self.services = set()
+        self.cpu_group = None  # the cgroup of a slowed node, see slow_down
         # What the nodes' Open MPI leaves on the machine's /tmp and
         # /dev/shm (a login on a node sets no TMPDIR) when a test kills a
         # daemon outlives the nodes.
@@ -322,6 +338,53 @@ class Cluster:
         with open(self.agent, "w") as f:
             f.write(_AGENT % {"cases": cases, "path": CLEAN_PATH})
         os.chmod(self.agent, 0o755)
+
+    def slow_down(self, name, share, period_us=100000):
+        """Holds what the launchers start on the named node (its daemon and
+        ranks, which inherit the agent's cgroup) to `share` of a processor
+        in every period. Returns None, or why it cannot be done here."""
+        group_name = os.path.basename(self.root)
+        if os.path.exists(os.path.join(_CPU_V1, "cpu.cfs_quota_us")):
+            self.cpu_group = os.path.join(_CPU_V1, group_name)
+            os.mkdir(self.cpu_group)
+            settings = {"cpu.cfs_period_us": period_us, "cpu.cfs_quota_us": int(period_us * share)}
+        elif "cpu" in _read_text(os.path.join(_CPU_V2, "cgroup.controllers")).split():
+            with open(os.path.join(_CPU_V2, "cgroup.subtree_control"), "w") as f:
+                f.write("+cpu")
+            self.cpu_group = os.path.join(_CPU_V2, group_name)
+            os.mkdir(self.cpu_group)
+            settings = {"cpu.max": "%d %d" % (int(period_us * share), period_us)}
+        else:
+            return "no CPU controller of cgroup v1 or v2 here"
+        for setting, value in settings.items():
+            with open(os.path.join(self.cpu_group, setting), "w") as f:
+                f.write(str(value))
+        self._start_on_node_with(name, 'echo $$ > %s/cgroup.procs' % self.cpu_group)
+        return None
+
+    def trace_every_call(self, name, delay_us=100):
+        """Runs what the launchers start on the named node under strace,
+        which stops it at every system call and holds it there `delay_us`:
+        a node whose every call into the kernel is slow, in phases of
+        microseconds as in long ones, and which waits rather than takes
+        the other nodes' processors. Returns None, or why it cannot be done
+        here."""
+        if shutil.which("strace") is None:
+            return "strace is not installed"
+        self._start_on_node_with(name, 'exec strace -f -qq -o /dev/null -e inject=all:delay_enter=%dus "$AGENT" "$@"'
+                                 % delay_us)
+        return None
+
+    def _start_on_node_with(self, name, step):
+        """From now on the agent runs `step` (shell, "$AGENT" the agent so
+        far) before it starts anything on the named node."""
+        wrapper = os.path.join(self.root, "agent-%s" % name)
+        with open(wrapper, "w") as f:
+            f.write('#!/bin/sh\nAGENT=%s\n'
+                    'for word in "$@"; do case "$word" in -*) ;; *) host=$word; break ;; esac; done\n'
+                    'if [ "$host" = %s ]; then %s; fi\nexec "$AGENT" "$@"\n' % (self.agent, name, step))
+        os.chmod(wrapper, 0o755)
+        self.agent = wrapper
 
     def hostfile(self, slots, line_format, name="hostfile"):
         """A launcher host file giving each node its number of slots, one
@@ -414,6 +477,11 @@ class Cluster:
         not_removed = self.mpi_files.remove_new()
         if not_removed:
             problems.append("Open MPI's files of the nodes not removed: %s" % not_removed)
+        if self.cpu_group:
+            try:
+                os.rmdir(self.cpu_group)
+            except OSError as error:
+                problems.append("the slowed node's cgroup %s not removed: %s" % (self.cpu_group, error))
         # A killed process's last threads may still be ending, and writing,
         # when it no longer shows its namespaces.
         deadline = time.time() + SETUP_LIMIT

@@ -33,12 +33,12 @@ std::string Contents(const fs::path& path) {
 class StopLine : public testing::Test {
  protected:
   void SetUp() override {
-    const fs::path directory = fs::temp_directory_path() / "orvantic-stop-line";
     fs::remove_all(directory);
     fs::create_directories(directory);
     console = directory / "console";
     file = directory / "file";
   }
+  void TearDown() override { fs::remove_all(directory); }
 
   // In the dying process: the console is a file, the results file another.
   void Arm() const {
@@ -52,6 +52,7 @@ class StopLine : public testing::Test {
     ArmStopLine(OpenToAppend(file.string().c_str(), created));
   }
 
+  const fs::path directory = fs::temp_directory_path() / "orvantic-stop-line";
   fs::path console;
   fs::path file;
 };
