@@ -22,6 +22,7 @@ import tempfile
 import time
 
 from testbed import mpi_leftovers
+from testbed.harness import read_text
 
 SUBNET = "10.200.0.0/24"
 HUB_ADDRESS = "10.200.0.1"
@@ -129,14 +130,6 @@ def files_below(directories):
 # processor.
 _CPU_V1 = "/sys/fs/cgroup/cpu"
 _CPU_V2 = "/sys/fs/cgroup"
-
-
-def _read_text(path):
-    try:
-        with open(path) as f:
-            return f.read()
-    except OSError:
-        return ""
 
 
 class SharedVolume:
@@ -348,7 +341,7 @@ class Cluster:
             self.cpu_group = os.path.join(_CPU_V1, group_name)
             os.mkdir(self.cpu_group)
             settings = {"cpu.cfs_period_us": period_us, "cpu.cfs_quota_us": int(period_us * share)}
-        elif "cpu" in _read_text(os.path.join(_CPU_V2, "cgroup.controllers")).split():
+        elif "cpu" in read_text(os.path.join(_CPU_V2, "cgroup.controllers")).split():
             with open(os.path.join(_CPU_V2, "cgroup.subtree_control"), "w") as f:
                 f.write("+cpu")
             self.cpu_group = os.path.join(_CPU_V2, group_name)
