@@ -341,14 +341,12 @@ class Cluster:
             self.cpu_group = os.path.join(_CPU_V1, group_name)
             os.mkdir(self.cpu_group)
             settings = {"cpu.cfs_period_us": period_us, "cpu.cfs_quota_us": int(period_us * share)}
-        elif "cpu" in read_text(os.path.join(_CPU_V2, "cgroup.controllers")).split():
-            with open(os.path.join(_CPU_V2, "cgroup.subtree_control"), "w") as f:
-                f.write("+cpu")
+        elif "cpu" in read_text(os.path.join(_CPU_V2, "cgroup.subtree_control")).split():
             self.cpu_group = os.path.join(_CPU_V2, group_name)
             os.mkdir(self.cpu_group)
             settings = {"cpu.max": "%d %d" % (int(period_us * share), period_us)}
         else:
-            return "no CPU controller of cgroup v1 or v2 here"
+            return "no CPU controller of cgroup v1 here, nor one that cgroup v2 hands to its groups"
         for setting, value in settings.items():
             with open(os.path.join(self.cpu_group, setting), "w") as f:
                 f.write(str(value))
