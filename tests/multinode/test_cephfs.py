@@ -48,7 +48,7 @@ class CephFsTests(unittest.TestCase):
     def test_job_on_a_ceph_volume(self):
         # All ranks in one directory of the file system.
         cluster, _, view = self.ceph_directory()
-        job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, slots=SLOTS)
+        job = ThreeNodeJob(self, cluster, h.FUSE, SHARED_DIRECTORY, slots=SLOTS)
         status, stderr, seconds = job.wait()
         print("job of %d ranks on CephFS: %.1f s" % (len(job.nodes), seconds))
         self.assertEqual(status, 0, stderr)
@@ -59,7 +59,7 @@ class CephFsTests(unittest.TestCase):
         # The second job's root, on node02, finds the first's root's claim
         # held from node01: a process it cannot look for.
         cluster, _, view = self.ceph_directory()
-        self.check_two_jobs_in_one_directory(cluster, view)
+        self.check_two_jobs_in_one_directory(cluster, view, h.FUSE)
 
     def test_killed_job_then_another_on_a_ceph_volume(self):
         # node03's client is killed under a running job and then every rank,
@@ -72,7 +72,7 @@ class CephFsTests(unittest.TestCase):
         # with it. Then it takes the claim over and the job runs whole.
         cluster, volume, view = self.ceph_directory()
         node03 = cluster.nodes[2]
-        killed = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, slots=SLOTS, output="out-killed")
+        killed = ThreeNodeJob(self, cluster, h.FUSE, SHARED_DIRECTORY, slots=SLOTS, output="out-killed")
         claims = self.wait_until_claimed(killed, view)
         lost = {session for session, name in volume.sessions().items() if name == node03.name}
         down = time.time()
@@ -87,7 +87,7 @@ class CephFsTests(unittest.TestCase):
                              "(%.0f s after the loss)" % (time.time() - down))
 
         left = f.results_file_names(view)
-        job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, slots=SLOTS)
+        job = ThreeNodeJob(self, cluster, h.FUSE, SHARED_DIRECTORY, slots=SLOTS)
         status, stderr, seconds = job.wait()
         print("the next job started %.1f s after node03 went down and took %.1f s" % (job.started - down, seconds))
         self.assertEqual(status, 0, stderr)
@@ -109,7 +109,7 @@ class CephFsTests(unittest.TestCase):
         # clients reconnect, and the job goes on and ends whole, the pause
         # inside the times of the tests it fell in.
         cluster, volume, view = self.ceph_directory()
-        job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, slots=SLOTS)
+        job = ThreeNodeJob(self, cluster, h.FUSE, SHARED_DIRECTORY, slots=SLOTS)
         self.wait_until_claimed(job, view)
         os.kill(volume.daemon("mds"), signal.SIGKILL)
         time.sleep(MDS_ABSENCE)

@@ -108,8 +108,9 @@ class ThreeNodeJob:
     def __init__(self, test, cluster, binary, directory="", slots=SLOTS, output=OUTPUT, stdin=subprocess.DEVNULL,
                  before=(), options=(), env=None):
         if not binary:
-            test.fail("ORVANTIC_BINARY / ORVANTIC_SMALL_BINARY not set")
+            test.fail("ORVANTIC_BINARY / ORVANTIC_SMALL_BINARY / ORVANTIC_FUSE_BINARY not set")
         self.test = test
+        self.counts = h.counts_of(binary)
         self.cluster = cluster
         self.launch = launch_of_build()
         self.nodes = jc.ranks_by_slots(cluster, slots)
@@ -308,24 +309,24 @@ class ThreeNodeTests(unittest.TestCase):
             data = results.read()
         lines, whole = reading.split_lines(job.root_console())
         self.assertTrue(whole, "rank 0's console ends inside a line")
-        c.check_report(self, lines, os.path.join(job.directory, name[0]), data, job.nodes, h.SMALL_COUNTS,
+        c.check_report(self, lines, os.path.join(job.directory, name[0]), data, job.nodes, job.counts,
                        sink="rank 0's console")
         c.check_csv_validity(self, name[0], data, failing=())
-        f.check_files_left(self, view, job.nodes, name[0], h.SMALL_COUNTS, planted=planted)
+        f.check_files_left(self, view, job.nodes, name[0], job.counts, planted=planted)
 
-    def check_two_jobs_in_one_directory(self, cluster, view):
+    def check_two_jobs_in_one_directory(self, cluster, view, binary=h.SMALL):
         # The first job's root runs on node01, the second's on node02, the
         # workers of both on node03 under the same ranks: every file the
         # second would use is the first's. The first holds them while it
         # waits for Enter.
-        first = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, slots=(1, 0, 2), output="out-first",
+        first = ThreeNodeJob(self, cluster, binary, SHARED_DIRECTORY, slots=(1, 0, 2), output="out-first",
                              stdin=subprocess.PIPE)
         self.wait_while_running(first, lambda: texts.PRESS_ENTER.encode() in first.root_console(so_far=True),
                                 "the first job's report was whole")
-        binary = os.path.basename(h.SMALL)[:15]
-        pids = {h.rank_of(pid): pid for node in cluster.nodes for pid in node.processes_named(binary)}
+        command = os.path.basename(binary)[:15]
+        pids = {h.rank_of(pid): pid for node in cluster.nodes for pid in node.processes_named(command)}
 
-        second = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, slots=(0, 1, 2), output="out-second")
+        second = ThreeNodeJob(self, cluster, binary, SHARED_DIRECTORY, slots=(0, 1, 2), output="out-second")
         status, stderr, _ = second.wait()
         self.assertEqual(status, 1, stderr)
         holds = [(rank, node, first.directory, "process %d on %s" % (pids[rank], first.nodes[rank]))
@@ -347,14 +348,14 @@ class ThreeNodeTests(unittest.TestCase):
         # clients learn of the first's locks through the volume's servers.
         cluster = sn.Cluster.start_for(self)
         _, view = self.gluster_directory(cluster)
-        self.check_two_jobs_in_one_directory(cluster, view)
+        self.check_two_jobs_in_one_directory(cluster, view, h.FUSE)
 
     def test_job_on_a_gluster_volume(self):
         # Root on node01, two workers each on node02 and node03, all in one
         # directory of the volume.
         cluster = sn.Cluster.start_for(self)
         _, view = self.gluster_directory(cluster)
-        job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY)
+        job = ThreeNodeJob(self, cluster, h.FUSE, SHARED_DIRECTORY)
         status, stderr, seconds = job.wait()
         print("job of %d ranks on the GlusterFS volume: %.1f s" % (len(job.nodes), seconds))
         self.assertEqual(status, 0, stderr)
@@ -380,9 +381,9 @@ class ThreeNodeTests(unittest.TestCase):
 
     @staticmethod
     def kill_every_rank(cluster):
-        """Kills every rank of the small build's job outright, as a crash or
+        """Kills every rank of a test build's job outright, as a crash or
         an administrator would, leaving the launcher to see them go."""
-        binary = os.path.basename(h.SMALL)[:15]  # the kernel's command name is cut at 15
+        binary = os.path.basename(h.SMALL)[:15]  # cut at 15 by the kernel: the name of every build
         for node in cluster.nodes:
             for pid in node.processes_named(binary):
                 os.kill(pid, signal.SIGKILL)
@@ -392,7 +393,7 @@ class ThreeNodeTests(unittest.TestCase):
         # files stay, and the next job in the directory takes them over.
         cluster = sn.Cluster.start_for(self)
         _, view = self.gluster_directory(cluster)
-        killed = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, output="out-killed")
+        killed = ThreeNodeJob(self, cluster, h.FUSE, SHARED_DIRECTORY, output="out-killed")
         claims = self.wait_until_claimed(killed, view)
         self.kill_every_rank(cluster)
         status, _, _ = killed.wait()
@@ -401,7 +402,7 @@ class ThreeNodeTests(unittest.TestCase):
         self.assertLessEqual(claims, set(os.listdir(view)), "claim files left by the killed job")
 
         left = f.results_file_names(view)
-        job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY)
+        job = ThreeNodeJob(self, cluster, h.FUSE, SHARED_DIRECTORY)
         status, stderr, _ = job.wait()
         self.assertEqual(status, 0, stderr)
         self.check_whole_run(job, view, planted=left)
@@ -421,7 +422,7 @@ class ThreeNodeTests(unittest.TestCase):
         within LOST_VOLUME_BOUND with status 1 and nothing left, each of
         node03's phases after the loss warned, the first too when the loss
         came before its end, which its own warning line tells."""
-        job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY, **job)
+        job = ThreeNodeJob(self, cluster, h.FUSE, SHARED_DIRECTORY, **job)
         node03 = cluster.nodes[2]
         on_node03 = [rank for rank, node in job.nodes.items() if node == node03.name]
         self.wait_until_claimed(job, view, on_node03)
@@ -447,7 +448,7 @@ class ThreeNodeTests(unittest.TestCase):
         # the root then says the report could not be saved).
         cluster = sn.Cluster.start_for(self)
         volume, view = self.gluster_directory(cluster)
-        job = ThreeNodeJob(self, cluster, h.SMALL, SHARED_DIRECTORY)
+        job = ThreeNodeJob(self, cluster, h.FUSE, SHARED_DIRECTORY)
         self.wait_until_claimed(job, view)
         self.wait_while_running(job, lambda: f.results_file_names(view), "the root made its results file")
         kept = volume.brick_holding(f.results_file_names(view)[0])

@@ -33,6 +33,7 @@ from orvantic import measured  # noqa: E402
 MPIEXEC = os.environ.get("ORVANTIC_MPIEXEC", "mpiexec")
 SHIPPED = os.environ.get("ORVANTIC_BINARY")
 SMALL = os.environ.get("ORVANTIC_SMALL_BINARY")
+FUSE = os.environ.get("ORVANTIC_FUSE_BINARY")  # the small counts with fewer single-byte accesses
 
 HANG_LIMIT = 300  # seconds; only there to turn a hang into a failure
 # CTest kills a test at its time limit outright: what the test started (a
@@ -77,7 +78,13 @@ NOBODY_UID = 65534
 # The shipped build's counts live with the scripts, which project full runs
 # from short ones; the test build's are the suite's own.
 SMALL_COUNTS = measured.Counts(256, 65536)
+FUSE_COUNTS = measured.Counts(256, 8192)
 SHIPPED_COUNTS = measured.SHIPPED_COUNTS
+
+
+def counts_of(binary):
+    """The work counts the given build of the program was compiled with."""
+    return {SHIPPED: SHIPPED_COUNTS, SMALL: SMALL_COUNTS, FUSE: FUSE_COUNTS}[binary]
 
 
 def launcher_env(**extra):
