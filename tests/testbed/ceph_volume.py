@@ -45,7 +45,9 @@ _PORTS = "[v2:%s:3300,v1:%s:6789]" % (sn.HUB_ADDRESS, sn.HUB_ADDRESS)
 # No authentication: nothing leaves the cluster's private subnet. One OSD, so
 # pools of one copy and placement across OSDs rather than hosts; the
 # machine's disk may be fuller than Ceph likes for a production cluster; the
-# OSD's cache at the least Ceph allows.
+# OSD's cache at the least Ceph allows. The monitor commits a change a tenth
+# of a second after it (Ceph waits a second, to batch a busy cluster's): the
+# set-up's seven commands wait for theirs.
 _CONF = """[global]
 fsid = %(fsid)s
 mon host = %(ports)s
@@ -73,6 +75,7 @@ mon data avail warn = 2
 mon data avail crit = 1
 [mon]
 public addr = %(hub)s
+paxos propose interval = 0.1
 mon data = %(state)s/data/mon.$id
 [mgr]
 public addr = %(hub)s
