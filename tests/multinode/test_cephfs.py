@@ -19,9 +19,9 @@ from testbed.job_checks import f, h
 # The root alone on node01, one worker on each other node: every case needs
 # no more, and a rank more makes a job on CephFS seconds longer.
 SLOTS = (1, 1, 1)
-# Seconds the metadata server stays away in its case: every rank is waiting
-# on it well before then.
-MDS_ABSENCE = 10
+# Seconds a lost server (the MDS, the OSD) stays away in its case: every
+# rank is waiting on it well before then.
+SERVER_ABSENCE = 10
 
 
 class CephFsTests(unittest.TestCase):
@@ -103,21 +103,37 @@ class CephFsTests(unittest.TestCase):
         self.check_client_of_node03_lost(cluster, volume, view, slots=SLOTS)
 
     def test_ceph_metadata_server_lost_mid_run(self):
-        # The MDS is killed while the workers work. With no standby to take
-        # over, every rank's next create, open or remove waits for it, with
-        # no error and no end; it is started again MDS_ABSENCE s later, the
-        # clients reconnect, and the job goes on and ends whole, the pause
-        # inside the times of the tests it fell in.
+        # With no standby MDS to take over, every rank's next create, open
+        # or remove waits for it, with no error and no end.
+        self.check_server_away("mds", always_waits=True)
+
+    def test_ceph_object_store_lost_mid_run(self):
+        # The one OSD holds every file's data and the MDS's journal, but
+        # the clients keep what they write in their caches and the MDS
+        # answers before its journal is written: seen here, either ranks
+        # wait in a write (pwrite) their client cannot finish, and the
+        # others for them, or the job ends meanwhile, its files not yet
+        # stored. No error either way.
+        self.check_server_away("osd", always_waits=False)
+
+    def check_server_away(self, kind, always_waits):
+        """The hub's ceph-KIND daemon is killed while the workers work and
+        started again SERVER_ABSENCE s later: the job waits meanwhile (or
+        may end, unless always_waits), then the clients reconnect, and it
+        ends whole, the pause inside the times of the tests it fell in."""
         cluster, volume, view = self.ceph_directory()
         job = ThreeNodeJob(self, cluster, h.FUSE, SHARED_DIRECTORY, slots=SLOTS)
         self.wait_until_claimed(job, view)
-        os.kill(volume.daemon("mds"), signal.SIGKILL)
-        time.sleep(MDS_ABSENCE)
-        self.assertIsNone(job.proc.poll(), "the job ended while the MDS was away")
-        volume.start_mds()
+        os.kill(volume.daemon(kind), signal.SIGKILL)
+        time.sleep(SERVER_ABSENCE)
+        waited = job.proc.poll() is None
+        if always_waits:
+            self.assertTrue(waited, "the job ended while the %s was away" % kind)
+        volume.start_daemon(kind)
         back = time.time()
         status, stderr, _ = job.wait()
-        print("job ended %.1f s after the MDS was back" % (time.time() - back))
+        print("job ended %.1f s after the %s was back" % (time.time() - back, kind) if waited
+              else "job ended while the %s was away" % kind)
         self.assertEqual(status, 0, stderr)
         jc.check_nothing_left(self, cluster)
         self.check_whole_run(job, view)

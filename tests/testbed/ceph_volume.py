@@ -135,6 +135,7 @@ class CephVolume(sn.SharedVolume):
         self.fsid = str(uuid.uuid4())
         self.machine_state = _machine_state()
         self.first = None  # the PID namespace's first process, as the machine sees it
+        self.ids = {"mgr": "x", "mds": MDS}  # each daemon's name, the OSD's once it is made
 
     def start(self):
         for folder in ("data/crash", "data/mgr.x", "data/mds." + MDS, "run", "log"):
@@ -145,9 +146,10 @@ class CephVolume(sn.SharedVolume):
         self._start_pid_namespace()
         self.cluster.hub.sh(_COVER, *_MACHINE_STATE)
         self._start_monitor()
-        self.on_hub("ceph-mgr", "-i", "x")
-        self._start_osd()
-        self.start_mds()
+        self.start_daemon("mgr")
+        self._make_osd()
+        self.start_daemon("osd")
+        self.start_daemon("mds")
         self.ceph("osd", "pool", "create", "cephfs_meta", "8")
         self.ceph("osd", "pool", "create", "cephfs_data", "8")
         self.ceph("fs", "new", FILE_SYSTEM, "cephfs_meta", "cephfs_data")
@@ -184,7 +186,7 @@ class CephVolume(sn.SharedVolume):
         self.on_hub("ceph-mon", "--mkfs", "-i", "a", "--monmap", monmap)
         self.on_hub("ceph-mon", "-i", "a")
 
-    def _start_osd(self):
+    def _make_osd(self):
         block = os.path.join(self.state, "data", "osd.block")
         with open(block, "wb") as f:
             f.truncate(OSD_SIZE)
@@ -192,11 +194,12 @@ class CephVolume(sn.SharedVolume):
         osd = self.ceph("osd", "new", osd_uuid).strip()
         os.mkdir(os.path.join(self.state, "data", "osd." + osd))
         self.on_hub("ceph-osd", "-i", osd, "--mkfs", "--osd-uuid", osd_uuid, "--bluestore-block-path", block)
-        self.on_hub("ceph-osd", "-i", osd)
+        self.ids["osd"] = osd
 
-    def start_mds(self):
-        """Starts the metadata server, at first or again after a loss."""
-        self.on_hub("ceph-mds", "-i", MDS)
+    def start_daemon(self, kind):
+        """Starts the hub's ceph-KIND daemon (mgr, osd, mds), at first or
+        again after a loss."""
+        self.on_hub("ceph-" + kind, "-i", self.ids[kind])
 
     def wait_until_active(self):
         """Waits until the file system has an active metadata server."""
