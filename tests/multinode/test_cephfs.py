@@ -19,8 +19,8 @@ from testbed.job_checks import f, h
 # The root alone on node01, one worker on each other node: every case needs
 # no more, and a rank more makes a job on CephFS seconds longer.
 SLOTS = (1, 1, 1)
-# Seconds a lost server (the MDS, the OSD) stays away in its case: every
-# rank is waiting on it well before then.
+# Seconds a lost server (the MDS, the OSD) stays away in its case: longer
+# than a whole job of the test build takes, so that its absence shows.
 SERVER_ABSENCE = 10
 
 
