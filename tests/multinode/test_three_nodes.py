@@ -323,8 +323,7 @@ class ThreeNodeTests(unittest.TestCase):
                              stdin=subprocess.PIPE)
         self.wait_while_running(first, lambda: texts.PRESS_ENTER.encode() in first.root_console(so_far=True),
                                 "the first job's report was whole")
-        command = os.path.basename(binary)[:15]
-        pids = {h.rank_of(pid): pid for node in cluster.nodes for pid in node.processes_named(command)}
+        pids = {h.rank_of(pid): pid for node in cluster.nodes for pid in node.processes_named(binary)}
 
         second = ThreeNodeJob(self, cluster, binary, SHARED_DIRECTORY, slots=(0, 1, 2), output="out-second")
         status, stderr, _ = second.wait()
@@ -383,9 +382,9 @@ class ThreeNodeTests(unittest.TestCase):
     def kill_every_rank(cluster):
         """Kills every rank of a test build's job outright, as a crash or
         an administrator would, leaving the launcher to see them go."""
-        binary = os.path.basename(h.SMALL)[:15]  # cut at 15 by the kernel: the name of every build
         for node in cluster.nodes:
-            for pid in node.processes_named(binary):
+            # The kernel's 15 characters of any test build's name.
+            for pid in node.processes_named(h.SMALL):
                 os.kill(pid, signal.SIGKILL)
 
     def test_killed_job_then_another_on_a_gluster_volume(self):
@@ -481,11 +480,10 @@ class ThreeNodeTests(unittest.TestCase):
         # lands in the middle of the run.
         job = ThreeNodeJob(self, cluster, h.SHIPPED)
         victim = cluster.nodes[1]
-        binary = os.path.basename(h.SHIPPED)[:15]
         deadline = time.time() + 60
-        while not victim.processes_named(binary) and time.time() < deadline and job.proc.poll() is None:
+        while not victim.processes_named(h.SHIPPED) and time.time() < deadline and job.proc.poll() is None:
             time.sleep(0.1)
-        self.assertTrue(victim.processes_named(binary), "no worker started on %s" % victim.name)
+        self.assertTrue(victim.processes_named(h.SHIPPED), "no worker started on %s" % victim.name)
         time.sleep(1)
         self.assertIsNone(job.proc.poll(), "the job ended before the kill")
         daemons = victim.processes_named(job.launch.daemon)

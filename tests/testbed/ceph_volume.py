@@ -138,7 +138,8 @@ class CephVolume(sn.SharedVolume):
         self.ids = {"mgr": "x", "mds": MDS}  # each daemon's name, the OSD's once it is made
 
     def start(self):
-        for folder in ("data/crash", "data/mgr.x", "data/mds." + MDS, "run", "log"):
+        daemons = ["data/%s.%s" % (kind, name) for kind, name in self.ids.items()]
+        for folder in ["data/crash", "run", "log"] + daemons:
             os.makedirs(os.path.join(self.state, folder))
         with open(self.conf, "w") as f:
             f.write(_CONF % {"fsid": self.fsid, "ports": _PORTS, "subnet": sn.SUBNET, "hub": sn.HUB_ADDRESS,

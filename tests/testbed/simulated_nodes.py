@@ -215,8 +215,11 @@ class Host:
         """Every process in any of this host's namespaces but its holder."""
         return [pid for pid in _all_pids() if pid != self.pid and namespace_ids(pid) & self.namespaces]
 
-    def processes_named(self, comm):
-        """This host's processes whose command name is comm."""
+    def processes_named(self, program):
+        """This host's processes running the named program (a name or a
+        path), by their command name: its first 15 characters, all the
+        kernel keeps."""
+        comm = os.path.basename(program)[:15]
         return [pid for pid in self.processes() if command_name(pid) == comm]
 
 
