@@ -5,6 +5,14 @@ with a status other than 0, leave no process of it on the nodes still
 reachable, and leave the root's results file in whole lines of the report,
 then the stop line where the root is told to terminate.
 
+The simulated nodes share one kernel, and a path between their ranks that
+runs through it (shared memory, as UCX picks by default under MPICH) is out
+of the cut's reach: the job could then run on to a whole report before the
+launcher or Slurm ends it, on a machine fast enough. So the cut node's
+ranks are held (SIGSTOP) as its link goes down: as across a real cut,
+nothing of theirs reaches the others, and the report cannot be whole,
+whatever the machine's speed.
+
 By default nothing notices such a node soon: Open MPI 4.1's launcher gives
 up on its daemon there after TCP keepalive's idle time and probes (about 8
 minutes), MPICH 4.0's waits for its proxy for good, and Slurm declares the
@@ -83,9 +91,9 @@ CUT_NODE = 2  # node03: two workers, no root
 
 
 def cut_once_working(test, cluster, still_running, directory=""):
-    """Sets the cut node's link down once its workers are past their start
-    (they hold their claim files) and a second into their first phase.
-    Returns the node and the time of the cut."""
+    """Sets the cut node's link down, its ranks held, once its workers are
+    past their start (they hold their claim files) and a second into their
+    first phase. Returns the node and the time of the cut."""
     node = cluster.nodes[CUT_NODE]
     deadline = time.time() + tn.JOB_LIMIT
     while not [name for name in cluster.scratch_files(node, directory) if name.endswith(".claim")]:
@@ -94,6 +102,10 @@ def cut_once_working(test, cluster, still_running, directory=""):
         time.sleep(0.1)
     time.sleep(1)
     test.assertTrue(still_running(), "the job ended before the cut")
+    held = node.processes_named(h.SHIPPED)
+    test.assertTrue(held, "no rank of the job on %s to hold" % node.name)
+    for pid in held:
+        os.kill(pid, signal.SIGSTOP)
     node.sh("ip link set eth0 down")
     return node, time.time()
 
@@ -151,9 +163,10 @@ class SlurmLostNodeTests(unittest.TestCase):
         slurm = sc.SlurmCluster.start_for(self, settings=SLURM_BOUND)
         cluster = slurm.cluster
         # Slurm's bound rests on its daemons' heartbeats, not on how the ranks
-        # talk, so UCX keeps its default transports: the example's short
-        # projection run ends whole first, and UCX 1.13's TCP transport can
-        # hang in MPI_Finalize (openucx/ucx#8738).
+        # talk, so UCX keeps its default transports (the cut's hold on the
+        # node's ranks stands for the rest): the example's short projection
+        # run ends whole first, and UCX 1.13's TCP transport can hang in
+        # MPI_Finalize (openucx/ucx#8738).
         example = ts.ExampleJob(self, slurm, h.SHIPPED)
 
         def running():
