@@ -52,14 +52,24 @@ class Launcher:
     place of the job's processes: the options of the job it drops (the
     process count and placement, which the per-node flags replace; the
     working directory; output sent to files, where the records could not
-    come back), the options that name the nodes, and the per-node flags."""
+    come back), the options that name the nodes, the per-node flags, and
+    the binding that leaves the process the node's processors as a job's
+    ranks find them unless told otherwise."""
 
-    def __init__(self, dropped, dropped_flags, host_files, host_lists, per_node):
+    def __init__(self, open_mpi, dropped, dropped_flags, host_files, host_lists, per_node, unbound):
+        self.open_mpi = open_mpi
         self.dropped = dropped
         self.dropped_flags = dropped_flags
         self.host_files = host_files
         self.host_lists = host_lists
         self.per_node = per_node
+        self.unbound = unbound
+
+    def defaults(self):
+        """The options the per-node launch starts with, ahead of the job's
+        own: a binding the job names comes later and wins, as the last
+        one given does, so the process is bound as the job's ranks are."""
+        return launch.flags(self.open_mpi) + self.unbound
 
     def adapted(self, options):
         """The job's launcher options without those dropped, and the nodes
@@ -83,20 +93,29 @@ class Launcher:
         return kept, nodes
 
 
+# Open MPI binds a job of 2 or fewer processes to cores, one each, so the
+# one process a node would find a single processor usable; the benchmark's
+# larger jobs it binds to sockets, or not at all where they outnumber the
+# cores.
 OPEN_MPI = Launcher(
+    open_mpi=True,
     dropped={"n", "np", "c", "N", "npernode", "npersocket", "map-by", "ppr", "rankfile", "output-filename",
              "output", "wdir", "wd"},
     dropped_flags={"pernode"},
     host_files={"hostfile", "machinefile", "default-hostfile"},
     host_lists={"host", "H"},
-    per_node=lambda count: ["-n", str(count), "--map-by", "ppr:1:node", "--wdir", "/"])
-# MPICH, and the others built on Hydra (Intel MPI, MVAPICH).
+    per_node=lambda count: ["-n", str(count), "--map-by", "ppr:1:node", "--wdir", "/"],
+    unbound=["--bind-to", "none"])
+# MPICH, and the others built on Hydra (Intel MPI, MVAPICH): Hydra binds
+# nothing unless told.
 HYDRA = Launcher(
+    open_mpi=False,
     dropped={"n", "np", "ppn", "grr", "outfile-pattern", "errfile-pattern", "wdir"},
     dropped_flags={"rr"},
     host_files={"f", "hostfile", "machinefile"},
     host_lists={"hosts", "host"},
-    per_node=lambda count: ["-n", str(count), "-ppn", "1", "-wdir", "/"])
+    per_node=lambda count: ["-n", str(count), "-ppn", "1", "-wdir", "/"],
+    unbound=[])
 
 
 def unique(names):
@@ -153,7 +172,7 @@ def per_node_command(directory, command):
             raise Refused("%s, so where the launcher's options end cannot be told" % why)
         options, nodes = family.adapted(options)
         if nodes:
-            return nodes, command[:at + 1] + options + family.per_node(len(nodes)) + answer
+            return nodes, command[:at + 1] + family.defaults() + options + family.per_node(len(nodes)) + answer
     nodes = allocation_nodes()
     if nodes is None:
         raise Refused("the command names no host file or hosts (--hostfile, -f, --host), and this is not inside "

@@ -28,24 +28,26 @@ ALIKE = ("kernel", "processors", "load at end", "MPI launcher", "program", "prog
 ALIKE_ON_TMPFS = ALIKE + ("directory", "ext4 journal", "device model", "rotational", "scheduler")
 
 
-def job_command(cluster, tagged):
+def job_command(cluster, tagged, slots):
     """The command of a job over the three nodes, as test_three_nodes starts
     one: the build's launcher, its host file and flags; `tagged`, with the
-    launcher's flag that puts each rank's tag before each of its lines."""
+    launcher's flag that puts each rank's tag before each of its lines. In
+    a login's environment without Open MPI's leave to run as root, which
+    run-environment passes as a flag, as the other tools do."""
     launch = tn.launch_of_build()
-    env = jc.login_env(**launch.env)
-    command = launch.command(cluster, tn.SLOTS, os.path.join(cluster.scratch, tn.OUTPUT), env) + [h.SMALL]
+    env = jc.login_env()
+    command = launch.command(cluster, slots, os.path.join(cluster.scratch, tn.OUTPUT), env) + [h.SMALL]
     if tagged:
         command[1:1] = ["--tag-output"] if h.open_mpi() else ["-prepend-rank"]
     return env, command
 
 
-def from_node01(test, cluster, options, interpreter=sys.executable, tagged=False):
+def from_node01(test, cluster, options, interpreter=sys.executable, tagged=False, slots=tn.SLOTS):
     """run-environment --nodes OPTIONS for the job's command, started on
     node01 as a user logged in there would: (status, stdout, stderr)."""
     if not h.SMALL:
         test.fail("ORVANTIC_SMALL_BINARY not set")
-    env, command = job_command(cluster, tagged)
+    env, command = job_command(cluster, tagged, slots)
     done = subprocess.run(cluster.nodes[0].enter(env=env) + [interpreter, RUN_ENVIRONMENT, "--nodes"] + options
                           + ["--"] + command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           universal_newlines=True, timeout=tn.JOB_LIMIT)
@@ -90,6 +92,14 @@ class NodeEnvironmentTests(unittest.TestCase):
         self.assertEqual(lines[at + 1:at + 3], ["      node01, node02: " + options[0], "      node03: " + options[2]])
         kernel = compared["nodes"][0]["fields"]["kernel"]
         self.assertIn("  kernel: " + kernel, lines)
+
+        # A node's processors as the job's ranks find them, on a job of two
+        # nodes too: Open MPI binds a job of two processes or fewer to
+        # cores, one each, but the benchmark's ranks to a socket or not at all.
+        status, out, err = from_node01(self, cluster, ["--json", cluster.scratch], slots=(1, 2, 0))
+        self.assertEqual((status, err), (0, ""))
+        processors = [node["fields"]["processors"] for node in json.loads(out)["nodes"]]
+        self.assertEqual(processors, [environment.processors()] * 2)
         jc.check_nothing_left(self, cluster)
 
     def test_garbled_and_silent_nodes_are_told(self):
