@@ -29,7 +29,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 COMPARE_NUMBERS = ("runs_a", "left_out_a", "runs_b", "left_out_b", "median_a", "median_b", "ratio", "ci_low",
                    "ci_high")
 COMPARE_TEXTS = ("measurement", "unit", "scope", "verdict")
-TIME = "%Y-%m-%d %H:%M:%S"
 
 
 class PageError(Exception):
@@ -132,9 +131,9 @@ def run_body(run, environment):
     workers = "the root alone" if run.job_size == 1 else "the root and %d worker%s on %d node%s" % (
         run.job_size - 1, "" if run.job_size == 2 else "s", nodes, "" if nodes == 1 else "s")
     charts = page_charts.run_charts(run, verdict) if nodes else []
-    body = ["<h1>Run on %s</h1>" % e(run.node),
+    body = ["<h1>Run on %s</h1>" % e(run.node or "a node not known"),
             '<p class="facts">Started %s, %s: %s. Results file: %s</p>' % (
-                e(run.started.strftime(TIME)), parts.processes(run.job_size), workers, e(os.path.basename(run.path))),
+                e(parts.started(run)), parts.processes(run.job_size), workers, e(os.path.basename(run.path))),
             parts.ended_early_part(run), parts.warnings_part(run, "Warning lines of the report"),
             "<h2>Nodes</h2>", parts.run_nodes_part(run, verdict, environment)]
     if charts:
@@ -142,24 +141,26 @@ def run_body(run, environment):
         body += [parts.chart_part(chart, parts.run_caption(run, verdict, chart["measurement"])) for chart in charts]
         body += ["</div>"]
     body += ["<h2>Every figure</h2>", parts.figures_part(run)]
-    return "run on %s, %s" % (run.node, run.started.strftime(TIME)), body, charts
+    return "run on %s, %s" % (parts.root_node(run), parts.started(run)), body, charts
 
 
 def series_body(all_series, environment):
     """Several runs' title, parts and charts."""
     runs = [run for series in all_series for run in series.runs]
     title = "%d series" % len(all_series) if len(all_series) > 1 else "a series of %d runs" % len(runs)
+    times = sorted(run.started for run in runs if run.started is not None)
+    span = " from %s to %s" % (times[0].strftime(parts.TIME), times[-1].strftime(parts.TIME)) if times else ""
+    unknown = " The start of %d is not known." % (len(runs) - len(times)) if len(times) < len(runs) else ""
     body = ["<h1>%s</h1>" % e(title[0].upper() + title[1:]),
-            '<p class="facts">%d runs from %s to %s.</p>' % (
-                len(runs), min(run.started for run in runs).strftime(TIME),
-                max(run.started for run in runs).strftime(TIME))]
+            '<p class="facts">%d runs%s.%s</p>' % (len(runs), span, unknown)]
     body += [parts.ended_early_part(run) for run in runs]
     body += [parts.warnings_part(run, "Warning lines of %s" % os.path.basename(run.path)) for run in runs]
     for series in all_series:
         body += ["<h2>%s%d runs of %s</h2>" % (e(series.name + ": " if series.name else ""), len(series.runs),
                                                parts.processes(series.runs[0].job_size)),
                  parts.runs_part(series), "<h3>Nodes over the runs kept</h3>",
-                 parts.verdict_intro(None, series.verdict.slow), parts.series_nodes_part(series, environment)]
+                 parts.verdict_intro(series.verdict.why_not_judged, series.verdict.slow),
+                 parts.series_nodes_part(series, environment)]
     charts = page_charts.series_charts(all_series) if any(series.kept for series in all_series) else []
     if charts:
         body += ['<h2>Measurements</h2><div class="charts">'] + [parts.chart_part(chart) for chart in charts]

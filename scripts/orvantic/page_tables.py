@@ -12,6 +12,10 @@ from .series import LABELS
 
 FIRST_WARNINGS = 12  # shown at once; a run's others are a click away
 DASH = "\u2013"
+TIME = "%Y-%m-%d %H:%M:%S"
+NOT_KNOWN = "not known"  # the root's node or start, where the file's name does not have the results form
+# The figures of a row besides the one it is read by, with their units as shown.
+OTHER_FIGURES = (("seconds", "s"), ("rate", "M accesses/s"), ("mb_per_sec", "MB/s"))
 # Why a figure of a report that ends early is neither valid nor not.
 UNSETTLED = "the report ends before the Warning line that could follow this figure"
 
@@ -24,9 +28,22 @@ def number(value, form="%g"):
     return DASH if value is None else form % value
 
 
+def shown_field(row):
+    """The field of the figure a row is read by (see measured.shown_value)."""
+    return "rate" if row["measurement"] in texts.HANDLING else "mb_per_sec"
+
+
 def shown_text(row):
     """The figure a row is read by, as the report printed it."""
-    return row["rate"] if row["measurement"] in texts.HANDLING else row["mb_per_sec"]
+    return row[shown_field(row)]
+
+
+def root_node(run):
+    return NOT_KNOWN if run.node is None else run.node
+
+
+def started(run):
+    return NOT_KNOWN if run.started is None else run.started.strftime(TIME)
 
 
 def processes(count):
@@ -88,11 +105,14 @@ def ended_early_part(run):
             'lines written before the end.</p>\n' % (e(os.path.basename(run.path)), e(run.early_end)))
 
 
-def verdict_intro(why_not_judged, slow):
+def verdict_intro(why_not_judged, slow, not_judged=None):
+    """The nodes named slow, or why no node was judged; the nodes that too
+    few phases leave unjudged beside them."""
     method = "<details><summary>How the verdict is made</summary><p>%s</p></details>\n" % e(verdicts.METHOD)
     if why_not_judged:
         return "<p>No slow-node verdict: %s.</p>%s" % (e(why_not_judged), method)
-    return "<p>Slow nodes: %s.</p>%s" % (e(", ".join(slow) or "none"), method)
+    unjudged = " Not enough phases to judge: %s." % e(", ".join(not_judged)) if not_judged else ""
+    return "<p>Slow nodes: %s.%s</p>%s" % (e(", ".join(slow) or "none"), unjudged, method)
 
 
 # ---- the set-up of nodes --------------------------------------------------------------------------
@@ -135,50 +155,74 @@ def _median_cell(median, comparison):
     if comparison is None or comparison.ratio is None and not comparison.set_aside:
         return td(number(median))
     if comparison.set_aside:
-        return td(number(median) + '<span class="ratio">set aside</span>', title=comparison.set_aside)
+        return td(number(median) + '<span class="ratio">%s</span>' % comparison.set_aside.word,
+                  title=comparison.set_aside.why)
     note = '<span class="ratio">%.2f of others</span>' % comparison.ratio
     return td(number(median) + note, "slow" if comparison.slow else "")
 
 
+def _run_node_verdict(verdict, node):
+    if node in verdict.slow:
+        return td(flag("slow", "slow") + " " + e(verdict.slow[node]), "text slow")
+    if node not in verdict.ranks_of:
+        return td("no workers", "text")
+    if node in verdict.not_judged:
+        return td(e(verdict.not_judged[node]), "text")
+    if verdict.why_not_judged:
+        return td("not judged", "text", verdict.why_not_judged)
+    return td("not slow", "text")
+
+
 def run_nodes_part(run, verdict, environment):
-    """A row per node: its ranks, its workers' median per measurement with
-    the ratio to the other nodes', the verdict and the set-up that differs."""
+    """A row per node: its rank numbers, its workers' median per measurement
+    with the ratio to the other nodes', the verdict and the set-up that
+    differs."""
     medians = node_medians(run)
     compared = dict(((c.measurement, c.node), c) for c in verdict.comparisons)
-    nodes = verdict.nodes + ([] if run.node in verdict.nodes else [run.node])
+    nodes = verdict.nodes + ([] if run.node is None or run.node in verdict.nodes else [run.node])
     rows = []
     for node in nodes:
         ranks = (["0 (root)"] if node == run.node else []) + (
             [rank_ranges(verdict.ranks_of[node])] if node in verdict.ranks_of else [])
         cells = [td(e(node), "text"), td(e(", ".join(ranks)), "text")]
         cells += [_median_cell(medians.get((m, node)), compared.get((m, node))) for m, _ in texts.MEASUREMENTS]
-        if node in verdict.slow:
-            cells.append(td(flag("slow", "slow") + " " + e(verdict.slow[node]), "text slow"))
-        else:
-            cells.append(td("no workers" if node not in verdict.ranks_of else
-                            "not judged" if verdict.why_not_judged else "not slow", "text"))
+        cells.append(_run_node_verdict(verdict, node))
         rows.append((' data-node="%s"' % e(node), cells + environment_cells(environment, node)))
-    head = ["node", "ranks"] + measurement_heads() + ["verdict"] + environment_heads(environment)
-    return (verdict_intro(verdict.why_not_judged, verdict.slow) + table(head, rows, "nodes")
-            + environment_notes(environment, nodes))
+    head = ["node", "rank numbers"] + measurement_heads() + ["verdict"] + environment_heads(environment)
+    caption = ('<p class="caption">Per measurement, the median of the node\'s workers\' valid figures (the '
+               'report\'s averages are means over every worker), and its ratio to the lower median of the figures of '
+               'the workers on every other node.</p>\n')
+    return (verdict_intro(verdict.why_not_judged, verdict.slow, verdict.not_judged) + caption
+            + table(head, rows, "nodes") + environment_notes(environment, nodes))
+
+
+def _other_figures(row):
+    """The row's figures besides the one it is read by, each with its unit."""
+    shown_one = shown_field(row)
+    figures = ['<span data-field="%s">%s</span> %s' % (field, e(row[field]), unit)
+               for field, unit in OTHER_FIGURES if field != shown_one and row[field]]
+    return '<span class="also">%s</span>' % ", ".join(figures) if figures else ""
 
 
 def _figure_cell(row, field=None):
-    text = row[field] if field else shown_text(row)
+    """The figure a row is read by, or its `field`, with the row's other
+    figures beneath and its validity."""
+    text = e(row[field]) if field else e(shown_text(row)) + _other_figures(row)
     if row["valid"] == "true":
-        return td(e(text))
+        return td(text)
     if row["valid"] == "false":
-        return td(e(text) + flag("not valid"), "not-valid", row["warning"])
-    return td(e(text) + flag("not settled"), "not-valid", UNSETTLED)
+        return td(text + flag("not valid"), "not-valid", row["warning"])
+    return td(text + flag("not settled"), "not-valid", UNSETTLED)
 
 
 def figures_part(run):
     """Every row of the run, a column per measurement: the single node, each
     worker rank, the workers' total and its speed-up, the common-window
-    total and the average, each figure as the report printed it."""
+    total and the average, each figure as the report printed it: the one it
+    is read by, and beneath it the seconds and the other rate."""
     by_key = dict(((row["scope"], row["rank"], row["measurement"]), row) for row in run.rows)
     nodes = dict((int(row["rank"]), row["node"]) for row in run.rows if row["scope"] == texts.SCOPE_RANK)
-    lines = [(texts.SCOPE_SINGLE, "0", "0 (single node)", run.node, None)]
+    lines = [(texts.SCOPE_SINGLE, "0", "0 (single node)", root_node(run), None)]
     lines += [(texts.SCOPE_RANK, str(rank), str(rank), nodes[rank], None) for rank in sorted(nodes)]
     if nodes:
         lines += [(texts.SCOPE_TOTAL, "", "total", "", None), (texts.SCOPE_TOTAL, "", "speed-up", "", "speedup"),
@@ -192,7 +236,10 @@ def figures_part(run):
             cells.append(_figure_cell(row, field) if row else td(DASH, title="not in the report"))
         attributes = ' data-scope="%s" data-rank="%s"' % (scope, rank) + (' data-field="%s"' % field if field else "")
         rows.append((attributes, cells))
-    return table(["rank", "node"] + measurement_heads(), rows, "figures")
+    caption = ('<p class="caption">Each cell: the figure the measurement is read by (its unit in the heading), and '
+               'beneath it the seconds and the other rate the report prints for it (the speed tests\' Millions '
+               'Accesses/sec. and MB/sec.).</p>\n')
+    return caption + table(["rank", "node"] + measurement_heads(), rows, "figures")
 
 
 def chart_part(chart, caption=""):
@@ -203,7 +250,7 @@ def chart_part(chart, caption=""):
 def run_caption(run, verdict, measurement):
     """The figures over all workers, and the nodes slow in this phase."""
     parts = []
-    for scope, label in ((texts.SCOPE_SINGLE, "Single node (the root alone on %s)" % run.node),
+    for scope, label in ((texts.SCOPE_SINGLE, "Single node (the root alone on %s)" % (run.node or "its node")),
                          (texts.SCOPE_TOTAL, "Total of the workers"),
                          (texts.SCOPE_COMMON_WINDOW, "Common-window total")):
         for row in run.select(measurement, scope):
@@ -212,7 +259,7 @@ def run_caption(run, verdict, measurement):
                                          else " " + flag("not valid" if row["valid"] == "false" else "not settled")))
     for c in verdict.comparisons:
         if c.measurement == measurement and c.slow:
-            parts.append("%s %s: median %g against %g of the other nodes' workers, ratio %.2f" % (
+            parts.append("%s %s: median %g against %g, the lower median of the other nodes' workers, ratio %.2f" % (
                 flag("slow", "slow"), e(c.node), c.median, c.others_median, c.ratio))
     return "".join("<span>%s.</span> " % part for part in parts)
 
@@ -228,7 +275,7 @@ def runs_part(series):
         why = run.why_left_out()
         slow = "not judged" if verdict.why_not_judged else ", ".join(verdict.slow) or "none"
         rows.append(("", [td(str(number_)), td(e(os.path.basename(run.path)), "text"),
-                          td(e(run.started.strftime("%Y-%m-%d %H:%M:%S")), "text"), td(e(run.node), "text"),
+                          td(e(started(run)), "text"), td(e(root_node(run)), "text"),
                           td(str(run.job_size)), td(e(slow), "text"),
                           td(flag("left out") + " " + e(why), "text not-valid") if why else td("kept", "text")]))
     return table(["run", "results file", "started", "root's node", "processes", "slow nodes", "in the spread"], rows,
@@ -256,7 +303,9 @@ def series_nodes_part(series, environment):
             cells.append(td("slow in %d of %d runs judged" % (slow, judged) if judged else "not judged", "text"))
         rows.append((' data-node="%s"' % e(node), cells + environment_cells(environment, node)))
     head = ["node"] + measurement_heads() + ["verdict"] + environment_heads(environment)
-    return table(head, rows, "nodes-" + series.letter) + environment_notes(environment, nodes)
+    caption = ('<p class="caption">Per measurement, the median over the runs kept of the node\'s median over its '
+               'workers in each run; beneath it the lowest and highest, and how many runs.</p>\n')
+    return caption + table(head, rows, "nodes-" + series.letter) + environment_notes(environment, nodes)
 
 
 def comparison_part(lines):

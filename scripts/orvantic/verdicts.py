@@ -1,57 +1,84 @@
 """Slow nodes, named from a run's rows or a series' runs.
 
-Per measurement, each worker's rate is set against the median of every
-other worker's in the same phase of the same run, and a node's ratio is the
-median of its ranks' ratios: one rank that the scheduler favoured or
-starved moves it little, a node whose ranks are mostly slow moves it
-much. Rates, not seconds, are compared: ranks may do different amounts of
-work. A node is slow in a phase where its ratio is below SLOW_RATIO, and
-slow in the run where it is slow in most of the phases it was judged in.
-Over a series, a node is slow where it was slow in most of the runs that
-judged it. A rate that is not valid is no evidence either way.
+Per measurement, each node's workers are set against one figure: the lower
+median (statistics.median_low) of the valid rates of the workers on every
+other node. The node's own ranks are left out of it, so a node that holds
+most of the workers cannot pull it towards its own rates; and it is the
+lower median, so that one rank the scheduler favoured on another node of
+two cannot double it and halve every other node's ratio. The node's ratio
+is the median of its ranks' rates over that figure: one rank that the
+scheduler favoured or starved moves it little, a node whose ranks are
+mostly slow moves it much. Rates, not seconds, are compared: ranks may do
+different amounts of work. A node is slow in a phase where its ratio is
+below SLOW_RATIO. A run judges it where it was compared in at least
+MIN_JUDGED_PHASES phases, and names it slow where it is slow in most of
+those. Over a series, a node is slow where it was slow in most of the runs
+that judged it. A rate that is not valid is no evidence either way.
 
 Two things in the report's structure move a node's rates without its drive
 being slow. Workers start their first phase while the root runs its
 single-node tests: workers on the root's node share it with those tests,
 so their phases that began before the root's tests can have ended are set
-aside. And the workers' phases do not start together (a worker starts its
-next phase as soon as its last one ended), so one phase of a node may run
-in different company than the same phase of another; a verdict therefore
-needs most phases, never one.
+aside (every node's, where the root's node is not known). And the workers'
+phases do not start together (a worker starts its next phase as soon as
+its last one ended), so one phase of a node may run in different company
+than the same phase of another; a verdict therefore needs most phases,
+never one, and a report cut short after a phase or two names no node.
 """
 
 import statistics
 
 from . import measured, texts
 
-# A node is slow in a phase below this share of the other workers' median
-# rate; bench/slow-nodes measures how often undisturbed runs cross it.
+# A node is slow in a phase below this share of the other nodes' workers'
+# lower median; bench/slow-nodes measures how often undisturbed runs cross it.
 SLOW_RATIO = 0.5
+# The fewest phases a node is compared in before a run names it slow or not.
+MIN_JUDGED_PHASES = 4
 
 METHOD = (
-    "Per measurement, each worker's rate is set against the median of every other worker's in the same "
-    "phase, and a node's ratio is the median of its ranks' ratios. A node is slow in a phase where that "
-    "ratio is below %.2f, and slow in the run where it is slow in most of the phases it was judged in. "
-    "Rates that are not valid are no evidence either way. Workers on the root's node are set aside in the "
-    "phases that began while the root ran its single-node tests, which share their node. Over a series, "
-    "a node is slow where it was slow in most of the runs that judged it." % SLOW_RATIO)
+    "Per measurement, a node's ratio is the median of its workers' rates over the lower median of the rates of "
+    "the workers on every other node (its own ranks left out). A node is slow in a phase where that ratio is "
+    "below %.2f. A run judges a node where it was compared in at least %d phases, and names it slow where it is "
+    "slow in most of them; compared in fewer, there are not enough phases to judge it. Rates that are not valid "
+    "are no evidence either way. Workers on the root's node are set aside in the phases that began while the "
+    "root ran its single-node tests, which share their node (every node's, where the root's node is not "
+    "known). Over a series, a node is slow where it was slow in most of the runs that judged it."
+    % (SLOW_RATIO, MIN_JUDGED_PHASES))
+
+
+class NoEvidence:
+    """Why a node's figures of a phase are no evidence: a word for a table's
+    cell and the reason in full."""
+
+    def __init__(self, word, why):
+        self.word = word
+        self.why = why
+
+
+SHARED_ROOT_NODE = NoEvidence("set aside", "began while the root's single-node tests shared its node")
+ROOT_NODE_UNKNOWN = NoEvidence("set aside", "began while the root's single-node tests ran, and the root's node "
+                                            "is not known: any node may have shared it")
+NOT_REACHED = NoEvidence("not reached", "not reached: the report ends before this node's figures of the phase")
+NO_VALID_RATE = NoEvidence("no valid rate", "no valid rate")
+NO_OTHER_RATE = NoEvidence("nothing to compare", "no other node's valid rate")
 
 
 class Comparison:
-    """One node's workers in one phase against the other workers: the
-    median rate of its ranks and of the workers on other nodes, and its
-    ratio (see the module's notes)."""
+    """One node's workers in one phase against the workers on other nodes:
+    the median rate of its ranks, the lower median of the others' (the
+    figure its ratio divides by) and its ratio; or why it is no evidence."""
 
-    def __init__(self, measurement, node, ranks, median, others_median, ratio, set_aside):
+    def __init__(self, measurement, node, ranks, median, others_median, set_aside):
         self.measurement = measurement
         self.unit = measured.shown_unit(measurement)
         self.node = node
         self.ranks = ranks
         self.median = median
         self.others_median = others_median
-        self.set_aside = set_aside  # why these figures are no evidence, if they are not
-        self.ratio = ratio
-        self.slow = not set_aside and self.ratio is not None and self.ratio < SLOW_RATIO
+        self.set_aside = set_aside  # a NoEvidence, or None where the figures are evidence
+        self.ratio = None if set_aside else median / others_median
+        self.slow = self.ratio is not None and self.ratio < SLOW_RATIO
 
 
 def _valid_rate(row):
@@ -83,15 +110,20 @@ def _median(values):
     return statistics.median(values) if values else None
 
 
-def _median_without(values, value):
-    """The median of the values but one occurrence of `value`."""
-    rest = list(values)
-    rest.remove(value)
-    return statistics.median(rest)
+def _why_no_workers(run):
+    return "the report ends before any worker's lines" if run.job_size > 1 else "the run has no workers"
+
+
+def _why_one_node(run, workers):
+    if workers < run.job_size - 1:
+        return ("the report ends before some workers' lines, and those it holds ran on one node: there is no other "
+                "node to compare with")
+    return "the workers ran on one node: there is no other node to compare with"
 
 
 class RunVerdict:
-    """The comparisons of one run, the nodes named slow and why."""
+    """The comparisons of one run, the nodes named slow and why, and those
+    it cannot judge and why."""
 
     def __init__(self, run):
         self.run = run
@@ -107,56 +139,61 @@ class RunVerdict:
                 ranks.append(int(row["rank"]))
         self.comparisons = []
         self.slow = {}
-        self.why_not_judged = None
+        self.not_judged = {}  # {node: why the run cannot judge it}
+        self.why_not_judged = None  # why the run judges no node at all
         if len(self.nodes) < 2:
-            self.why_not_judged = ("the workers ran on one node: there is no other node to compare with"
-                                   if self.nodes else "the run has no workers")
+            self.why_not_judged = (_why_one_node(run, len(self.ranks_of[self.nodes[0]])) if self.nodes
+                                   else _why_no_workers(run))
             return
         shared_until = _single_node_seconds(run)
         starts = _phase_starts(run)
         for measurement, _ in texts.MEASUREMENTS:
             self.comparisons += self._compare_phase(measurement, shared_until, starts)
-        self._name_slow_nodes()
+        self._judge_nodes()
+        if len(self.not_judged) == len(self.nodes):
+            self.why_not_judged = "not enough phases to judge any node (a verdict needs %d)" % MIN_JUDGED_PHASES
 
     def _set_aside(self, measurement, node, shared_until, starts):
-        if node != self.run.node:
-            return ""
+        """Why the node's figures of the phase are no evidence of its drive,
+        where they shared a node with the root's single-node tests."""
+        if self.run.node is not None and node != self.run.node:
+            return None
         if any(starts.get((measurement, rank), 0.0) < shared_until for rank in self.ranks_of[node]):
-            return "began while the root's single-node tests shared its node"
-        return ""
+            return SHARED_ROOT_NODE if self.run.node is not None else ROOT_NODE_UNKNOWN
+        return None
 
     def _compare_phase(self, measurement, shared_until, starts):
-        """Each node's workers in one phase against every other worker of
-        the phase: a rank's rate over the median of the others' rates, the
-        node's ratio the median of its ranks'. One fast or slow rank moves
-        that median little; a node whose ranks are mostly slow is."""
+        """Each node's workers in one phase against the lower median of the
+        workers' on every other node (see the module's notes)."""
+        rows = self.run.select(measurement, texts.SCOPE_RANK)
         aside = {node: self._set_aside(measurement, node, shared_until, starts) for node in self.nodes}
-        rates = [(row["node"], _valid_rate(row)) for row in self.run.select(measurement, texts.SCOPE_RANK)
-                 if not aside[row["node"]]]
+        rates = [(row["node"], _valid_rate(row)) for row in rows if not aside[row["node"]]]
         rates = [(node, rate) for node, rate in rates if rate is not None]
+        reached = {row["node"] for row in rows}
         comparisons = []
         for node in self.nodes:
             own = [rate for on, rate in rates if on == node]
             outside = [rate for on, rate in rates if on != node]
-            why = aside[node] or ("no valid rate" if not own else "" if outside else "no other node's valid rate")
-            ratio = None
-            if not why:
-                everyone = [rate for _, rate in rates]
-                ratio = statistics.median(rate / _median_without(everyone, rate) for rate in own)
-            comparisons.append(Comparison(measurement, node, self.ranks_of[node], _median(own), _median(outside),
-                                          ratio, why))
+            why = (aside[node] or (NOT_REACHED if node not in reached and self.run.ended_early else None)
+                   or (NO_VALID_RATE if not own else None) or (NO_OTHER_RATE if not outside else None))
+            comparisons.append(Comparison(measurement, node, self.ranks_of[node], _median(own),
+                                          statistics.median_low(outside) if outside else None, why))
         return comparisons
 
     def judged_phases(self, node):
-        return [c for c in self.comparisons if c.node == node and c.ratio is not None and not c.set_aside]
+        return [c for c in self.comparisons if c.node == node and c.ratio is not None]
 
-    def _name_slow_nodes(self):
+    def _judge_nodes(self):
         for node in self.nodes:
             judged = self.judged_phases(node)
             slow = [c for c in judged if c.slow]
-            if judged and 2 * len(slow) > len(judged):
-                self.slow[node] = "below %.2f of the other workers' median in %d of %d phases (%s)" % (
-                    SLOW_RATIO, len(slow), len(judged), ", ".join("%s %.2f" % (c.measurement, c.ratio) for c in slow))
+            if len(judged) < MIN_JUDGED_PHASES:
+                self.not_judged[node] = "not enough phases to judge: compared in %d, a verdict needs %d" % (
+                    len(judged), MIN_JUDGED_PHASES)
+            elif 2 * len(slow) > len(judged):
+                self.slow[node] = "below %.2f of the other nodes' workers' lower median in %d of the %d phases " \
+                                  "judged (%s)" % (SLOW_RATIO, len(slow), len(judged),
+                                                   ", ".join("%s %.2f" % (c.measurement, c.ratio) for c in slow))
 
 
 def judge(run):
@@ -172,11 +209,20 @@ class SeriesVerdict:
         self.counts = {}
         for verdict in self.runs:
             for node in verdict.nodes:
-                if verdict.judged_phases(node):
+                if node not in verdict.not_judged and not verdict.why_not_judged:
                     slow, judged = self.counts.get(node, (0, 0))
                     self.counts[node] = (slow + (node in verdict.slow), judged + 1)
         self.slow = {node: "slow in %d of the %d runs that judged it" % (slow, judged)
                      for node, (slow, judged) in self.counts.items() if 2 * slow > judged}
+
+    @property
+    def why_not_judged(self):
+        """Why no run judged any node: the runs' one reason where they share
+        it; None where a run judged one."""
+        if self.counts:
+            return None
+        reasons = {verdict.why_not_judged for verdict in self.runs}
+        return "no run judged any node" + ("; in every run, " + reasons.pop() if len(reasons) == 1 else "")
 
 
 def judge_series(runs):

@@ -28,7 +28,7 @@ except ImportError:
 
 from testbed import files_left as f  # noqa: E402
 from testbed import harness as h  # noqa: E402
-from orvantic import page_charts, page_tables, reading, texts  # noqa: E402
+from orvantic import page_charts, page_tables, reading, texts, verdicts  # noqa: E402
 from testbed import report_checks as c  # noqa: E402
 from testbed import report_expectations as expect  # noqa: E402
 
@@ -48,9 +48,13 @@ const cells = [];
 for (const tr of table.tBodies[0].rows) {
   Array.from(tr.cells).slice(2).forEach(function (td, i) {
     const flag = td.querySelector(".flag");
+    const marks = [td.classList.contains("not-valid"), flag ? flag.textContent : "", td.title];
     cells.push([[tr.dataset.scope, tr.dataset.rank, measurements[i], tr.dataset.field || ""],
-                [td.firstChild.textContent, td.classList.contains("not-valid"), flag ? flag.textContent : "",
-                 td.title]]);
+                [td.firstChild.textContent].concat(marks)]);
+    for (const other of td.querySelectorAll("[data-field]")) {
+      cells.push([[tr.dataset.scope, tr.dataset.rank, measurements[i], other.dataset.field],
+                  [other.textContent].concat(marks)]);
+    }
   });
 }
 return cells;
@@ -72,19 +76,25 @@ def rows_of(path, whole=True):
     return list(csv.DictReader(io.StringIO(done.stdout)))
 
 
+def shown_field(row):
+    return "rate" if row["measurement"] in texts.HANDLING else "mb_per_sec"
+
+
 def shown(row):
-    return row["rate" if row["measurement"] in texts.HANDLING else "mb_per_sec"]
+    return row[shown_field(row)]
 
 
 def figures_of(rows):
-    """What FIGURES must find for results-to-csv's rows."""
+    """What FIGURES must find for results-to-csv's rows: every figure of
+    each, the one it is read by under no field's name."""
     found = {}
     for row in rows:
         marks = {"true": (False, "", ""), "false": (True, "not valid", row["warning"]),
                  "": (True, "not settled", page_tables.UNSETTLED)}[row["valid"]]
         found[(row["scope"], row["rank"], row["measurement"], "")] = (shown(row),) + marks
-        if row["scope"] == texts.SCOPE_TOTAL:
-            found[(row["scope"], row["rank"], row["measurement"], "speedup")] = (row["speedup"],) + marks
+        for field in ("seconds", "rate", "mb_per_sec", "speedup"):
+            if row[field] and field != shown_field(row):
+                found[(row["scope"], row["rank"], row["measurement"], field)] = (row[field],) + marks
     return found
 
 
@@ -93,7 +103,8 @@ def node_medians(rows):
     for row in rows:
         if row["scope"] == texts.SCOPE_RANK and row["valid"] == "true":
             values.setdefault(row["node"], {}).setdefault(row["measurement"], []).append(float(shown(row)))
-    return dict((node, ["%g" % statistics.median(found[m]) for m, _ in texts.MEASUREMENTS])
+    return dict((node, ["%g" % statistics.median(found[m]) if m in found else page_tables.DASH
+                        for m, _ in texts.MEASUREMENTS])
                 for node, found in values.items())
 
 
@@ -118,6 +129,17 @@ def make_page(*args, whole=True):
     done = h.run_script("results-page", "-o", path, *args, interpreter=sys.executable)
     if done.returncode != (0 if whole else 1) or not os.path.exists(path):
         raise AssertionError("results-page failed: " + done.stderr)
+    return path
+
+
+def on_nodes(nodes, directory):
+    """THREE's report written again into a directory of that name with its
+    workers on other nodes ({rank: node})."""
+    rows = [dict(r, node=nodes.get(r["rank"], r["node"]) if r["scope"] == texts.SCOPE_RANK else r["node"])
+            for r in reading.parse(THREE).rows if r["scope"] != texts.SCOPE_COMMON_WINDOW]
+    path = os.path.join(SPACE.subdir(directory), os.path.basename(THREE))
+    with open(path, "w", encoding="utf-8") as handle:
+        handle.write(c.report_text(rows))
     return path
 
 
@@ -210,14 +232,26 @@ class PagesInABrowser(unittest.TestCase):
         (banner,) = self.texts_of(".banner")
         self.assertIn(reading.parse(cut).early_end, banner)
 
+        # Cut in cluster phase 2, of workers on two nodes: the phases not
+        # reached say so, and one phase compared judges no node.
+        two = on_nodes({"1": "nodeA", "2": "nodeB"}, "two-nodes")
+        cut = f.copy_as(two, SPACE.subdir("cut-two"), os.path.basename(two),
+                        lambda ls: ls[:ls.index(texts.HANDLING_HIGHER, ls.index(texts.HANDLING_HIGHER) + 1)])
+        self.check_run_page(cut, whole=False)
+        self.assertIn("No slow-node verdict: not enough phases to judge any node (a verdict needs 4).",
+                      self.texts_of("p"))
+        cells = self.texts_of("#nodes tr[data-node=nodeA] td")
+        self.assertEqual(cells[3:], [page_tables.DASH + verdicts.NOT_REACHED.word] * 5
+                         + ["not enough phases to judge: compared in 1, a verdict needs 4"])
+
+    def test_a_renamed_report(self):
+        # Its root's node and start are not known, and the page says so.
+        self.check_run_page(f.copy_as(THREE, SPACE.subdir("renamed"), "results.txt"))
+        self.assertEqual(self.texts_of("h1"), ["Run on a node not known"])
+        self.assertEqual(self.texts_of('#figures tr[data-scope="single"] td:nth-child(2)'), [page_tables.NOT_KNOWN])
+
     def test_markup_in_node_names_shows_as_text(self):
-        rows = [dict(r, node=MARKUP_NODES.get(r["rank"], r["node"]) if r["scope"] == texts.SCOPE_RANK else r["node"])
-                for r in reading.parse(THREE).rows if r["scope"] != texts.SCOPE_COMMON_WINDOW]
-        directory = SPACE.subdir("markup")
-        path = os.path.join(directory, os.path.basename(THREE))
-        with open(path, "w", encoding="utf-8") as handle:
-            handle.write(c.report_text(rows))
-        self.check_run_page(path)
+        self.check_run_page(on_nodes(MARKUP_NODES, "markup"))
         self.assertEqual(self.script("return document.querySelectorAll('img').length + "
                                      "document.querySelectorAll('script').length;"), 3)
         names = sorted(MARKUP_NODES.values())
@@ -272,7 +306,6 @@ class Refusals(unittest.TestCase):
         self.assertEqual(os.listdir(os.path.dirname(path)), [])
 
     def test_input_no_page_is_made_of(self):
-        self.assert_refused(f.copy_as(THREE, SPACE.subdir("renamed"), "results.txt"), says="name")
         not_json = f.copy_as(THREE, SPACE.subdir("not-json"), "nodes.json")
         self.assert_refused(THREE, "--environment", not_json, says="not JSON")
         self.assert_refused(THREE, "--compare", THREE.replace(".txt", ".none"), says="cannot be read")

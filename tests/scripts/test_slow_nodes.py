@@ -1,7 +1,8 @@
 """slow-nodes on reports of a real five-process run whose workers are put
-on made-up nodes at known rates: a slow node named, rates that are not
-valid and phases that shared the root's node taken as no evidence, a
-series, and input it cannot judge."""
+on made-up nodes at known rates: a slow node named, also one that holds
+most of the workers, rates that are not valid and phases that shared the
+root's node taken as no evidence, a report cut short, a series, and input
+it cannot judge."""
 
 import csv
 import io
@@ -52,14 +53,20 @@ def slow_nodes(*args):
     return h.run_script("slow-nodes", *args)
 
 
+def cut_before(heading, occurrence):
+    """A transform of a file's lines that ends them before the given
+    occurrence (1, 2, ...) of a heading line."""
+    return lambda lines: lines[:[i for i, line in enumerate(lines) if line == heading][occurrence - 1]]
+
+
 class OneRun(unittest.TestCase):
     def test_slow_node_named_with_its_evidence(self):
         path = write_run(SPACE.subdir("one-slow"), made_up(slowed=("3", "4")))
         done = slow_nodes(path)
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertIn("How the verdict is made: " + verdicts.METHOD, done.stdout)
-        self.assertIn("  nodeB: SLOW, below %.2f of the other workers' median in 6 of 6 phases" % verdicts.SLOW_RATIO,
-                      done.stdout)
+        self.assertIn("  nodeB: SLOW, below %.2f of the other nodes' workers' lower median in 6 of the 6 phases judged"
+                      % verdicts.SLOW_RATIO, done.stdout)
         self.assertIn("  nodeA: not slow", done.stdout)
 
         result = json.loads(slow_nodes("--json", path).stdout)
@@ -73,6 +80,45 @@ class OneRun(unittest.TestCase):
         self.assertEqual(len(rows), 12)
         self.assertEqual({r["slow_in_run"] for r in rows if r["node"] == "nodeB"}, {"true"})
 
+    def test_the_figure_a_ratio_divides_by(self):
+        # nodeA holds three of the four workers, all slow: its own ranks do
+        # not enter the figure its ratio divides by, nodeB's median.
+        majority = {"1": "nodeA", "2": "nodeA", "3": "nodeA", "4": "nodeB"}
+        path = write_run(SPACE.subdir("majority"), made_up(majority, slowed=("1", "2", "3")))
+        done = slow_nodes(path)
+        self.assertIn("  stream-handling      nodeA                3           25          100   0.25  slow\n",
+                      done.stdout)
+        self.assertIn("  nodeA: SLOW, ", done.stdout)
+        self.assertIn("  nodeB: not slow", done.stdout)
+
+        # One rank of a node of two favoured four times over: the other
+        # node's figure is the lower median of the two, not their mean.
+        verdict = verdicts.judge(reading.Run("", TEMPLATE.node, TEMPLATE.started, 5,
+                                             made_up(slowed=("4",), factor=4), []))
+        self.assertEqual({(c.node, c.others_median, c.ratio) for c in verdict.comparisons},
+                         {("nodeA", 100, 1.0), ("nodeB", 100, 2.5)})
+        self.assertEqual(verdict.slow, {})
+
+    def test_a_report_cut_short(self):
+        whole = write_run(SPACE.subdir("cut"), made_up(slowed=("3", "4")))
+        # Ended in cluster phase 2: one phase compared names no node, and
+        # the status says the report ends early.
+        cut = f.copy_as(whole, SPACE.subdir("cut-2"), os.path.basename(whole), cut_before(texts.HANDLING_HIGHER, 2))
+        done = slow_nodes(cut)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("  nodeB: no verdict, not enough phases to judge: compared in 1, a verdict needs %d\n"
+                      % verdicts.MIN_JUDGED_PHASES, done.stdout)
+        self.assertEqual(done.stderr, "slow-nodes: %s\n" % reading.early_ends([reading.parse(cut)])[0])
+        (row,) = [r for r in json.loads(slow_nodes("--json", cut).stdout)["runs"][0]["comparisons"]
+                  if r["node"] == "nodeB" and r["measurement"] == "descriptor-handling"]
+        self.assertEqual((row["set_aside"], row["slow_in_run"]), (verdicts.NOT_REACHED.why, None))
+
+        # Ended in the single-node tests, before any worker's lines.
+        cut = f.copy_as(whole, SPACE.subdir("cut-1"), os.path.basename(whole), cut_before(texts.HANDLING_HIGHER, 1))
+        done = slow_nodes(cut)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("  no verdict: the report ends before any worker's lines\n", done.stdout)
+
     def test_what_is_no_evidence(self):
         # A node slow only in phases whose rates are not valid is not slow.
         rows = made_up(slowed=("3", "4"), phases=(1, 2, 3, 4))
@@ -82,7 +128,7 @@ class OneRun(unittest.TestCase):
         verdict = verdicts.judge(reading.Run("", TEMPLATE.node, TEMPLATE.started, 5, rows, []))
         self.assertEqual(verdict.slow, {})
         self.assertEqual([c.set_aside for c in verdict.comparisons if c.node == "nodeB"],
-                         ["no valid rate"] * 4 + ["", ""])
+                         [verdicts.NO_VALID_RATE] * 4 + [None, None])
 
         # Workers on the root's node are set aside in the phases that began
         # while the root's own tests ran there: 60 s of them, 30 s a phase.
@@ -92,6 +138,11 @@ class OneRun(unittest.TestCase):
         self.assertEqual(verdict.slow, {})
         self.assertEqual([bool(c.set_aside) for c in verdict.comparisons if c.node == TEMPLATE.node],
                          [True, True, False, False, False, False])
+        # Where the root's node is not known, so are every node's.
+        verdict = verdicts.judge(reading.Run("", None, None, 5, rows, []))
+        self.assertEqual({c.set_aside for c in verdict.comparisons if c.measurement == "descriptor-handling"},
+                         {verdicts.ROOT_NODE_UNKNOWN})
+        self.assertEqual({c.set_aside for c in verdict.comparisons if c.measurement == "low-write"}, {None})
 
     def test_no_other_node_to_compare_with(self):
         done = slow_nodes(f.results_of_run(5))
@@ -109,6 +160,15 @@ class Series(unittest.TestCase):
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertIn("Over the 3 runs:\n  nodeA: not slow, slow in 1 of the 3 runs that judged it\n"
                       "  nodeB: SLOW, slow in 2 of the 3 runs that judged it\n", done.stdout)
+
+    def test_no_run_judged_a_node(self):
+        directory = SPACE.subdir("one-node-series")
+        for index in range(3):
+            write_run(directory, made_up(dict.fromkeys(NODES, "nodeA")), index)
+        done = slow_nodes(directory)
+        self.assertTrue(done.stdout.endswith(
+            "Over the 3 runs:\n  no run judged any node; in every run, the workers ran on one node: there is no "
+            "other node to compare with\n"), done.stdout)
 
     def test_input_it_cannot_judge(self):
         empty = SPACE.subdir("empty")
