@@ -39,11 +39,17 @@ def load_pyplot(program):
     return pyplot
 
 
+def root_node(run):
+    """The root's node as a picture names it: a file under another name than
+    the program gives does not tell it."""
+    return "node unknown" if run.node is None else run.node
+
+
 def node_colours(runs, pyplot):
     palette = pyplot.get_cmap("tab10").colors
     colours = {}
     for run in runs:
-        for node in [run.node] + [r["node"] for r in run.rows if r["scope"] == "rank"]:
+        for node in [root_node(run)] + [r["node"] for r in run.rows if r["scope"] == "rank"]:
             if node not in colours:
                 colours[node] = palette[len(colours) % len(palette)]
     return colours
@@ -91,7 +97,7 @@ def draw(runs, measurement, colours, pyplot, path):
         left, right = offset - 0.45, offset + span - 1 + 0.45
         if finite(value):
             # Outlined, so the line stays visible across bars of its own colour.
-            axes.hlines(value, left, right, colors=[colours[run.node]], linewidth=2.5,
+            axes.hlines(value, left, right, colors=[colours[root_node(run)]], linewidth=2.5,
                         linestyles="--" if valid(single) else ":", zorder=3,
                         path_effects=[patheffects.withStroke(linewidth=4, foreground="black")])
             axes.annotate("single node %g%s" % (value, not_valid_note(single)),
@@ -99,7 +105,8 @@ def draw(runs, measurement, colours, pyplot, path):
                           ha="right", va="bottom", fontsize=8,
                           bbox=dict(facecolor="white", edgecolor="none", alpha=0.8, pad=1))
         caption = "%s\n%s\n%d process%s" % (
-            run.node, run.started.strftime("%Y-%m-%d %H:%M:%S"), run.job_size,
+            root_node(run), "start unknown" if run.started is None else run.started.strftime("%Y-%m-%d %H:%M:%S"),
+            run.job_size,
             "" if run.job_size == 1 else "es")
         totals = run.select(measurement, texts.SCOPE_TOTAL)
         if totals:
@@ -143,7 +150,7 @@ def spread_groups(series, measurement):
             counted = run.why_left_out() is None
             for scope in SCOPE_ORDER:
                 for row in run.select(measurement, scope):
-                    label = {texts.SCOPE_SINGLE: "single node\n" + run.node,
+                    label = {texts.SCOPE_SINGLE: "single node\n" + root_node(run),
                              texts.SCOPE_TOTAL: "total of\nthe workers",
                              texts.SCOPE_COMMON_WINDOW: "common-window\ntotal"}.get(
                                  scope, "rank %s\n%s" % (row["rank"], row["node"]))

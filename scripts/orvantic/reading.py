@@ -1,31 +1,57 @@
 """Results files read whole: `parse` gives the Run a results file holds,
 its lines matched against the report's grammar and turned into rows, and
 refuses anything else (NotAResultsFile): a number taken from a line that
-only looks similar would be worse than no number. A report that ends early
-(its run stopped, its node lost, its time up) is a Run too, of the rows its
-lines hold whole, marked as ended early."""
+only looks similar would be worse than no number. Every script reads
+results files here, by one rule: a report is told by its content, the run's
+node and start time by the name, where it has the form the program gives it
+(a copy renamed by hand or by a mail program is read all the same, its node
+and time unknown, which is told on standard error); only regular files of
+at most MAX_BYTES are read, and no line with a control character. A report
+that ends early (its run stopped, its node lost, its time up) is a Run too,
+of the rows its lines hold whole, marked as ended early."""
 
 import datetime
 import os
 import re
+import stat
 
-from . import grammar, measured, shapes, texts
+from . import grammar, measured, shapes, terminal, texts
 
+# The program replaces every control character in what a line shows (node
+# names, directories) with "?", and in the node name a file name carries
+# with "_" (texts.file_node): one found in either was put there by hand.
+CONTROL_CHARACTERS = r"\x00-\x1f\x7f"
+CONTROL_CHARACTER = re.compile("[%s]" % CONTROL_CHARACTERS)
 FILE_NAME = re.compile(
-    "^" + re.escape(texts.RESULTS_PREFIX) + r"(?P<node>.*) @ local date "
+    "^" + re.escape(texts.RESULTS_PREFIX) + r"(?P<node>[^%s]*) @ local date " % CONTROL_CHARACTERS +
     r"(?P<Y>\d{4})\.(?P<m>\d{2})\.(?P<d>\d{2}) time (?P<H>\d{2})\.(?P<M>\d{2})\.(?P<S>\d{2})"
     # A run that found its name taken (another run in the same second) numbers it.
     r"(?: \((?:[2-9]|[1-9]\d+)\))?\.txt$"
 )
+FILE_NAME_FORM = texts.RESULTS_PREFIX + "<node> @ local date YYYY.MM.DD time hh.mm.ss.txt"
+# A report of the largest job, 4,096 processes, is about 4 MB (some 900
+# bytes a worker, its node named in ten characters), and stays below this
+# even where every line names a node of 256 characters and every worker
+# works outside the root's directory, both paths 4,096 long; the limit
+# keeps a link to a device or a runaway file from filling the memory.
+MAX_BYTES = 64 * 1024 * 1024
+# How many of the names a directory's series passes over are shown.
+NAMES_SHOWN = 3
 
 
 class NotAResultsFile(Exception):
     """The file is not one that orvantic-drives wrote, or not all of one."""
 
 
+def _refused(path, why):
+    return NotAResultsFile("%s: %s" % (terminal.shown(path), why))
+
+
 class Run:
     """Everything one results file says; its rows are those of the report's
-    lines and each phase's common-window total."""
+    lines and each phase's common-window total. node and started (the
+    root's node and the local start time) are None where the file's name
+    does not have the results-file form."""
 
     def __init__(self, path, node, started, job_size, rows, warnings, early_end=None, stopped_by=None,
                  stopped_during=None):
@@ -77,18 +103,13 @@ def early_ends(runs):
 def parse_file_name(path):
     """The run's node and local start time, from the name the program gives
     the results file."""
-    name = os.path.basename(path)
-    match = FILE_NAME.match(name)
+    match = FILE_NAME.match(os.path.basename(path))
     if not match:
-        raise NotAResultsFile(
-            "%s: the name does not have the results-file form "
-            "'results_drives_windows_clusters_mac_mx @ <node> @ local date YYYY.MM.DD time hh.mm.ss.txt'"
-            % path
-        )
+        raise _refused(path, "the name does not have the results-file form '%s'" % FILE_NAME_FORM)
     try:
         started = datetime.datetime(*(int(match.group(g)) for g in "YmdHMS"))
     except ValueError as error:
-        raise NotAResultsFile("%s: the date and time in the name are not valid (%s)" % (path, error))
+        raise _refused(path, "the date and time in the name are not valid (%s)" % error)
     return match.group("node"), started
 
 
@@ -102,17 +123,56 @@ def split_lines(data):
     return lines[:-1], lines[-1] == ""
 
 
+def _not_regular(mode):
+    """Why a file of this mode is not read."""
+    if stat.S_ISDIR(mode):
+        return "is a directory"
+    if stat.S_ISFIFO(mode):
+        kind = "a named pipe"
+    elif stat.S_ISCHR(mode) or stat.S_ISBLK(mode):
+        kind = "a device"
+    else:
+        kind = "a socket" if stat.S_ISSOCK(mode) else "a special file"
+    return "is %s, not a regular file" % kind
+
+
+def _read_bytes(path):
+    """The whole file, if it is a regular file of at most MAX_BYTES. Opened
+    without waiting for a writer, so that a named pipe is refused rather
+    than waited on; what it is, is asked of the file opened."""
+    try:
+        handle = os.open(path, os.O_RDONLY | getattr(os, "O_NONBLOCK", 0) | getattr(os, "O_BINARY", 0))
+    except FileNotFoundError:
+        raise _refused(path, "does not exist")
+    except OSError as error:
+        raise _refused(path, "cannot be read: %s" % (error.strerror or error))
+    try:
+        mode = os.fstat(handle).st_mode
+        if not stat.S_ISREG(mode):
+            raise _refused(path, _not_regular(mode))
+        with open(handle, "rb", closefd=False) as file:
+            data = file.read(MAX_BYTES + 1)
+    except OSError as error:
+        raise _refused(path, "cannot be read: %s" % (error.strerror or error))
+    finally:
+        os.close(handle)
+    if len(data) > MAX_BYTES:
+        raise _refused(path, "is larger than %d MiB, the limit for a results file (a report of %d processes is "
+                             "about 4 MB)" % (MAX_BYTES // (1024 * 1024), texts.MAX_JOB_SIZE))
+    return data
+
+
 def _read_lines(path):
     """The file's whole lines, and whether it ends with one: a file cut
     inside a line is a report that ends early, without that line."""
-    try:
-        with open(path, "rb") as handle:
-            data = handle.read()
-    except OSError as error:
-        raise NotAResultsFile("%s: cannot be read: %s" % (path, error.strerror or error))
-    lines, whole = split_lines(data)
+    lines, whole = split_lines(_read_bytes(path))
     if not lines:
-        raise NotAResultsFile("%s: holds no whole line, so no report" % path)
+        raise _refused(path, "holds no whole line, so no report")
+    for number, line in enumerate(lines, 1):
+        found = CONTROL_CHARACTER.search(line)
+        if found:
+            raise _refused(path, "line %d: holds the control character %r, which the program never writes; "
+                                 "the line reads %r" % (number, found.group(), line))
     return lines, whole
 
 
@@ -123,8 +183,7 @@ def _job_size(path, lines):
     if not size:
         return 1
     if not 1 <= int(size.group(1)) <= texts.MAX_JOB_SIZE:
-        raise NotAResultsFile("%s: line 3: a job has 1 to %d processes; the line reads %r"
-                              % (path, texts.MAX_JOB_SIZE, lines[2]))
+        raise _refused(path, "line 3: a job has 1 to %d processes; the line reads %r" % (texts.MAX_JOB_SIZE, lines[2]))
     return int(size.group(1))
 
 
@@ -146,26 +205,35 @@ def _early_end(found, count, whole, stop):
     return "; ".join(said)
 
 
+def _known_from_name(path):
+    """The run's node and start time from the file's name; both None, and
+    that told, where the name is not one the program gives."""
+    try:
+        return parse_file_name(path)
+    except NotAResultsFile as why:
+        terminal.tell("%s; the run's node and start time are unknown" % why)
+        return None, None
+
+
 def parse(path):
-    """The Run that the results file at `path` holds; NotAResultsFile when its
-    name or any line is not what the program writes. A report may end early,
-    at any whole line or inside one, with or without the stop line the
-    program writes when it is told to terminate: the Run then has the rows
-    of the lines there are (see measured.cut_short), all ended_early."""
-    node, started = parse_file_name(path)
+    """The Run that the results file at `path` holds; NotAResultsFile when
+    it is no regular file or any line is not what the program writes. A
+    report may end early, at any whole line or inside one, with or without
+    the stop line the program writes when it is told to terminate: the Run
+    then has the rows of the lines there are (see measured.cut_short), all
+    ended_early."""
     lines, whole = _read_lines(path)
     stop = grammar.stop_line().regex.fullmatch(lines[-1])
     report = lines[:-1] if stop else lines
     size = _job_size(path, report)
-    expected = grammar.report_lines(grammar.FILE, dict((k, node if k == 0 else None) for k in range(size)),
-                                    failing=grammar.MAYBE)
+    expected = grammar.report_lines(grammar.FILE, dict((k, None) for k in range(size)), failing=grammar.MAYBE)
     try:
         found = shapes.match(expected, report, prefix_only=True)
     except shapes.Mismatch as error:
-        raise NotAResultsFile("%s: line %d: %s; the line reads %r"
-                              % (path, error.index + 1, error.what, report[error.index]))
-    rows = measured.with_common_windows(measured.rows_of(found, node, started.isoformat(), size),
-                                        measured.unsettled(found))
+        raise _refused(path, "line %d: %s; the line reads %r" % (error.index + 1, error.what, report[error.index]))
+    node, started = _known_from_name(path)
+    rows = measured.with_common_windows(
+        measured.rows_of(found, node or "", started.isoformat() if started else "", size), measured.unsettled(found))
     early_end = _early_end(found, len(report), whole, stop)
     for row in rows:
         row["ended_early"] = "false" if early_end is None else "true"
@@ -175,13 +243,25 @@ def parse(path):
 
 def results_paths(given):
     """The results files of a run or a series, and the directory an
-    environment record of them would lie in: a directory's results files
-    (as repeat-runs leaves a series), or the files named."""
+    environment record of them would lie in: a directory's files named in
+    the results-file form (as repeat-runs leaves a series), or the files
+    named. Names in a directory that begin like a results file's but are
+    not in its form (a CSV written beside, an editor's backup) are passed
+    over, and that told."""
     if len(given) == 1 and os.path.isdir(given[0]):
         directory = given[0]
-        paths = sorted(os.path.join(directory, name) for name in os.listdir(directory)
-                       if name.startswith(texts.RESULTS_PREFIX))
+        try:
+            names = sorted(os.listdir(directory))
+        except OSError as error:
+            raise _refused(directory, "cannot be read: %s" % (error.strerror or error))
+        passed_over = [name for name in names if name.startswith(texts.RESULTS_PREFIX) and not FILE_NAME.match(name)]
+        if passed_over:
+            terminal.tell("%s: passed over %d name(s) not in the results-file form '%s': %s" % (
+                directory, len(passed_over), FILE_NAME_FORM,
+                ", ".join(repr(name) for name in passed_over[:NAMES_SHOWN]) + (
+                    ", ..." if len(passed_over) > NAMES_SHOWN else "")))
+        paths = [os.path.join(directory, name) for name in names if FILE_NAME.match(name)]
         if not paths:
-            raise NotAResultsFile("%s holds no results file" % directory)
+            raise _refused(directory, "holds no results file")
         return paths, directory
     return list(given), os.path.dirname(given[0]) or "."

@@ -183,8 +183,8 @@ class Refusals(unittest.TestCase):
         one = os.path.join(SPACE.subdir("one process"), f.results_name(TEMPLATE.node, 0))
         with open(one, "w", encoding="utf-8") as handle:
             handle.write(c.report_text([dict(r, job_size="1") for r in TEMPLATE.rows if r["scope"] == "single"]))
-        self.assert_refused("--a", first, "--b", first, f.copy_as(first, SPACE.subdir("notes"), "notes.txt"),
-                            says="notes.txt: the name does not have the results-file form")
+        self.assert_refused("--a", first, "--b", first, f.copy_as(first, SPACE.subdir("notes"), "notes.txt",
+                                                                 lambda ls: ["notes"] + ls), says="notes.txt: line 1:")
         self.assert_refused(good, SPACE.subdir("empty"), says="holds no results file")
         self.assert_refused("--a", first, one, "--b", first, says="holds jobs of 1 and 3 processes")
 

@@ -10,12 +10,13 @@ import io
 import json
 import os
 import re
+import subprocess
 import sys
 import unittest
 
 from testbed import files_left as f
 from testbed import harness as h
-from orvantic import grammar, measured, reading, texts
+from orvantic import environment, grammar, measured, reading, texts
 from testbed import report_checks as c
 from testbed import report_expectations as expect
 
@@ -167,6 +168,20 @@ class RowsOfRealRuns(unittest.TestCase):
         self.assert_rows_repeat_the_file(WARNED, rows)
 
 
+def run_tool(tool, *args):
+    """One of the tools that read results files, by its own interpreter; the
+    timeout turns a tool waiting on a named pipe into a failure, not a hang."""
+    return subprocess.run([os.path.join(h.SCRIPTS, tool)] + list(args), stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, text=True, timeout=60, check=False)
+
+
+def tools_given(space, given):
+    """Every tool that reads results files, with what it is given and where
+    it writes; compare has it on both sides."""
+    return [("results-to-csv", [given]), ("plot-results", ["-d", space, given]), ("slow-nodes", [given]),
+            ("results-page", ["-o", os.path.join(space, "page.html"), given]), ("compare", [given, given])]
+
+
 class Refusals(unittest.TestCase):
     def assert_refused(self, *paths, says):
         done = h.run_script("results-to-csv", *paths, interpreter=sys.executable)
@@ -176,8 +191,87 @@ class Refusals(unittest.TestCase):
         self.assertIn(says, done.stderr)
 
     def test_a_good_report_under_another_name(self):
-        path = f.copy_as(THREE, SPACE.subdir("renamed"), "results.txt")
-        self.assert_refused(path, says="name")
+        # A copy, or a mail attachment whose blanks became underscores: read
+        # by its content, without the node and start time its name held.
+        whole = [dict(row, run_node="", run_datetime="", node="" if row["scope"] == "single" else row["node"])
+                 for row in to_csv(THREE)]
+        for name in ("slow1.txt", os.path.basename(THREE).replace(" ", "_")):
+            path = f.copy_as(THREE, SPACE.subdir("renamed " + name), name)
+            done = h.run_script("results-to-csv", path, interpreter=sys.executable)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(list(csv.DictReader(io.StringIO(done.stdout))), whole)
+            self.assertEqual(done.stderr, "results-to-csv: %s: the name does not have the results-file form '%s'; "
+                             "the run's node and start time are unknown\n" % (path, reading.FILE_NAME_FORM))
+            self.assertEqual([o["run_node"] for o in json.loads(converted("--json", path))], [None] * len(whole))
+        # Every tool reads it so, and says so once.
+        space = SPACE.subdir("renamed, every tool")
+        for tool, options in tools_given(space, path):
+            with self.subTest(tool=tool):
+                done = run_tool(tool, *options)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertEqual(done.stderr.count("%s: the name does not have" % path), 1 + (tool == "compare"))
+
+    def test_a_series_takes_only_names_of_the_results_form(self):
+        # As results-to-csv writes a file's CSV beside it, and an editor its
+        # backup: passed over, and told in one line.
+        series = SPACE.subdir("series with its CSV")
+        results = f.copy_as(THREE, series, os.path.basename(THREE))
+        for beside in (results[:-len(".txt")] + ".csv", results + "~"):
+            converted(results, "-o", beside)
+        passed_over = "%s: passed over 2 name(s) not in the results-file form '%s': %s, %s\n" % (
+            series, reading.FILE_NAME_FORM, repr(os.path.basename(results)[:-len(".txt")] + ".csv"),
+            repr(os.path.basename(results) + "~"))
+        for tool in ("slow-nodes", "results-page", "compare"):
+            with self.subTest(tool=tool):
+                done = run_tool(tool, *dict(tools_given(series, series))[tool])
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertEqual(done.stderr, "%s: %s" % (tool, passed_over) * (1 + (tool == "compare")))
+
+    def test_what_no_tool_reads(self):
+        # Each given as a file, or inside a directory given as a series: a
+        # line naming the tool and the path, status 1, within the timeout.
+        space = SPACE.subdir("unreadable")
+        name = os.path.basename(THREE)
+        fifo_directory, zero_directory = os.path.join(space, "fifo"), os.path.join(space, "zero")
+        os.makedirs(fifo_directory)
+        os.makedirs(zero_directory)
+        os.mkfifo(os.path.join(fifo_directory, name))
+        os.symlink("/dev/zero", os.path.join(zero_directory, name))
+        node = reading.parse_file_name(THREE)[0]
+        first_worker = first(f.text_lines(THREE), "Thread:1 @")
+        escaped = f.copy_as(THREE, SPACE.subdir("escape"), name,
+                            lambda ls: edited(ls, "Thread:1 @", node, node + "\x1b[31m"))
+        inputs = [(os.path.join(fifo_directory, name), "is a named pipe, not a regular file"),
+                  (os.path.join(zero_directory, name), "is a device, not a regular file"),
+                  (os.path.join(space, name), "does not exist"),
+                  (escaped, "line %d: holds the control character '\\x1b'" % (first_worker + 1)),
+                  (fifo_directory, "is a named pipe"), (zero_directory, "is a device")]
+        for given, says in inputs:
+            for tool, args in tools_given(space, given):
+                # A series is no input of the tools of single files.
+                series_refused = os.path.isdir(given) and tool in ("results-to-csv", "plot-results")
+                with self.subTest(tool=tool, given=given):
+                    done = run_tool(tool, *args)
+                    self.assertEqual((done.returncode, done.stdout), (1, ""))
+                    self.assertRegex(done.stderr, "^%s: not a results file: %s.*: %s[^\n]*\n$" % (
+                        tool, re.escape(given), re.escape("is a directory" if series_refused else says)))
+
+    def test_outputs_that_cannot_be_written(self):
+        space = SPACE.subdir("outputs")
+        missing = os.path.join(space, "missing", "out")
+        record = environment.beside(missing)  # repeat-runs writes it first, beside its CSV
+        cases = [("results-to-csv", ["-o", missing, THREE], missing), ("results-to-csv", ["-o", space, THREE], space),
+                 ("results-page", ["-o", missing, THREE], missing), ("results-page", ["-o", space, THREE], space),
+                 ("plot-results", ["-d", THREE, THREE], THREE),
+                 ("compare", ["--a", THREE, "--b", THREE, "--csv", missing], missing),
+                 ("compare", ["--a", THREE, "--b", THREE, "--json", space], space),
+                 ("repeat-runs", ["--csv", missing, "1", space, "--", "false"], record),
+                 ("repeat-runs", ["--csv", space, "1", space, "--", "false"], space)]
+        for tool, args, path in cases:
+            with self.subTest(tool=tool, args=args):
+                done = run_tool(tool, *args)
+                self.assertEqual(done.returncode, 1)
+                self.assertRegex(done.stderr, "^%s: cannot write %s: [^\n]+\n$" % (tool, re.escape(path)))
 
     def test_files_that_are_not_the_report(self):
         name = os.path.basename(THREE)
@@ -221,12 +315,12 @@ class Refusals(unittest.TestCase):
                 self.assert_refused(path, says=says)
 
     def test_one_bad_file_among_good_ones(self):
-        path = f.copy_as(THREE, SPACE.subdir("one-bad"), "notes.txt")
+        path = f.copy_as(THREE, SPACE.subdir("one-bad"), "notes.txt", lambda ls: ["notes"] + ls)
         self.assert_refused(ONE, path, THREE, says="notes.txt")
         self.assert_refused("--json", ONE, path, says="notes.txt")
 
     def test_a_missing_file_and_one_without_a_whole_line(self):
-        self.assert_refused(os.path.join(SPACE.root, os.path.basename(ONE)), says="cannot be read")
+        self.assert_refused(os.path.join(SPACE.root, os.path.basename(ONE)), says="does not exist")
         cut = os.path.join(SPACE.subdir("no whole line"), os.path.basename(ONE))
         with open(cut, "w", encoding="utf-8") as handle:
             handle.write(texts.TITLE)
