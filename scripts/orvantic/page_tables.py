@@ -152,7 +152,7 @@ def environment_notes(environment, nodes):
 
 def _median_cell(median, comparison):
     """A node's median in one phase, with its ratio to the other nodes'."""
-    if comparison is None or comparison.ratio is None and not comparison.set_aside:
+    if comparison is None:
         return td(number(median))
     if comparison.set_aside:
         return td(number(median) + '<span class="ratio">%s</span>' % comparison.set_aside.word,
@@ -274,6 +274,8 @@ def runs_part(series):
     for number_, (run, verdict) in enumerate(zip(series.runs, series.verdicts), 1):
         why = run.why_left_out()
         slow = "not judged" if verdict.why_not_judged else ", ".join(verdict.slow) or "none"
+        if verdict.not_judged and not verdict.why_not_judged:
+            slow += "; not enough phases to judge %s" % ", ".join(verdict.not_judged)
         rows.append(("", [td(str(number_)), td(e(os.path.basename(run.path)), "text"),
                           td(e(started(run)), "text"), td(e(root_node(run)), "text"),
                           td(str(run.job_size)), td(e(slow), "text"),
