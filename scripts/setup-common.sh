@@ -32,7 +32,8 @@ install_missing_packages() {
 
 # How a job is launched (the launcher, its flags, the program) is the
 # scripts' package's to tell, as every tool that starts one asks it:
-# `orvantic_launch launcher MPI` or `orvantic_launch command`.
+# `orvantic_launch launcher MPI`, `orvantic_launch run-tree MPI` or
+# `orvantic_launch command`.
 orvantic_launch() { PYTHONPATH="$ORVANTIC_ROOT/scripts" python3 -B -m orvantic.launch "$@"; }
 
 # build_tree <directory> <openmpi|mpich> [extra cmake arguments...]. The

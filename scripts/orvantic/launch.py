@@ -89,14 +89,20 @@ def default_command():
     return [launcher] + flags(mpi == "openmpi") + ["-n", default_processes(), program]
 
 
+# What the set-up scripts in bash ask, with an MPI implementation's name.
+OF_MPI = {"launcher": launcher_of, "run-tree": run_tree}
+
+
 def main(argv):
     """For the set-up scripts in bash: `launcher MPI` prints the launcher's
-    path; `command` the default command, one word a line."""
-    if argv not in (["command"],) and not (len(argv) == 2 and argv[0] == "launcher"):
-        print("usage: python3 -m orvantic.launch (launcher openmpi|mpich | command)", file=sys.stderr)
+    path; `run-tree MPI` the tree scripts/setup-and-run builds in; `command`
+    the default command, one word a line."""
+    if argv != ["command"] and not (len(argv) == 2 and argv[0] in OF_MPI):
+        print("usage: python3 -m orvantic.launch (launcher openmpi|mpich | run-tree openmpi|mpich | command)",
+              file=sys.stderr)
         return 2
     try:
-        words = [launcher_of(argv[1])] if argv[0] == "launcher" else default_command()
+        words = [OF_MPI[argv[0]](argv[1])] if argv[0] in OF_MPI else default_command()
     except Unknown as why:
         print("orvantic.launch: %s" % why, file=sys.stderr)
         return 1

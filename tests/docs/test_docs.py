@@ -1,12 +1,16 @@
 """The README and the pages under docs/: every relative link leads to a file
 that exists, and to one of its headings where it names one; every page is
 linked from the README; the README's quick start stands on its first screen
-and gives the commands that CI and the set-up scripts run."""
+and gives the commands that CI and the set-up scripts run, and the program
+they build."""
 
 import glob
 import os
 import re
 import unittest
+
+from testbed import harness  # noqa: F401  (the scripts' package on the path)
+from orvantic import launch
 
 REPOSITORY = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir))
 README = os.path.join(REPOSITORY, "README.md")
@@ -19,6 +23,7 @@ FIRST_SCREEN = 40  # lines
 # What the quick start names: the run, its projected duration, the tests.
 QUICK_START_SCRIPTS = ["scripts/setup-and-run", "scripts/project-duration", "scripts/setup-and-test"]
 RUN_COMMAND = "bash scripts/setup-and-run "
+CHECKOUT = "/path/to/repo"  # the README's word for the checkout in a command
 
 # Link text may wrap onto the next line; the target may not.
 LINK = re.compile(r"\[[^\]]*\]\(([^)\s]+)\)")
@@ -89,6 +94,9 @@ class QuickStart(unittest.TestCase):
             self.assertTrue(os.access(os.path.join(REPOSITORY, script), os.X_OK), script + " is not executable")
         commands = code_lines(README, FIRST_SCREEN)
         self.assertTrue([c for c in commands if c.startswith(RUN_COMMAND)], commands)
+        # The run by hand starts the program that setup-and-run built.
+        built = os.path.join(CHECKOUT, os.path.relpath(launch.run_tree("openmpi"), launch.CHECKOUT), "orvantic-drives")
+        self.assertEqual([c.split()[-1] for c in commands if CHECKOUT in c], [built])
         # CI runs exactly the README's test command, and nothing else.
         with open(CI) as f:
             ci = [line.strip() for line in f if line.strip() and not line.startswith("#")
