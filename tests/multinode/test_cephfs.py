@@ -6,6 +6,7 @@ may use the same file. The jobs and their checks are the GlusterFS cases'."""
 
 import os
 import signal
+import subprocess
 import time
 import unittest
 
@@ -69,10 +70,13 @@ class CephFsTests(unittest.TestCase):
         # is not refused: its open of the claim waits until the MDS, which
         # cannot take back the lost client's write capabilities, evicts it
         # once it has gone unheard for cv.SESSION_TIMEOUT s, and its locks
-        # with it. Then it takes the claim over and the job runs whole.
+        # with it. Then it takes the claim over and the job runs whole. The
+        # killed job's root waits for Enter at the end, so the kills come
+        # before it.
         cluster, volume, view = self.ceph_directory()
         node03 = cluster.nodes[2]
-        killed = ThreeNodeJob(self, cluster, h.FUSE, SHARED_DIRECTORY, slots=SLOTS, output="out-killed")
+        killed = ThreeNodeJob(self, cluster, h.FUSE, SHARED_DIRECTORY, slots=SLOTS, output="out-killed",
+                              stdin=subprocess.PIPE)
         claims = self.wait_until_claimed(killed, view)
         lost = {session for session, name in volume.sessions().items() if name == node03.name}
         down = time.time()

@@ -389,10 +389,11 @@ class ThreeNodeTests(unittest.TestCase):
 
     def test_killed_job_then_another_on_a_gluster_volume(self):
         # Every rank killed outright holds its claim to the end: the claim
-        # files stay, and the next job in the directory takes them over.
+        # files stay, and the next job in the directory takes them over. The
+        # root waits for Enter at the end, so the kill comes before it.
         cluster = sn.Cluster.start_for(self)
         _, view = self.gluster_directory(cluster)
-        killed = ThreeNodeJob(self, cluster, h.FUSE, SHARED_DIRECTORY, output="out-killed")
+        killed = ThreeNodeJob(self, cluster, h.FUSE, SHARED_DIRECTORY, output="out-killed", stdin=subprocess.PIPE)
         claims = self.wait_until_claimed(killed, view)
         self.kill_every_rank(cluster)
         status, _, _ = killed.wait()
@@ -477,8 +478,9 @@ class ThreeNodeTests(unittest.TestCase):
                           "on to the end of the job, and only then does it report the lost daemon")
         cluster = sn.Cluster.start_for(self)
         # The shipped counts keep the workers busy for a minute, so the kill
-        # lands in the middle of the run.
-        job = ThreeNodeJob(self, cluster, h.SHIPPED)
+        # lands in the middle of the run; and the root waits for Enter at
+        # the end, so it lands before the end however fast the machine.
+        job = ThreeNodeJob(self, cluster, h.SHIPPED, stdin=subprocess.PIPE)
         victim = cluster.nodes[1]
         deadline = time.time() + 60
         while not victim.processes_named(h.SHIPPED) and time.time() < deadline and job.proc.poll() is None:
