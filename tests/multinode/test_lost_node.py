@@ -49,7 +49,10 @@ class OpenMpiBound:
     options = ("--mca", "oob_tcp_keepalive_time", "5", "--mca", "oob_tcp_keepalive_intvl", "2",
                "--mca", "oob_tcp_keepalive_probes", "3")
     env = {}
-    says = "ORTE has lost communication with a remote daemon"
+    # What it says of the lost daemon depends on whether it had counted the
+    # job as fully started when the cut came, which a loaded machine delays.
+    says = ("ORTE has lost communication with a remote daemon",
+            "ORTE was unable to reliably start one or more daemons")
     bound = 60  # seconds from the cut to the end, with room for a loaded machine
 
 
@@ -68,7 +71,7 @@ class MpichBound:
     # messages between them through shared memory, which no cut reaches;
     # between real nodes they go over the network, as here.
     env = {"UCX_TLS": "tcp,self", "UCX_NET_DEVICES": "eth0"}
-    says = None
+    says = ()
     bound = limit + 10 + 30  # seconds from the cut, which comes after the start
 
 
@@ -148,8 +151,8 @@ class LostNodeTests(unittest.TestCase):
         for pid in cut_node.processes():
             os.kill(pid, signal.SIGKILL)
         _, stderr = job.proc.communicate(timeout=sn.SETUP_LIMIT)
-        if bound.says:
-            self.assertIn(bound.says, stderr.decode("utf-8", "replace"))
+        said = stderr.decode("utf-8", "replace")
+        self.assertTrue(not bound.says or any(text in said for text in bound.says), said)
         name = check_results_stopped(self, cluster, job.nodes, "")
         # The console, as far as the launcher passed it on.
         lines, _ = reading.split_lines(job.root_console())
