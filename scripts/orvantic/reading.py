@@ -100,6 +100,22 @@ def early_ends(runs):
     return ["%s: %s" % (run.path, run.early_end) for run in runs if run.ended_early]
 
 
+def refused(error):
+    """A tool's end on a NotAResultsFile `error`: one line, status 1."""
+    terminal.tell("not a results file: %s" % error)
+    return 1
+
+
+def tell_early_ends(runs):
+    """Names each run whose report ends early on standard error, and gives
+    the status a tool ends with: 1 where any did, for its output is then of
+    less than whole reports."""
+    early = early_ends(runs)
+    for line in early:
+        terminal.tell(line)
+    return 1 if early else 0
+
+
 def parse_file_name(path):
     """The run's node and local start time, from the name the program gives
     the results file."""
