@@ -185,7 +185,7 @@ class ThreeNodeTests(unittest.TestCase):
         # 100 µs: slow in phases of microseconds as in long ones, where a CPU
         # quota binds only phases longer than its slice. slow-nodes and the
         # results page name node03, and node03 alone (bench/slow-nodes
-        # --traced: 10 of 10 jobs, the deciding ratio at most 0.15).
+        # --traced --slots 1,2,2: 5 of 5 jobs, the deciding ratio at most 0.054).
         cluster = sn.Cluster.start_for(self)
         why = cluster.trace_every_call("node03")
         if why:
