@@ -14,45 +14,15 @@ import datetime
 import os
 import platform
 import re
-import shutil
 import socket
-import subprocess
 
+from orvantic import launch
+from orvantic.probes import SCRIPTS, Unknown, ask, read_text as _read, usable_processors, mpi_version
 from orvantic.terminal import shown
 
-# The scripts beside this package: in a checkout with the set-up script,
-# installed with the build's record.
-SCRIPTS = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
 BUILD_INFO = "orvantic-drives.build-info"
 SUFFIX = ".environment.txt"
-ASK_LIMIT = 30  # seconds a tool asked for its version may take
 MIB, GIB = 1 << 20, 1 << 30
-
-
-class Unknown(Exception):
-    """A field that cannot be read here, and why."""
-
-
-def _read(path):
-    try:
-        with open(path, encoding="utf-8", errors="replace") as handle:
-            return handle.read()
-    except OSError as error:
-        raise Unknown("cannot read %s: %s" % (path, error.strerror or error))
-
-
-def ask(*command):
-    """A tool's output; Unknown where it is missing or fails."""
-    if shutil.which(command[0]) is None:
-        raise Unknown("%s is not installed" % command[0])
-    try:
-        done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              stderr=subprocess.STDOUT, text=True, errors="replace", timeout=ASK_LIMIT)
-    except (OSError, subprocess.TimeoutExpired) as error:
-        raise Unknown("%s: %s" % (command[0], error))
-    if done.returncode != 0:
-        raise Unknown("%s ended with status %d" % (" ".join(command), done.returncode))
-    return done.stdout
 
 
 # ---- the run directory's file system and device -------------------------------
@@ -160,12 +130,6 @@ def free_space(directory):
 # ---- the machine -------------------------------------------------------------------
 
 
-def usable_processors():
-    """The processors this process may run on; all of them where the
-    system cannot tell (macOS has no sched_getaffinity)."""
-    return len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
-
-
 def processors():
     model = re.search(r"^model name\s*:\s*(.*)$", _read("/proc/cpuinfo"), re.M)
     return "%d x %s, %d usable here" % (os.cpu_count(), model.group(1) if model else "model not named",
@@ -181,45 +145,6 @@ def load():
     return "%.2f %.2f %.2f (over 1, 5 and 15 minutes)" % os.getloadavg()
 
 
-# ---- the command of a run: launcher and program -----------------------------------
-
-
-def launcher_at(command):
-    """Where in the command its MPI launcher stands."""
-    for index, word in enumerate(command):
-        if re.match(r"(mpiexec|mpirun|srun)(\.|$)", os.path.basename(word)):
-            return index
-    raise Unknown("no MPI launcher in the command")
-
-
-def launcher_in(command):
-    return command[launcher_at(command)]
-
-
-def program_at(command):
-    """Where in the command the benchmark program stands: the launcher's
-    own options end there."""
-    for index, word in enumerate(command):
-        if os.path.basename(word).startswith("orvantic-drives") and os.path.isfile(word):
-            return index
-    raise Unknown("no orvantic-drives program in the command")
-
-
-def program_in(command):
-    return os.path.realpath(command[program_at(command)])
-
-
-def mpi_version(command):
-    """The launcher's own words on its version: Open MPI's first line, or
-    MPICH's Hydra heading with its first line that holds a number."""
-    lines = [line.strip() for line in ask(launcher_in(command), "--version").splitlines() if line.strip()]
-    if not lines:
-        raise Unknown("the launcher printed no version")
-    if re.search(r"\d", lines[0]):
-        return lines[0]
-    return " ".join([lines[0].rstrip(":")] + [line for line in lines if re.search(r"\d", line)][:1])
-
-
 def build_info(program):
     """The record CMake writes beside the program in its build directory,
     and installs beside the scripts."""
@@ -231,12 +156,12 @@ def build_info(program):
 
 
 def program_version(command):
-    info = build_info(program_in(command))
+    info = build_info(launch.program_in(command))
     return "%s, commit %s" % (info.get("version", "?"), info.get("commit", "?"))
 
 
 def compiler(command):
-    info = build_info(program_in(command))
+    info = build_info(launch.program_in(command))
     return "%s, %s build" % (info.get("compiler", "?"), info.get("build type") or "no named")
 
 
@@ -244,7 +169,7 @@ def linked(name, pattern):
     """The file behind a library the program loads, which names its version."""
 
     def read(command):
-        for line in ask("ldd", program_in(command)).splitlines():
+        for line in ask("ldd", launch.program_in(command)).splitlines():
             found = re.match(r"\s*(?:%s)\S* => (\S+)" % pattern, line)
             if found:
                 return os.path.basename(os.path.realpath(found.group(1)))
@@ -297,8 +222,8 @@ FIELDS = [
     ("memory", memory, None),
     ("load at start", load, None),
     ("load at end", lambda: "not taken yet", None),
-    ("MPI launcher", mpi_version, "command"),
-    ("program", program_in, "command"),
+    ("MPI launcher", lambda command: mpi_version(launch.launcher_in(command)), "command"),
+    ("program", launch.program_in, "command"),
     ("program version", program_version, "command"),
     ("compiler", compiler, "command"),
     ("C++ library", linked("C++ library", r"libstdc\+\+|libc\+\+"), "command"),

@@ -161,13 +161,13 @@ def per_node_command(directory, command):
     # -B: a node writes no byte code beside the scripts it runs.
     answer = [sys.executable, "-B", "-c", ANSWER, environment.SCRIPTS, directory] + command
     try:
-        at = environment.launcher_at(command)
+        at = launch.launcher_at(command)
     except environment.Unknown as why:
         raise Refused(str(why))
     if os.path.basename(command[at]) != "srun":
         family = family_of(command[at])
         try:
-            options = command[at + 1:environment.program_at(command)]
+            options = command[at + 1:launch.program_at(command)]
         except environment.Unknown as why:
             raise Refused("%s, so where the launcher's options end cannot be told" % why)
         options, nodes = family.adapted(options)

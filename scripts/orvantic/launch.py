@@ -7,10 +7,11 @@ theirs here, so that they start alike.
 """
 
 import os
+import re
 import sys
 
-from orvantic import environment
-from orvantic.environment import SCRIPTS, Unknown
+from orvantic import probes
+from orvantic.probes import SCRIPTS, Unknown
 
 IMPLEMENTATIONS = ("openmpi", "mpich")
 CHECKOUT = os.path.dirname(SCRIPTS)
@@ -37,7 +38,7 @@ def run_tree(mpi):
 def speaks_open_mpi(launcher):
     """Whether the launcher is Open MPI's, told by its own version line;
     Unknown where it gives none."""
-    version = environment.mpi_version([launcher])
+    version = probes.mpi_version(launcher)
     return "Open MPI" in version or "OpenRTE" in version
 
 
@@ -52,7 +53,7 @@ def flags(open_mpi):
 def default_processes():
     """ORVANTIC_PROCESSES, else the root and one worker per usable core; as
     text, which the launcher or an argument parser checks."""
-    return os.environ.get("ORVANTIC_PROCESSES") or str(environment.usable_processors() + 1)
+    return os.environ.get("ORVANTIC_PROCESSES") or str(probes.usable_processors() + 1)
 
 
 def program_places(name, given=None):
@@ -112,3 +113,28 @@ def main(argv):
 
 if __name__ == "__main__":
     sys.exit(main(sys.argv[1:]))
+
+
+def launcher_at(command):
+    """Where in the command its MPI launcher stands."""
+    for index, word in enumerate(command):
+        if re.match(r"(mpiexec|mpirun|srun)(\.|$)", os.path.basename(word)):
+            return index
+    raise Unknown("no MPI launcher in the command")
+
+
+def launcher_in(command):
+    return command[launcher_at(command)]
+
+
+def program_at(command):
+    """Where in the command the benchmark program stands: the launcher's
+    own options end there."""
+    for index, word in enumerate(command):
+        if os.path.basename(word).startswith("orvantic-drives") and os.path.isfile(word):
+            return index
+    raise Unknown("no orvantic-drives program in the command")
+
+
+def program_in(command):
+    return os.path.realpath(command[program_at(command)])
