@@ -2,7 +2,7 @@
 launcher: its mpiexec with its host file (Open MPI's, or Hydra's, as MPICH
 has it: their flags for one process per node differ), or srun inside a
 Slurm allocation. Each process writes its node's environment record
-(environment.record) as framed lines on its standard output; the launcher
+(records.record) as framed lines on its standard output; the launcher
 brings them back to the calling machine, where each record is checked and
 placed by its rank, which is the node's place in the host file or
 allocation. A node whose record does not come back whole is told, never
@@ -21,7 +21,8 @@ import signal
 import subprocess
 import sys
 
-from orvantic import environment, launch
+from orvantic import launch, probes, records
+from orvantic.nodes import NodeRecord
 from orvantic.terminal import shown
 
 TIME_LIMIT = 120  # seconds the launcher has, by default, to bring every record back
@@ -138,7 +139,7 @@ def family_of(launcher):
     """Open MPI's launcher or Hydra's, told apart by its own version line."""
     try:
         return OPEN_MPI if launch.speaks_open_mpi(launcher) else HYDRA
-    except environment.Unknown as why:
+    except probes.Unknown as why:
         raise Refused("cannot use %s as the job's launcher: %s" % (launcher, why))
 
 
@@ -149,8 +150,8 @@ def allocation_nodes():
     if not listed:
         return None
     try:
-        return environment.ask("scontrol", "show", "hostnames", listed).split()
-    except environment.Unknown as why:
+        return probes.ask("scontrol", "show", "hostnames", listed).split()
+    except probes.Unknown as why:
         raise Refused("cannot list the nodes of Slurm allocation %s: %s" % (os.environ.get("SLURM_JOB_ID"), why))
 
 
@@ -159,16 +160,16 @@ def per_node_command(directory, command):
     answer once on each: the job's mpiexec with its own options where they
     name the nodes, else srun inside the Slurm allocation."""
     # -B: a node writes no byte code beside the scripts it runs.
-    answer = [sys.executable, "-B", "-c", ANSWER, environment.SCRIPTS, directory] + command
+    answer = [sys.executable, "-B", "-c", ANSWER, probes.SCRIPTS, directory] + command
     try:
         at = launch.launcher_at(command)
-    except environment.Unknown as why:
+    except probes.Unknown as why:
         raise Refused(str(why))
     if os.path.basename(command[at]) != "srun":
         family = family_of(command[at])
         try:
             options = command[at + 1:launch.program_at(command)]
-        except environment.Unknown as why:
+        except probes.Unknown as why:
             raise Refused("%s, so where the launcher's options end cannot be told" % why)
         options, nodes = family.adapted(options)
         if nodes:
@@ -205,7 +206,7 @@ def answer(directory, command):
         sys.exit("no rank from a launcher in the environment (%s)" % ", ".join(RANK_VARIABLES))
     # A write per line, so that no read of the pipe by the launcher finds
     # a line half written.
-    for line in framed(rank, environment.record(directory, command)):
+    for line in framed(rank, records.record(directory, command)):
         sys.stdout.write(line)
         sys.stdout.flush()
 
@@ -225,7 +226,7 @@ def unframed(told_digest, payload):
             raise ValueError("not a record of fields")
     except ValueError as error:
         raise ValueError("its record arrived garbled (%s)" % error)
-    return {name: fields.get(name, "unknown (not in this node's record)") for name, _, _ in environment.FIELDS}
+    return {name: fields.get(name, "unknown (not in this node's record)") for name, _, _ in records.FIELDS}
 
 
 def assembled(frames):
@@ -314,7 +315,7 @@ def run_bounded(argv, limit):
 
 
 class JobRecords:
-    """Every node's record in order (environment.NodeRecord), and notes on
+    """Every node's record in order (nodes.NodeRecord), and notes on
     what went wrong in gathering them."""
 
     def __init__(self, nodes, notes):
@@ -336,8 +337,8 @@ def records_of_job(directory, command, limit=TIME_LIMIT):
     nodes = []
     for rank, name in enumerate(names):
         got = found.get(rank)
-        nodes.append(environment.NodeRecord(name, fields=got) if isinstance(got, dict) else
-                     environment.NodeRecord(name, why=got or trouble or "the launcher ended without it"))
+        nodes.append(NodeRecord(name, fields=got) if isinstance(got, dict) else
+                     NodeRecord(name, why=got or trouble or "the launcher ended without it"))
     notes = ["%d framed line(s) of no rank of the job" % strays] if strays else []
     notes += _repeated_hosts(nodes)
     if any(node.fields is None for node in nodes):

@@ -20,7 +20,7 @@ import numbers
 import os
 
 from . import page_charts, page_tables as parts, reading, verdicts
-from .environment import recorded
+from .nodes import recorded
 from .page_tables import e
 
 # Debian's libjs-chart.js (Chart.js 3.9).

@@ -1,7 +1,10 @@
-"""What is read of this node's set-up for a run's record: each probe
-returns a field's value, or raises Unknown saying why it cannot be read
-here."""
+"""What is read of this node's set-up for a run's record: the file system
+and block device under the run directory (as findmnt and lsblk tell them),
+free space, processors, memory and load, the MPI launcher and the program's
+build. Each probe returns a field's value, or raises Unknown saying why it
+cannot be read here, which never stops the others."""
 
+import json
 import os
 import re
 import shutil
@@ -10,7 +13,9 @@ import subprocess
 # The scripts beside this package: in a checkout with the set-up script,
 # installed with the build's record.
 SCRIPTS = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
+BUILD_INFO = "orvantic-drives.build-info"
 ASK_LIMIT = 30  # seconds a tool asked for its version may take
+MIB, GIB = 1 << 20, 1 << 30
 
 
 class Unknown(Exception):
@@ -39,10 +44,114 @@ def ask(*command):
     return done.stdout
 
 
+# ---- the run directory's file system and device -------------------------------
+
+
+def mount_of(directory):
+    """The mount that holds the directory, as a dict of findmnt's columns;
+    of several at one point, the last, which hides the others. The source
+    is the device, without the root of a bind mount in brackets."""
+    listed = ask("findmnt", "-J", "--nofsroot", "--target", directory,
+                 "-o", "SOURCE,FSTYPE,VFS-OPTIONS,FS-OPTIONS,MAJ:MIN")
+    return json.loads(listed)["filesystems"][-1]
+
+
+def file_system(mount):
+    return "%s on %s" % (mount["fstype"], mount["source"])
+
+
+def mount_options(mount):
+    return "%s; of the file system: %s" % (mount["vfs-options"], mount["fs-options"])
+
+
+def disk_of(mount):
+    """The block device under the mount, as a dict of lsblk's columns: the
+    whole disk, where the file system lies on a partition of it. -a keeps
+    the RAM disks lsblk leaves out by default."""
+    listed = ask("lsblk", "-J", "-l", "-a", "-o", "NAME,PKNAME,TYPE,MAJ:MIN,MODEL,ROTA,SCHED")
+    devices = json.loads(listed)["blockdevices"]
+    device = next((device for device in devices if device["maj:min"] == mount["maj:min"]), None)
+    if device is None:
+        raise Unknown("%s has no block device" % mount["fstype"])
+    return next(disk for disk in devices if disk["name"] == device["pkname"]) if device["type"] == "part" else device
+
+
+def journal(mount):
+    """Whether an ext4 file system keeps a journal, and in which data mode:
+    the kernel tells its journal thread and mount options under the name it
+    gives the file system; dumpe2fs the features, where the device may be
+    read. findmnt tells neither: a journal is no mount option, and the
+    mount's options leave out the default data mode."""
+    if mount["fstype"] != "ext4":
+        raise Unknown("not ext4 but %s" % mount["fstype"])
+    name = os.path.basename(os.path.realpath(mount["source"]))
+    try:
+        task = read_text("/sys/fs/ext4/%s/journal_task" % name).strip()
+    except Unknown:
+        features = re.search(r"^Filesystem features:(.*)$", ask("dumpe2fs", "-h", mount["source"]), re.M)
+        if not features:
+            raise Unknown("dumpe2fs names no features of %s" % mount["source"])
+        return "yes" if "has_journal" in features.group(1).split() else "no"
+    if task == "<none>":
+        return "no"
+    mode = re.search(r"^data=(\w+)$", read_text("/proc/fs/ext4/%s/options" % name), re.M)
+    return "yes, data=%s" % mode.group(1) if mode else "yes"
+
+
+def device_model(mount):
+    disk = disk_of(mount)
+    if not (disk["model"] or "").strip():
+        raise Unknown("%s names no model in /sys" % disk["name"])
+    return disk["model"].strip()
+
+
+def rotational(mount):
+    # lsblk before 2.37 gives the flag as "1" or "0", later as true or false.
+    flag = disk_of(mount)["rota"]
+    return {True: "yes", "1": "yes", False: "no", "0": "no"}.get(flag, flag) + " (as the kernel reports it)"
+
+
+def scheduler(mount):
+    disk = disk_of(mount)
+    if not disk["sched"]:
+        raise Unknown("%s names no scheduler in /sys" % disk["name"])
+    return disk["sched"]
+
+
+def _size(amount):
+    return "%.1f GiB" % (amount / GIB) if amount >= GIB else "%.1f MiB" % (amount / MIB)
+
+
+def free_space(directory):
+    info = os.statvfs(directory)
+    return "%s free of %s" % (_size(info.f_bavail * info.f_frsize), _size(info.f_blocks * info.f_frsize))
+
+
+# ---- the machine -------------------------------------------------------------------
+
+
 def usable_processors():
     """The processors this process may run on; all of them where the
     system cannot tell (macOS has no sched_getaffinity)."""
     return len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
+
+
+def processors():
+    model = re.search(r"^model name\s*:\s*(.*)$", read_text("/proc/cpuinfo"), re.M)
+    return "%d x %s, %d usable here" % (os.cpu_count(), model.group(1) if model else "model not named",
+                                        usable_processors())
+
+
+def memory():
+    info = dict(re.findall(r"^(\w+):\s*(\d+) kB$", read_text("/proc/meminfo"), re.M))
+    return "%s, %s available" % (_size(int(info["MemTotal"]) * 1024), _size(int(info["MemAvailable"]) * 1024))
+
+
+def load():
+    return "%.2f %.2f %.2f (over 1, 5 and 15 minutes)" % os.getloadavg()
+
+
+# ---- the launcher and the program ----------------------------------------------------
 
 
 def mpi_version(launcher):
@@ -54,3 +163,34 @@ def mpi_version(launcher):
     if re.search(r"\d", lines[0]):
         return lines[0]
     return " ".join([lines[0].rstrip(":")] + [line for line in lines if re.search(r"\d", line)][:1])
+
+
+def build_record(program):
+    """Where the record of the program's build is: CMake writes it beside
+    the program in its build directory, and installs it beside the scripts."""
+    for place in (os.path.dirname(program), SCRIPTS):
+        path = os.path.join(place, BUILD_INFO)
+        if os.path.exists(path):
+            return path
+    raise Unknown("no %s beside %s" % (BUILD_INFO, program))
+
+
+def program_version(build):
+    return "%s, commit %s" % (build.get("version", "?"), build.get("commit", "?"))
+
+
+def compiler(build):
+    return "%s, %s build" % (build.get("compiler", "?"), build.get("build type") or "no named")
+
+
+def linked(name, pattern):
+    """The file behind a library the program loads, which names its version."""
+
+    def read(program):
+        for line in ask("ldd", program).splitlines():
+            found = re.match(r"\s*(?:%s)\S* => (\S+)" % pattern, line)
+            if found:
+                return os.path.basename(os.path.realpath(found.group(1)))
+        raise Unknown("the program loads no %s" % name)
+
+    return read

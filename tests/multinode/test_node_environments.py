@@ -15,12 +15,12 @@ from testbed import slurm_cluster as sc
 import test_three_nodes as tn
 
 from testbed.job_checks import h
-from orvantic import environment
+from orvantic import nodes, probes, records
 
 RUN_ENVIRONMENT = os.path.join(h.SCRIPTS, "run-environment")
 LIMIT = 20  # seconds the launcher gets where a node never answers
-NAMES = [name for name, _, _ in environment.FIELDS]
-OF_DIRECTORY = [name for name, _, argument in environment.FIELDS if argument == "directory"]
+NAMES = [name for name, _, _ in records.FIELDS]
+OF_DIRECTORY = [name for name, _, argument in records.FIELDS if argument == "directory"]
 # Alike on every simulated node by construction: one kernel, one machine,
 # one build; and where every node has the run directory, a tmpfs under it.
 ALIKE = ("kernel", "processors", "load at end", "MPI launcher", "program", "program version", "compiler",
@@ -61,7 +61,7 @@ def check_records(test, compared, names, alike):
     for node in compared["nodes"]:
         test.assertEqual(list(node["fields"]), NAMES)
         test.assertEqual(node["fields"]["host"], node["host"])
-    test.assertEqual(set(compared["differing"]) & set(alike + environment.OWN_TO_EACH), set())
+    test.assertEqual(set(compared["differing"]) & set(alike + nodes.OWN_TO_EACH), set())
     test.assertEqual(compared["differing"], [name for name in NAMES if name in compared["differing"]])
 
 
@@ -99,7 +99,7 @@ class NodeEnvironmentTests(unittest.TestCase):
         status, out, err = from_node01(self, cluster, ["--json", cluster.scratch], slots=(1, 2, 0))
         self.assertEqual((status, err), (0, ""))
         processors = [node["fields"]["processors"] for node in json.loads(out)["nodes"]]
-        self.assertEqual(processors, [environment.processors()] * 2)
+        self.assertEqual(processors, [probes.processors()] * 2)
         jc.check_nothing_left(self, cluster)
 
     def test_garbled_and_silent_nodes_are_told(self):

@@ -12,7 +12,7 @@ import unittest
 
 from testbed import files_left as f
 from testbed import harness as h
-from orvantic import environment, reading, texts
+from orvantic import probes, reading, records, texts
 from testbed import report_checks as c
 import test_plot_results as plots
 
@@ -136,8 +136,8 @@ class Verdicts(unittest.TestCase):
 class Outputs(unittest.TestCase):
     def test_csv_json_environments_and_pictures(self):
         a, b = series("out-a", SPREAD[:5]), series("out-b", [v * 2 for v in SPREAD[5:]])
-        record = environment.record(a, environment.Unknown("none here"))
-        environment.write(os.path.join(a, "repeat-runs-1.environment.txt"), record)
+        record = records.record(a, probes.Unknown("none here"))
+        records.write(os.path.join(a, "repeat-runs-1.environment.txt"), record)
         out = SPACE.subdir("outputs")
         paths = [os.path.join(out, name) for name in ("c.csv", "c.json", "png")]
         done = compare("--csv", paths[0], "--json", paths[1], "--plots", paths[2], a, b)
@@ -156,7 +156,7 @@ class Outputs(unittest.TestCase):
         plots.assert_pictures(self, paths[2], [line for line in done.stdout.split("\n") if line.startswith(paths[2])])
 
         # Both records: the fields that differ, and no others.
-        environment.write(os.path.join(b, "repeat-runs-2.environment.txt"), dict(record, kernel="Other 1.0"))
+        records.write(os.path.join(b, "repeat-runs-2.environment.txt"), dict(record, kernel="Other 1.0"))
         done = compare(a, b)
         self.assertIn("differ in:\n  kernel: A %s | B Other 1.0\n\n" % record["kernel"], done.stdout)
 
@@ -182,7 +182,7 @@ class Refusals(unittest.TestCase):
         first = os.path.join(good, sorted(os.listdir(good))[0])
         one = os.path.join(SPACE.subdir("one process"), f.results_name(TEMPLATE.node, 0))
         with open(one, "w", encoding="utf-8") as handle:
-            handle.write(c.report_text([dict(r, job_size="1") for r in TEMPLATE.rows if r["scope"] == "single"]))
+            handle.write(c.report_text([dict(r, job_size="1") for r in c.cells_of(TEMPLATE) if r["scope"] == "single"]))
         self.assert_refused("--a", first, "--b", first, f.copy_as(first, SPACE.subdir("notes"), "notes.txt",
                                                                  lambda ls: ["notes"] + ls), says="notes.txt: line 1:")
         self.assert_refused(good, SPACE.subdir("empty"), says="holds no results file")

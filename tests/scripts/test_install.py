@@ -14,7 +14,7 @@ import unittest
 
 from testbed import files_left as f
 from testbed import harness as h
-from orvantic import environment
+from orvantic import probes, records
 
 BUILD = os.environ.get("ORVANTIC_BUILD_DIR")
 SCRIPTS = "lib/orvantic-drives"
@@ -30,7 +30,7 @@ SHORT = SCRIPTS + "/orvantic-drives-bench"
 DOCS = os.path.join(os.path.dirname(h.SCRIPTS), "docs")
 PAGES = [os.path.relpath(path, DOCS) for pattern in ("*.md", os.path.join("images", "*.png"))
          for path in glob.glob(os.path.join(DOCS, pattern))]
-FILES = dict([("bin/orvantic-drives", None), (SHORT, None), (SCRIPTS + "/" + environment.BUILD_INFO, None),
+FILES = dict([("bin/orvantic-drives", None), (SHORT, None), (SCRIPTS + "/" + probes.BUILD_INFO, None),
               (DOC + "/README.md", "README.md"), (DOC + "/examples/slurm-job.sh", "examples/slurm-job.sh")]
              + [(DOC + "/docs/" + page, "docs/" + page) for page in PAGES]
              + [(SCRIPTS + "/" + name, "scripts/" + name) for name in PROGRAMS + MODULES])
@@ -88,9 +88,9 @@ class Installed(unittest.TestCase):
         self.assertEqual(script("results-page", "-o", page, THREE), page + "\n")
         with open(page, encoding="utf-8") as handle:
             self.assertIn("Chart.js v", handle.read())
-        fields = environment.parse(script("run-environment", SPACE.root, "--", h.MPIEXEC,
+        fields = records.parse(script("run-environment", SPACE.root, "--", h.MPIEXEC,
                                           os.path.join(root, "bin", "orvantic-drives")))
-        built = environment.read(os.path.join(BUILD, environment.BUILD_INFO))
+        built = records.read(os.path.join(BUILD, probes.BUILD_INFO))
         self.assertEqual(fields["program version"], "%s, commit %s" % (built["version"], built["commit"]))
         self.assertRegex(fields["MPI library"], r"^libmpi")
 

@@ -12,7 +12,7 @@ import unittest
 
 from testbed import files_left as f
 from testbed import harness as h
-from orvantic import environment, measured, reading, texts
+from orvantic import reading, records, tables, texts
 from testbed import report_checks as c
 
 # Stands in for the launcher: plays the next of the runs queued in a JSON
@@ -106,13 +106,13 @@ class RealRuns(unittest.TestCase):
         self.assertEqual(len(names), 3, "one results file per run, none written over")
         runs = [reading.parse(os.path.join(ws.cwd, n)) for n in names]
         summary = summary_rows(done)
-        record = environment.beside(summary_path(done))
+        record = records.beside(summary_path(done))
         nodes = {0: runs[0].node, 1: runs[0].node, 2: runs[0].node}
         self.assertEqual(set(ws.files()), set(names) | set(f.scratch_names(nodes))
                          | {os.path.basename(summary_path(done)), os.path.basename(record)},
                          "the last run's scratch files stay")
         self.assertIn("environment: %s\n" % record, done.stderr)
-        fields = environment.read(record)
+        fields = records.read(record)
         self.assertEqual((fields["directory"], fields["program"]), (ws.cwd, ws.exe))
         self.assertRegex(fields["load at end"], LOAD)
 
@@ -120,8 +120,8 @@ class RealRuns(unittest.TestCase):
         # numbers in the three files, and the only one for it.
         self.assertEqual(len(summary), 6 * 5)
         for key, row in summary.items():
-            values = sorted(measured.shown_value(r)[0] for run in runs for r in run.rows
-                            if (r["measurement"], r["scope"], r["rank"]) == key)
+            values = sorted(r.shown for run in runs for r in run.rows
+                            if (r.measurement, r.scope, tables.cell(r.rank)) == key)
             self.assertEqual((row["runs"], row["min"], row["median"], row["max"], row["iqr"]),
                              ("3", "%g" % values[0], "%g" % values[1], "%g" % values[2], ""), key)
 
@@ -244,7 +244,7 @@ class MadeUpRuns(unittest.TestCase):
         # The common window: both ranks' work (rate times the template's
         # seconds) over the slower one's seconds; the run whose rank 2 timed
         # zero has none.
-        seconds = [float(r["seconds"]) for r in TEMPLATE.select("stream-handling", "rank")]
+        seconds = [r.seconds for r in TEMPLATE.select("stream-handling", "rank")]
         c.assert_close(self, float(summary[("stream-handling", "common-window", "")]["median"]),
                        20000 * (1.5 * seconds[0] + 2 * seconds[1]) / max(seconds), "common-window median")
         self.assertEqual(summary[("high-write", "common-window", "")]["runs"], "4")
@@ -311,7 +311,7 @@ def run_environment(test, directory, *command, prefix=(), env=None):
                           + (["--"] + list(command) if command else []), stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, text=True, timeout=h.HANG_LIMIT, env=env, check=False)
     test.assertEqual(done.returncode, 0, done.stderr)
-    return environment.parse(done.stdout)
+    return records.parse(done.stdout)
 
 
 def told(*command):
@@ -325,7 +325,7 @@ class EnvironmentRecords(unittest.TestCase):
     def test_a_directory_and_the_build_of_the_shipped_program(self):
         ws = h.Workspace(self, h.SMALL)
         fields = run_environment(self, ws.cwd, *(ws.mpiexec(1) + [h.SHIPPED]))
-        self.assertEqual(list(fields), [name for name, _, _ in environment.FIELDS])
+        self.assertEqual(list(fields), [name for name, _, _ in records.FIELDS])
         self.assertEqual(fields["directory"], ws.cwd)
         self.assertEqual(fields["file system"], " on ".join(told("findmnt", "-n", "-o", "FSTYPE,SOURCE", "-T",
                                                                  ws.cwd).split()))
@@ -354,7 +354,7 @@ class EnvironmentRecords(unittest.TestCase):
         prefix, _ = ws.on_tmpfs((ws.cwd, 8 << 20, 0))
         fields = run_environment(self, ws.cwd, prefix=prefix,
                                  env=dict(os.environ, ORVANTIC_PROGRAM=os.path.join(ws.root, "none")))
-        self.assertEqual(list(fields), [name for name, _, _ in environment.FIELDS])
+        self.assertEqual(list(fields), [name for name, _, _ in records.FIELDS])
         self.assertEqual(fields["file system"], "tmpfs on orvantic-faults")
         self.assertEqual(fields["ext4 journal"], "unknown (not ext4 but tmpfs)")
         for name in ("device model", "rotational", "scheduler"):

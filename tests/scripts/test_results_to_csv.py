@@ -16,7 +16,7 @@ import unittest
 
 from testbed import files_left as f
 from testbed import harness as h
-from orvantic import environment, grammar, measured, reading, texts
+from orvantic import grammar, measured, reading, records, texts
 from testbed import report_checks as c
 from testbed import report_expectations as expect
 
@@ -259,7 +259,7 @@ class Refusals(unittest.TestCase):
     def test_outputs_that_cannot_be_written(self):
         space = SPACE.subdir("outputs")
         missing = os.path.join(space, "missing", "out")
-        record = environment.beside(missing)  # repeat-runs writes it first, beside its CSV
+        record = records.beside(missing)  # repeat-runs writes it first, beside its CSV
         cases = [("results-to-csv", ["-o", missing, THREE], missing), ("results-to-csv", ["-o", space, THREE], space),
                  ("results-page", ["-o", missing, THREE], missing), ("results-page", ["-o", space, THREE], space),
                  ("plot-results", ["-d", THREE, THREE], THREE),
