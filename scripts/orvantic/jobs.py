@@ -17,8 +17,6 @@ import hashlib
 import json
 import os
 import re
-import signal
-import subprocess
 import sys
 
 from orvantic import launch, probes, records
@@ -26,7 +24,6 @@ from orvantic.nodes import NodeRecord
 from orvantic.terminal import shown
 
 TIME_LIMIT = 120  # seconds the launcher has, by default, to bring every record back
-STOP_GRACE = 5  # seconds between asking the launcher to end and killing it
 TAIL = 10  # lines of the launcher's error stream told when records are missing
 MARK = "orvantic-environment-record"
 # Where a launcher's process finds its rank: Open MPI, Hydra, Slurm.
@@ -265,53 +262,17 @@ def gathered(output, count):
     return found, strays
 
 
-def _signal_group(job, number):
-    try:
-        os.killpg(job.pid, number)
-    except ProcessLookupError:
-        pass
-
-
-def _collected(job, seconds):
-    """The job's output and error stream once it has ended, and True; or
-    what came so far and False once `seconds` have passed."""
-    try:
-        out, err = job.communicate(timeout=seconds)
-        return out, err, True
-    except subprocess.TimeoutExpired as late:
-        return late.stdout or b"", late.stderr or b"", False
-
-
-def _stopped(job):
-    """Asks the launcher's session to end, then kills it; returns what it
-    wrote and whether its streams closed."""
-    for number in (signal.SIGTERM, signal.SIGKILL):
-        _signal_group(job, number)
-        out, err, ended = _collected(job, STOP_GRACE)
-        if ended:
-            break
-    return out, err, ended
-
-
 def run_bounded(argv, limit):
     """The launcher's output and error stream within `limit` seconds, and
-    what went wrong with it (None if nothing). In a session of its own, so
-    that whatever of it is left at the limit can be ended."""
+    what went wrong with it (None if nothing)."""
     try:
-        job = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                               start_new_session=True)
+        ended = launch.run(argv, limit=limit)
     except OSError as error:
         return b"", b"", "cannot start %s: %s" % (argv[0], error.strerror or error)
-    try:
-        out, err, ended = _collected(job, limit)
-    except BaseException:
-        _stopped(job)
-        raise
-    if not ended:
-        out, err, closed = _stopped(job)
-        return out, err, "the launcher did not end within %g s and was stopped%s" % (
-            limit, "" if closed else "; processes of it still hold its output")
-    return out, err, "the launcher ended with status %d" % job.returncode if job.returncode else None
+    if ended.status is None:
+        return ended.out, ended.err, "the launcher did not end within %g s and was stopped%s" % (
+            limit, "" if ended.closed else "; processes of it still hold its output")
+    return ended.out, ended.err, "the launcher ended with status %d" % ended.status if ended.status else None
 
 
 class JobRecords:

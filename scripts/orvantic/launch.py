@@ -1,13 +1,17 @@
-"""How a job of the program is started on this machine: the launcher of an
-MPI implementation, the flags it needs, the number of processes and where
-the program is found. scripts/setup-and-run (through `python3 -m
-orvantic.launch`), the default command of run-environment and repeat-runs,
-project-duration's short run and the per-node launch of jobs all start
-theirs here, so that they start alike.
+"""How a job of the program is started and stopped on this machine: the
+launcher of an MPI implementation, the flags it needs, the number of
+processes, where the program is found (and where a job's command names
+both), and the job itself, in a session of its own with one way to end it. scripts/setup-and-run (through `python3 -m
+orvantic.launch`), run-environment, repeat-runs, project-duration, the
+per-node launch of jobs, the test bed and bench/ all start theirs here, so
+that they start, and stop, alike.
 """
 
+import argparse
 import os
 import re
+import signal
+import subprocess
 import sys
 
 from orvantic import probes
@@ -15,6 +19,7 @@ from orvantic.probes import SCRIPTS, Unknown
 
 IMPLEMENTATIONS = ("openmpi", "mpich")
 CHECKOUT = os.path.dirname(SCRIPTS)
+STOP_GRACE = 10  # seconds a job has to end once asked to, before it is killed
 
 
 def chosen_mpi():
@@ -90,29 +95,114 @@ def default_command():
     return [launcher] + flags(mpi == "openmpi") + ["-n", default_processes(), program]
 
 
-# What the set-up scripts in bash ask, with an MPI implementation's name.
-OF_MPI = {"launcher": launcher_of, "run-tree": run_tree}
+# ---- the job --------------------------------------------------------------------------
+
+
+class Stopped(KeyboardInterrupt):
+    """A signal to end (SIGTERM, SIGHUP), taken like Ctrl-C: the job under
+    way is stopped, and the caller ends as it does on Ctrl-C."""
+
+    def __init__(self, signum):
+        KeyboardInterrupt.__init__(self)
+        self.signum = signum
+
+
+def _stopped_by(signum, frame):
+    raise Stopped(signum)
+
+
+def stop_on_signals():
+    """A job runs in a session of its own, where no signal to its caller
+    reaches it: SIGTERM and SIGHUP to the caller, as Ctrl-C, stop it."""
+    for number in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, _stopped_by)
+
+
+def start(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **options):
+    """A job started in a session of its own, so that its process group
+    can be ended whole, whatever of it outlives the launcher."""
+    return subprocess.Popen(argv, stdin=stdin, stdout=stdout, stderr=stderr, start_new_session=True, **options)
+
+
+def _signal_group(job, number):
+    try:
+        os.killpg(job.pid, number)
+    except ProcessLookupError:
+        pass
+
+
+def _collected(job, seconds, data=None):
+    """The job's output and error stream once it has ended, and True; or
+    what came so far and False once `seconds` have passed."""
+    try:
+        out, err = job.communicate(data, timeout=seconds)
+        return out or b"", err or b"", True
+    except subprocess.TimeoutExpired as late:
+        return late.stdout or b"", late.stderr or b"", False
+
+
+def stop(job):
+    """Asks the job's session to end (the launcher passes that on to its
+    ranks), then kills it after STOP_GRACE; returns what it wrote and
+    whether its streams closed."""
+    for number in (signal.SIGTERM, signal.SIGKILL):
+        _signal_group(job, number)
+        out, err, ended = _collected(job, STOP_GRACE)
+        if ended:
+            break
+    return out, err, ended
+
+
+class Ended:
+    """A job's exit status (None where it was stopped at its time limit),
+    its output and error stream, and whether they closed."""
+
+    def __init__(self, status, out, err, closed=True):
+        self.status = status
+        self.out = out
+        self.err = err
+        self.closed = closed
+
+
+def run(argv, stdin=None, limit=None, **options):
+    """Runs a job to its end, `stdin` (bytes) its whole standard input, none
+    by default; stopped at `limit` seconds, where given, or on any
+    exception meanwhile (Ctrl-C, Stopped), which is raised again."""
+    job = start(argv, stdin=subprocess.DEVNULL if stdin is None else subprocess.PIPE, **options)
+    try:
+        out, err, ended = _collected(job, limit, stdin)
+    except BaseException:
+        stop(job)
+        raise
+    if ended:
+        return Ended(job.returncode, out, err)
+    return Ended(None, *stop(job))
+
+
+# ---- for the set-up scripts in bash ------------------------------------------------------
+
+
+# What they ask with an MPI implementation's name.
+OF_MPI = {"launcher": (launcher_of, "the launcher's path"),
+          "run-tree": (run_tree, "the tree scripts/setup-and-run builds in")}
 
 
 def main(argv):
-    """For the set-up scripts in bash: `launcher MPI` prints the launcher's
-    path; `run-tree MPI` the tree scripts/setup-and-run builds in; `command`
-    the default command, one word a line."""
-    if argv != ["command"] and not (len(argv) == 2 and argv[0] in OF_MPI):
-        print("usage: python3 -m orvantic.launch (launcher openmpi|mpich | run-tree openmpi|mpich | command)",
-              file=sys.stderr)
-        return 2
+    """For the set-up scripts in bash, one answer a line."""
+    parser = argparse.ArgumentParser(prog="python3 -m orvantic.launch", description=main.__doc__)
+    asked = parser.add_subparsers(dest="asked", metavar="QUESTION", required=True)
+    for name, (_, told) in OF_MPI.items():
+        asked.add_parser(name, help=told).add_argument("mpi", metavar="MPI", help="openmpi or mpich")
+    asked.add_parser("command", help="the default command, one word a line")
+    args = parser.parse_args(argv)
     try:
-        words = [OF_MPI[argv[0]](argv[1])] if argv[0] in OF_MPI else default_command()
+        words = [OF_MPI[args.asked][0](args.mpi)] if args.asked in OF_MPI else default_command()
     except Unknown as why:
         print("orvantic.launch: %s" % why, file=sys.stderr)
         return 1
     print("\n".join(words))
     return 0
 
-
-if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))
 
 
 def launcher_at(command):
@@ -138,3 +228,7 @@ def program_at(command):
 
 def program_in(command):
     return os.path.realpath(command[program_at(command)])
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
