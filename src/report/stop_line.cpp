@@ -30,10 +30,6 @@ char Tail[256];
 
 const char kBeginning[] = "Warning: the run was stopped by ";
 const char kEnd[] = "; the report ends here.\n";
-// By phase: a single-node test and the cluster phase of the same measurement.
-const char* const kTestNames[kPhaseCount] = {"stream handling", "descriptor handling",
-                                             "low write",       "low read",
-                                             "high read",       "high write"};
 
 // The line is composed in the handler, from pieces made beforehand.
 char Line[sizeof kBeginning + 64 + sizeof Tail];
@@ -89,7 +85,7 @@ void SetPlace(const std::string& place) {
 
 std::string PhasePlace(Phase phase) {
   const std::string number = std::to_string(PhaseNumber(phase));
-  return "during cluster phase " + number + " (" + OfPhase(kTestNames, phase) + ")";
+  return "during cluster phase " + number + " (" + PhaseWords(phase) + ")";
 }
 
 }  // namespace
@@ -105,7 +101,7 @@ void ArmStopLine(int fileDescriptor) {
 }
 
 void StopLineInSingleNodeTest(Phase test) {
-  SetPlace(std::string("during the single-node ") + OfPhase(kTestNames, test) + " test");
+  SetPlace(std::string("during the single-node ") + PhaseWords(test) + " test");
 }
 
 void StopLineWaitingForRank(Phase phase, int rank) {

@@ -23,3 +23,29 @@ template <typename Entry>
 Entry& OfPhase(Entry (&entries)[kPhaseCount], Phase phase) {
   return entries[PhaseIndex(phase)];
 }
+
+// The one table of the measurements' names: each phase with the words the
+// stop line names it by ("low write"), as a single-node test and as a cluster
+// phase. The tools' texts.MEASUREMENTS spells the same names with hyphens.
+struct PhaseName {
+  Phase Value;
+  const char* Words;
+};
+constexpr PhaseName kPhaseNames[kPhaseCount] = {
+    {Phase::StreamHandling, "stream handling"},
+    {Phase::DescriptorHandling, "descriptor handling"},
+    {Phase::LowWrite, "low write"},
+    {Phase::LowRead, "low read"},
+    {Phase::HighRead, "high read"},
+    {Phase::HighWrite, "high write"},
+};
+
+constexpr bool PhaseNamesInOrder() {
+  for (int index = 0; index < kPhaseCount; ++index) {
+    if (PhaseIndex(kPhaseNames[index].Value) != index) return false;
+  }
+  return true;
+}
+static_assert(PhaseNamesInOrder(), "a phase's name sits at the phase's own entry");
+
+constexpr const char* PhaseWords(Phase phase) { return kPhaseNames[PhaseIndex(phase)].Words; }
