@@ -39,15 +39,16 @@ void SendPhaseResults(Phase phase, long long failed) {
 
 WorkerPhaseResult ReceiveRankResult(Phase phase, int rank) {
   StopLineWaitingForRank(phase, rank);
-  ReceivedPhaseTables& tables = OfPhase(ReceivedPhases, phase);
-  WorkerPhaseResult result = ReceiveResultSet(rank, tables.Rate, tables.TimeSpent);
+  WorkerPhaseResult result = ReceiveResultSet(rank);
   // A control character in a host name would split the rank's lines.
   result.Node = PrintableInLines(result.Node);
   result.PlaceWarning = ReceivedPlaceWarning(phase, rank);
-  tables.NodeNames[rank] = result.Node;
-  tables.Total += result.Rate;
-  tables.InvalidRates += !IsMeasurement(result);
   return result;
+}
+
+void AddToPhaseTotal(ReceivedPhase& received, const WorkerPhaseResult& result) {
+  received.Total += result.Rate;
+  received.InvalidRates += !IsMeasurement(result);
 }
 
 void ReportRankWarnings(Phase phase, const WorkerPhaseResult& result) {
@@ -58,25 +59,20 @@ void ReportRankWarnings(Phase phase, const WorkerPhaseResult& result) {
 
 int WorkerCount() { return JobSize - 1; }
 
-void ComputePhaseAverage(Phase phase) {
-  ReceivedPhaseTables& tables = OfPhase(ReceivedPhases, phase);
-  tables.Average = tables.Total / WorkerCount();
-}
-
-void ReportSpeedUp(Phase phase) {
-  const ReceivedPhaseTables& tables = OfPhase(ReceivedPhases, phase);
-  const SingleNodeResult& own = SingleNodeResultOf(phase);
-  OnBothSinks([&tables, &own](std::ostream& sink) {
-    ValueLine(sink, "Multi-Thread Improvements: ", tables.Total / own.Rate, " times.");
+void ReportSpeedUp(const ReceivedPhase& received) {
+  const SingleNodeResult& own = SingleNodeResultOf(received.Measured);
+  OnBothSinks([&received, &own](std::ostream& sink) {
+    ValueLine(sink, "Multi-Thread Improvements: ", received.Total / own.Rate, " times.");
   });
   WarnOfInvalidDivisor(own.Failed);
-  WarnOfInvalidTotal(tables.InvalidRates, WorkerCount());
+  WarnOfInvalidTotal(received.InvalidRates, WorkerCount());
 }
 
-void ReportAverage(const char* label, Phase phase, double shownAverage, const char* unit) {
+void ReportAverage(const char* label, const ReceivedPhase& received, double shownAverage,
+                   const char* unit) {
   OnBothSinks([=](std::ostream& sink) {
     BlankLine(sink);
     ValueLine(sink, label, shownAverage, unit);
   });
-  WarnOfInvalidAverage(OfPhase(ReceivedPhases, phase).InvalidRates, WorkerCount());
+  WarnOfInvalidAverage(received.InvalidRates, WorkerCount());
 }

@@ -21,35 +21,49 @@ long long RunWorkerPhase(Phase phase, WorkAmount amount, const Work& work) {
   return failed;
 }
 
-// Root side: receives rank's result of the phase (a stop meanwhile says it
-// waited for that rank), its node name as the lines show it and its place
-// warning with it; adds its rate to the phase total, keeps its node name and
-// counts a rate that is no measurement.
+// Root side: what it keeps of one phase once every worker's result has
+// arrived, which the phase's last lines report.
+struct ReceivedPhase {
+  Phase Measured;
+  double Total = 0.0;    // of the workers' rates
+  double Average = 0.0;  // per worker
+  int InvalidRates = 0;  // workers whose rate in the total is no measurement
+};
+
+// Receives rank's result of the phase (a stop meanwhile says it waited for
+// that rank), its node name as the lines show it and its place warning with
+// it.
 WorkerPhaseResult ReceiveRankResult(Phase phase, int rank);
+// Adds the worker's rate to the phase's total and counts a rate that is no
+// measurement.
+void AddToPhaseTotal(ReceivedPhase& received, const WorkerPhaseResult& result);
 // After the rank's lines of the phase, on both sinks: that it works outside
 // the root's start directory (phase 1 only), that its operations failed.
 void ReportRankWarnings(Phase phase, const WorkerPhaseResult& result);
 int WorkerCount();
-void ComputePhaseAverage(Phase phase);
 // Receives every worker's result of the phase in ascending rank order,
 // calling `rankLines(result)` as soon as it has arrived, its warnings after
-// them; then the phase's total and average per worker are complete.
+// them; returns the phase's total and average per worker.
 template <typename RankLines>
-void ReceivePhase(Phase phase, const RankLines& rankLines) {
+ReceivedPhase ReceivePhase(Phase phase, const RankLines& rankLines) {
+  ReceivedPhase received{phase};
   for (int rank = kFirstWorkerRank; rank < JobSize; ++rank) {
     const WorkerPhaseResult result = ReceiveRankResult(phase, rank);
+    AddToPhaseTotal(received, result);
     rankLines(result);
     ReportRankWarnings(phase, result);
   }
   StopLineAfterLastWorker(phase);
-  ComputePhaseAverage(phase);
+  received.Average = received.Total / WorkerCount();
+  return received;
 }
 
 // Report lines every cluster section shares, on both sinks, each followed by
 // a warning when the phase's total adds rates that are no measurement. The
 // speed-up divides the total by the root's own rate of the same measurement,
 // and warns when that rate's operations failed.
-void ReportSpeedUp(Phase phase);
+void ReportSpeedUp(const ReceivedPhase& received);
 // A blank line, then the phase's average per worker as shown (in the unit
 // of `unit`).
-void ReportAverage(const char* label, Phase phase, double shownAverage, const char* unit);
+void ReportAverage(const char* label, const ReceivedPhase& received, double shownAverage,
+                   const char* unit);

@@ -35,16 +35,15 @@ void ReportHandlingRank(const WorkerPhaseResult& result) {
 }
 
 void ReportHandlingPhase(Phase phase) {
-  ReceivePhase(phase, ReportHandlingRank);
-  const ReceivedPhaseTables& tables = OfPhase(ReceivedPhases, phase);
-  OnBothSinks([&tables](std::ostream& sink) {
-    ValueLine(sink, "Overall, The system could process: ", tables.Total, " Files/sec.");
+  const ReceivedPhase received = ReceivePhase(phase, ReportHandlingRank);
+  OnBothSinks([&received](std::ostream& sink) {
+    ValueLine(sink, "Overall, The system could process: ", received.Total, " Files/sec.");
   });
-  ReportSpeedUp(phase);
+  ReportSpeedUp(received);
   ReportBlankLines();
   BlankLine(Console());  // the console has one blank line more than the file here
-  ReportAverage("Among all nodes, the average process per thread was: ", phase, tables.Average,
-                " Files/sec.");
+  ReportAverage("Among all nodes, the average process per thread was: ", received,
+                received.Average, " Files/sec.");
   ReportBlankLines();
 }
 

@@ -50,13 +50,13 @@ void WorkerHighWrite() {
 
 void ReportHighPhases() {
   OpenSpeedSection("High writing and reading speeds:");
-  ReportSpeedPhase(Phase::HighRead, " Secs. to Read.");
-  ReportSpeedPhase(Phase::HighWrite, " Secs. to Write.");
-  ReportWriteTotals(1, Phase::HighWrite);
-  ReportReadTotals(Phase::HighRead);
+  const ReceivedPhase read = ReportSpeedPhase(Phase::HighRead, " Secs. to Read.");
+  const ReceivedPhase write = ReportSpeedPhase(Phase::HighWrite, " Secs. to Write.");
+  ReportWriteTotals(1, write);
+  ReportReadTotals(read);
   ReportBlankLines();
   ReportSpeedAverage("Among all nodes, the average high writing process per thread was: ",
-                     Phase::HighWrite, "  MB/sec.");
+                     write, "  MB/sec.");
   ReportSpeedAverage("Among all nodes, the average high reading process per thread was: ",
-                     Phase::HighRead, "  MB/sec.");
+                     read, "  MB/sec.");
 }

@@ -51,14 +51,14 @@ void WorkerLowRead() {
 
 void ReportLowPhases() {
   OpenSpeedSection("Low writing and reading speeds:");
-  ReportSpeedPhase(Phase::LowWrite, " Secs. to Write.");
-  ReportSpeedPhase(Phase::LowRead, " Secs. to Read.");
-  ReportWriteTotals(2, Phase::LowWrite);
-  ReportReadTotals(Phase::LowRead);
+  const ReceivedPhase write = ReportSpeedPhase(Phase::LowWrite, " Secs. to Write.");
+  const ReceivedPhase read = ReportSpeedPhase(Phase::LowRead, " Secs. to Read.");
+  ReportWriteTotals(2, write);
+  ReportReadTotals(read);
   ReportBlankLines();
   ReportSpeedAverage("Among all nodes, the average low writing process per thread was: ",
-                     Phase::LowWrite, " MB/sec.");
+                     write, " MB/sec.");
   ReportSpeedAverage("Among all nodes, the average low reading process per thread was: ",
-                     Phase::LowRead, "  MB/sec.");
+                     read, "  MB/sec.");
   ReportBlankLines();
 }

@@ -59,14 +59,15 @@ void SendResultSet(const double* rates, const double* times, long long failed) {
   MPI_Send(&failed, 1, MPI_LONG_LONG, kRootRank, kResultTag, MPI_COMM_WORLD);
 }
 
-WorkerPhaseResult ReceiveResultSet(int source, double* rates, double* times) {
+WorkerPhaseResult ReceiveResultSet(int source) {
   // Named source and tag: the n-th receive from a rank always pairs with that
   // rank's n-th send, whatever order the workers finish in. Only the first
   // message of a set is waited for; the others follow it at once.
   MPI_Request first;
-  MPI_Irecv(rates, JobSize, MPI_DOUBLE, source, kResultTag, MPI_COMM_WORLD, &first);
+  MPI_Irecv(ReceivedRateTable, JobSize, MPI_DOUBLE, source, kResultTag, MPI_COMM_WORLD, &first);
   WaitWithoutSpinning(first, &ReceiveStatus, kResultPollInterval);
-  MPI_Recv(times, JobSize, MPI_DOUBLE, source, kResultTag, MPI_COMM_WORLD, &ReceiveStatus);
+  MPI_Recv(ReceivedTimeTable, JobSize, MPI_DOUBLE, source, kResultTag, MPI_COMM_WORLD,
+           &ReceiveStatus);
   WorkerPhaseResult result;
   result.Node = ReceiveNodeName(source);
   MPI_Recv(ReceivedRankTable, JobSize, MPI_INT, source, kResultTag, MPI_COMM_WORLD,
@@ -76,8 +77,8 @@ WorkerPhaseResult ReceiveResultSet(int source, double* rates, double* times) {
   // Only the sender's own entries of its tables mean anything; the next set
   // overwrites them.
   result.Rank = ReceivedRankTable[source];
-  result.Seconds = times[source];
-  result.Rate = rates[source];
+  result.Seconds = ReceivedTimeTable[source];
+  result.Rate = ReceivedRateTable[source];
   return result;
 }
 

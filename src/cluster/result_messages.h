@@ -21,11 +21,11 @@ struct WorkerPhaseResult {
 };
 
 void SendResultSet(const double* rates, const double* times, long long failed);
-// Receives rank `source`'s set into the phase's receive buffers `rates` and
-// `times` and the shared ones, and takes its result out of them at once: the
-// entries at `source`, and exactly the node-name characters that arrived.
-// The place warning is not part of the set (ReceivePlaceWarning).
-WorkerPhaseResult ReceiveResultSet(int source, double* rates, double* times);
+// Receives rank `source`'s set into the root's receive buffers and takes its
+// result out of them at once: the entries at `source`, and exactly the
+// node-name characters that arrived. The place warning is not part of the
+// set (ReceivePlaceWarning).
+WorkerPhaseResult ReceiveResultSet(int source);
 void SendPlaceWarning(const std::string& warning);
 std::string ReceivePlaceWarning(int source);
 

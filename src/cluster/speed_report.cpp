@@ -2,11 +2,9 @@
 
 #include <ostream>
 
-#include "cluster/cluster_frame.h"
 #include "report/line_shapes.h"
 #include "report/report_sink.h"
 #include "report/units.h"
-#include "state/rank_state.h"
 
 namespace {
 
@@ -17,15 +15,15 @@ void SpeedRankLines(std::ostream& sink, const WorkerPhaseResult& result, const c
   ValueLine(sink, "Conventionally, it was: ", ToMegabytes(result.Rate), " MB/sec.");
 }
 
-void ReportTotals(int blankLinesBefore, Phase phase, const char* millionsUnit,
+void ReportTotals(int blankLinesBefore, const ReceivedPhase& received, const char* millionsUnit,
                   const char* speedLabel) {
-  const double total = OfPhase(ReceivedPhases, phase).Total;
+  const double total = received.Total;
   OnBothSinks([=](std::ostream& sink) {
     for (int i = 0; i < blankLinesBefore; ++i) BlankLine(sink);
     ValueLine(sink, "Overall, It was: ", ToMillions(total), millionsUnit);
     ValueLine(sink, speedLabel, ToMegabytes(total), " MB/sec.");
   });
-  ReportSpeedUp(phase);
+  ReportSpeedUp(received);
 }
 
 }  // namespace
@@ -35,24 +33,24 @@ void OpenSpeedSection(const char* heading) {
   ReportHeading(heading);
 }
 
-void ReportSpeedPhase(Phase phase, const char* secondsUnit) {
-  ReceivePhase(phase, [secondsUnit](const WorkerPhaseResult& result) {
+ReceivedPhase ReportSpeedPhase(Phase phase, const char* secondsUnit) {
+  return ReceivePhase(phase, [secondsUnit](const WorkerPhaseResult& result) {
     // "Access" on the console, "Accesses" in the file.
     SpeedRankLines(Console(), result, secondsUnit, " Millions Access/sec.");
     SpeedRankLines(FileSink(), result, secondsUnit, " Millions Accesses/sec.");
   });
 }
 
-void ReportWriteTotals(int blankLinesBefore, Phase phase) {
-  ReportTotals(blankLinesBefore, phase, " Millions Accesses/sec.to Write",
+void ReportWriteTotals(int blankLinesBefore, const ReceivedPhase& received) {
+  ReportTotals(blankLinesBefore, received, " Millions Accesses/sec.to Write",
                "Conventionally, total writing speed was: ");
 }
 
-void ReportReadTotals(Phase phase) {
-  ReportTotals(0, phase, " Millions Accesses/sec.to Read",
+void ReportReadTotals(const ReceivedPhase& received) {
+  ReportTotals(0, received, " Millions Accesses/sec.to Read",
                "Conventionally, total reading speed was: ");
 }
 
-void ReportSpeedAverage(const char* label, Phase phase, const char* unit) {
-  ReportAverage(label, phase, ToMegabytes(OfPhase(ReceivedPhases, phase).Average), unit);
+void ReportSpeedAverage(const char* label, const ReceivedPhase& received, const char* unit) {
+  ReportAverage(label, received, ToMegabytes(received.Average), unit);
 }

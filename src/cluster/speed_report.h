@@ -5,13 +5,13 @@
 // units, so each lists its own pieces.
 #pragma once
 
-#include "state/phases.h"
+#include "cluster/cluster_frame.h"
 
 // "Multi-Thread Enabled:" and the section's heading.
 void OpenSpeedSection(const char* heading);
 // Receives the phase from every worker, three lines per rank.
-void ReportSpeedPhase(Phase phase, const char* secondsUnit);
-void ReportWriteTotals(int blankLinesBefore, Phase phase);
-void ReportReadTotals(Phase phase);
+ReceivedPhase ReportSpeedPhase(Phase phase, const char* secondsUnit);
+void ReportWriteTotals(int blankLinesBefore, const ReceivedPhase& received);
+void ReportReadTotals(const ReceivedPhase& received);
 // The phase's average per worker in MB/sec.
-void ReportSpeedAverage(const char* label, Phase phase, const char* unit);
+void ReportSpeedAverage(const char* label, const ReceivedPhase& received, const char* unit);

@@ -21,7 +21,8 @@ char RankCopyNameBuffer[kScratchNameSize];
 std::vector<std::string> RootStartDirectories;
 std::string OwnPlaceWarning;
 
-ReceivedPhaseTables ReceivedPhases[kPhaseCount];
+double ReceivedRateTable[kMaxRanks];
+double ReceivedTimeTable[kMaxRanks];
 int ReceivedRankTable[kMaxRanks];
 std::string ReceivedPlaceWarnings[kMaxRanks];
 char ReceivedNodeName[MPI_MAX_PROCESSOR_NAME];

@@ -50,22 +50,12 @@ extern std::vector<std::string> RootStartDirectories;
 // This worker's warning that it works elsewhere; empty when it does not.
 extern std::string OwnPlaceWarning;
 
-// What the root keeps of one phase. Rate and TimeSpent are the receive
-// buffers of the phase's sets: every receive overwrites entries 0 to
-// size - 1 with the sender's whole table, in which only the sender's own
-// entry means anything, so the sender's result is taken out of them at once
-// (ReceiveResultSet) and nothing else is read there.
-struct ReceivedPhaseTables {
-  double Rate[kMaxRanks];
-  double TimeSpent[kMaxRanks];
-  std::string NodeNames[kMaxRanks];  // entry k: the name rank k sent, as the lines show it
-  double Total;                      // of the workers' rates
-  double Average;                    // per worker
-  int InvalidRates;                  // ranks whose rate in the total is no measurement
-};
-extern ReceivedPhaseTables ReceivedPhases[kPhaseCount];
-// The receive buffer of the rank tables, overwritten by every set like the
-// rate buffers.
+// The root's receive buffers of every set: each receive overwrites entries
+// 0 to size - 1 with the sender's whole tables, in which only the sender's
+// own entries mean anything, so its result is taken out of them at once
+// (ReceiveResultSet) and nothing else reads them.
+extern double ReceivedRateTable[kMaxRanks];
+extern double ReceivedTimeTable[kMaxRanks];
 extern int ReceivedRankTable[kMaxRanks];
 // Entry k: rank k's warning that it works outside the root's start
 // directory, received with its first set; empty when it works there.
