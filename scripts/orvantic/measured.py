@@ -1,45 +1,111 @@
 """What a report measured, as rows: one per measurement (a single-node
 test, a worker rank's phase, a phase's total or average over all workers,
-and each phase's common-window total), valid or not, its numbers the text
-the report shows, so that a CSV or a plot label repeats it character for
-character; `as_float` converts when arithmetic is needed. And the work a
-build is compiled with, which every rate divides."""
+and each phase's common-window total), its validity, and its numbers as
+Figures: values for arithmetic that keep the text the report shows, so
+that a CSV or a plot label repeats it character for character. And the
+work a build is compiled with, which every rate divides."""
 
+import dataclasses
+import datetime
+import enum
 import math
+from typing import Optional
 
 from . import texts
 
-# The columns of a row in their order, each with the type of its values
-# (see tables): every cell holds text, empty where the row has no value.
-COLUMNS = {
-    "run_node": str,
-    "run_datetime": str,
-    "job_size": int,
-    "section": str,
-    "scope": str,
-    "rank": int,
-    "node": str,
-    "measurement": str,
-    "seconds": float,
-    "rate": float,
-    "rate_unit": str,
-    "mb_per_sec": float,
-    "speedup": float,
-    "valid": bool,
-    "warning": str,
-    "ended_early": bool,
-}
+
+class Figure(float):
+    """A number as a line shows it: its value, and its text (str) for output
+    that repeats it."""
+
+    __slots__ = ("text",)
+
+    def __new__(cls, text):
+        figure = super().__new__(cls, text)
+        figure.text = text
+        return figure
+
+    def __str__(self):
+        return self.text
 
 
-def rows_of(found, run_node, run_datetime="", job_size=""):
-    """One row per measurement, keyed by COLUMNS, in the order the matched
-    lines (see shapes.match) name them: a single-node test, one worker
-    rank's phase, or a phase's total or average over all workers. A row
-    that a Warning line concerns is valid=false, with the warning's text;
-    where two concern it (a worker's failed phase, and its note that it
-    works outside the root's start directory), the phase's own warning
-    comes first, one blank, then the one about the whole rank. Lines that
-    stop before the report does end early (see cut_short)."""
+def figure(form, value):
+    """A computed number as the tools print it, in a printf form."""
+    return None if value is None else Figure(form % value)
+
+
+class Validity(enum.Enum):
+    """Whether a row is a measurement; its value is what CSV and JSON write."""
+
+    VALID = True
+    NOT_VALID = False  # a Warning line concerns it
+    UNSETTLED = None  # a report that ends early stops where a Warning line could still concern it
+
+
+@dataclasses.dataclass
+class Row:
+    """One measurement. Fields in the order of the tables' columns; None
+    where the row has no value."""
+
+    run_node: Optional[str]
+    run_datetime: Optional[datetime.datetime]
+    job_size: Optional[int]
+    section: str
+    scope: str
+    rank: Optional[int]
+    node: Optional[str]
+    measurement: str
+    seconds: Optional[Figure] = None
+    rate: Optional[Figure] = None
+    rate_unit: Optional[str] = None
+    mb_per_sec: Optional[Figure] = None
+    speedup: Optional[Figure] = None
+    valid: Validity = Validity.VALID
+    warning: Optional[str] = None
+    ended_early: bool = False
+
+    @property
+    def key(self):
+        return self.measurement, self.scope, self.rank
+
+    @property
+    def shown_field(self):
+        """The field a row is read by: files per second for the handling
+        tests, MB per second for the speed tests."""
+        return "rate" if self.measurement in texts.HANDLING else "mb_per_sec"
+
+    @property
+    def shown(self):
+        return getattr(self, self.shown_field)
+
+    @property
+    def unit(self):
+        return shown_unit(self.measurement)
+
+    @property
+    def measured(self):
+        """The shown figure where it is a measurement: valid, and of a time
+        long enough to measure (a zero time prints inf); else None."""
+        value = self.shown
+        return value if self.valid is Validity.VALID and value is not None and math.isfinite(value) else None
+
+    def values(self):
+        """The row's values by column, as the tables write them."""
+        return dict((name, getattr(self, name)) for name in COLUMNS)
+
+
+COLUMNS = [field.name for field in dataclasses.fields(Row)]
+
+
+def rows_of(found, run_node, run_datetime=None, job_size=None):
+    """One Row per measurement, in the order the matched lines (see
+    shapes.match) name them: a single-node test, one worker rank's phase,
+    or a phase's total or average over all workers. A row that a Warning
+    line concerns is not valid, with the warning's text; where two concern
+    it (a worker's failed phase, and its note that it works outside the
+    root's start directory), the phase's own warning comes first, one
+    blank, then the one about the whole rank. Lines that stop before the
+    report does end early (see cut_short)."""
     rows = {}
     notes = {}
     for m in found:
@@ -51,21 +117,21 @@ def rows_of(found, run_node, run_datetime="", job_size=""):
         measurement, scope, rank = key
         row = rows.get(key)
         if row is None:
-            row = rows[key] = dict((column, "") for column in COLUMNS)
-            row.update(run_node=run_node, run_datetime=run_datetime, job_size=str(job_size),
-                       section=texts.SECTION_OF[measurement], scope=scope, measurement=measurement,
-                       valid="true", rank="" if rank is None else str(rank),
-                       node=run_node if scope == texts.SCOPE_SINGLE else "")
+            row = rows[key] = Row(run_node, run_datetime, job_size, texts.SECTION_OF[measurement], scope, rank,
+                                  run_node if scope == texts.SCOPE_SINGLE else None, measurement)
         for slot, text in zip(m.line.slots, m.groups):
-            if slot.field:
-                row[slot.field] = text
+            if slot.field == "node":
+                row.node = text
+            elif slot.field:
+                setattr(row, slot.field, Figure(text))
                 if slot.field == "rate":
-                    row["rate_unit"] = texts.HANDLING_UNIT if measurement in texts.HANDLING else texts.ACCESS_UNIT
+                    row.rate_unit = texts.HANDLING_UNIT if measurement in texts.HANDLING else texts.ACCESS_UNIT
     for key, warnings in notes.items():
         if key in rows:
             # A note about a whole rank marks each of its rows.
             warnings.sort(key=lambda m: len(m.line.marks) > 1)
-            rows[key].update(valid="false", warning=" ".join(m.text for m in warnings))
+            rows[key].valid = Validity.NOT_VALID
+            rows[key].warning = " ".join(m.text for m in warnings)
     cut_short(rows, found)
     return list(rows.values())
 
@@ -73,7 +139,7 @@ def rows_of(found, run_node, run_datetime="", job_size=""):
 def cut_short(rows, found):
     """What lines that stop before the report does leave of the rows
     ({key: row}): not the row whose lines stop in the middle, as half a row
-    is no measurement; and no validity (empty) for a valid row that a
+    is no measurement; and no settled validity for a valid row that a
     Warning line not reached could concern, as it would follow the row's
     lines. Rows the printed lines leave whole are kept as printed; nothing
     is added for what is missing."""
@@ -83,8 +149,8 @@ def cut_short(rows, found):
     if last is not None and found.missing.row == last and not found.missing.warning:
         del rows[last]
     for key in unsettled(found):
-        if key in rows and rows[key]["valid"] == "true":
-            rows[key]["valid"] = ""
+        if key in rows and rows[key].valid is Validity.VALID:
+            rows[key].valid = Validity.UNSETTLED
 
 
 def unsettled(found):
@@ -95,29 +161,10 @@ def unsettled(found):
     return {key for line in found.unreached if line.warning for key in line.marks}
 
 
-def as_float(text):
-    """The value of a number as the report prints it; None for an empty cell."""
-    return float(text) if text else None
-
-
 def shown_unit(measurement):
     """The unit a measurement is read in: files per second for the handling
     tests, MB per second for the speed tests."""
     return texts.HANDLING_UNIT if measurement in texts.HANDLING else texts.MB_UNIT
-
-
-def shown_value(row):
-    """The number a row is read by, and its unit (see shown_unit)."""
-    field = "rate" if row["measurement"] in texts.HANDLING else "mb_per_sec"
-    return as_float(row[field]), shown_unit(row["measurement"])
-
-
-def measured_value(row):
-    """A row's figure (see shown_value) where it is a measurement: valid,
-    and of a time long enough to measure; else None. A row whose validity a
-    report that ends early leaves unsettled is no measurement either."""
-    value = shown_value(row)[0]
-    return value if row["valid"] == "true" and value is not None and math.isfinite(value) else None
 
 
 # ---- the common window ---------------------------------------------------------
@@ -138,15 +185,16 @@ def common_window_row(total, ranks, settled=True):
     is valid where there is none; it has no speed-up, so the root's own
     rate does not enter it. Where the total is not `settled` (a report that
     ends early may stop before its warning), neither is the window's
-    validity: empty unless a warning makes it false."""
-    slowest = max(ranks, key=lambda r: as_float(r["seconds"]))
-    warning = total["warning"].replace(texts.DIVISOR_NOT_VALID, "").strip()
-    row = dict(total, scope=texts.SCOPE_COMMON_WINDOW, seconds=slowest["seconds"], speedup="", warning=warning,
-               valid="false" if warning else "true" if settled else "")
+    validity, unless a warning makes it not valid."""
+    slowest = max(ranks, key=lambda r: r.seconds)
+    warning = (total.warning or "").replace(texts.DIVISOR_NOT_VALID, "").strip() or None
+    validity = Validity.NOT_VALID if warning else Validity.VALID if settled else Validity.UNSETTLED
+    row = dataclasses.replace(total, scope=texts.SCOPE_COMMON_WINDOW, seconds=slowest.seconds, speedup=None,
+                              warning=warning, valid=validity)
     for field in ("rate", "mb_per_sec"):
-        if total[field]:
-            work = sum(as_float(r[field]) * as_float(r["seconds"]) for r in ranks)
-            row[field] = "%g" % _divided(work, as_float(slowest["seconds"]))
+        if getattr(total, field) is not None:
+            work = sum(getattr(r, field) * r.seconds for r in ranks)
+            setattr(row, field, figure("%g", _divided(work, slowest.seconds)))
     return row
 
 
@@ -155,13 +203,16 @@ def with_common_windows(rows, not_settled=()):
     totals keyed in `not_settled` (see unsettled) leave their window's
     validity open. A total is printed only once every worker's rows of its
     phase are, so a window is never made of some of them."""
+    ranks = {}
+    for row in rows:
+        if row.scope == texts.SCOPE_RANK:
+            ranks.setdefault(row.measurement, []).append(row)
     extended = []
     for row in rows:
         extended.append(row)
-        if row["scope"] == texts.SCOPE_TOTAL:
-            ranks = [r for r in rows if r["scope"] == texts.SCOPE_RANK and r["measurement"] == row["measurement"]]
-            settled = (row["measurement"], texts.SCOPE_TOTAL, None) not in not_settled
-            extended.append(common_window_row(row, ranks, settled))
+        if row.scope == texts.SCOPE_TOTAL:
+            settled = row.key not in not_settled
+            extended.append(common_window_row(row, ranks[row.measurement], settled))
     return extended
 
 
@@ -194,5 +245,5 @@ SHIPPED_COUNTS = Counts(0x20000, 0x1000000)
 def work_of(row):
     """The work a row's rate and seconds stand for, in the unit of
     Counts.of: the rate counts files, or millions of accesses."""
-    per_unit = 1 if row["measurement"] in texts.HANDLING else 1e6
-    return as_float(row["rate"]) * per_unit * as_float(row["seconds"])
+    per_unit = 1 if row.measurement in texts.HANDLING else 1e6
+    return row.rate * per_unit * row.seconds

@@ -19,7 +19,8 @@ import json
 import numbers
 import os
 
-from . import page_charts, page_tables as parts, reading, verdicts
+from . import page_charts, page_tables as parts, verdicts
+from .series import load_all
 from .nodes import recorded
 from .page_tables import e
 
@@ -38,39 +39,13 @@ class PageError(Exception):
 # ---- what the page is made of ------------------------------------------------------------------
 
 
-class Series:
-    """Runs taken together: a directory's results files, or the files named.
-    The spread is taken over the runs kept: whole, and every rate valid."""
-
-    def __init__(self, letter, name, runs):
-        self.letter = letter
-        self.name = name
-        self.runs = runs
-        self.kept = [run for run in runs if run.why_left_out() is None]
-        self.verdicts = [verdicts.judge(run) for run in runs]
-        self.verdict = verdicts.judge_series(runs)
-
-
 def load_series(given):
     """Each directory given is a series, the files given one more; named A,
     B and so on where there are several, as compare names its two."""
-    directories = [path for path in given if os.path.isdir(path)]
+    directories = [[path] for path in given if os.path.isdir(path)]
     files = [path for path in given if not os.path.isdir(path)]
-    found = []
-    for group in [[directory] for directory in directories] + ([files] if files else []):
-        paths, _ = reading.results_paths(group)
-        runs = [reading.parse(path) for path in paths]
-        name = group[0] if group is not files else "the files given"
-        sizes = sorted({run.job_size for run in runs})
-        if len(sizes) > 1:
-            raise PageError("%s: jobs of %s processes; a series is runs of one kind of job (give each series "
-                            "as a directory of its own)" % (name, " and ".join(map(str, sizes))))
-        found.append((name, runs))
-    letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
-    if len(found) > len(letters):
-        raise PageError("at most %d series on one page" % len(letters))
-    return [Series(letter, "%s: %s" % (letter, name) if len(found) > 1 else name, runs)
-            for letter, (name, runs) in zip(letters, found)]
+    groups = directories + ([files] if files else [])
+    return load_all(groups, [group[0] for group in directories] + ["the files given"] * bool(files))
 
 
 def read_json(path):
@@ -156,7 +131,7 @@ def series_body(all_series, environment):
     body += [parts.ended_early_part(run) for run in runs]
     body += [parts.warnings_part(run, "Warning lines of %s" % os.path.basename(run.path)) for run in runs]
     for series in all_series:
-        body += ["<h2>%s%d runs of %s</h2>" % (e(series.name + ": " if series.name else ""), len(series.runs),
+        body += ["<h2>%s%d runs of %s</h2>" % (e(series.title + ": "), len(series.runs),
                                                parts.processes(series.runs[0].job_size)),
                  parts.runs_part(series), "<h3>Nodes over the runs kept</h3>",
                  parts.verdict_intro(series.verdict.why_not_judged, series.verdict.slow),

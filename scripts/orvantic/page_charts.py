@@ -7,6 +7,7 @@ import math
 import statistics
 
 from . import measured, texts
+from .measured import Validity as V
 from .plots import TITLES
 
 NOT_VALID = "not valid (hollow)"
@@ -21,9 +22,9 @@ def node_medians(run):
     """{(measurement, node): the median of the node's workers' valid figures}."""
     values = {}
     for row in run.rows:
-        value = measured.measured_value(row) if row["scope"] == texts.SCOPE_RANK else None
+        value = row.measured if row.scope == texts.SCOPE_RANK else None
         if value is not None:
-            values.setdefault((row["measurement"], row["node"]), []).append(value)
+            values.setdefault((row.measurement, row.node), []).append(value)
     return dict((key, statistics.median(found)) for key, found in values.items())
 
 
@@ -50,10 +51,10 @@ def _chart(measurement, categories, groups, baselines, axis, slots=1):
 
 
 def _single_node_line(row, label, colour=COLOURS["single"]):
-    value = measured.shown_value(row)[0]
+    value = row.shown
     if value is None or not math.isfinite(value):
         return []
-    note = {"true": "", "false": " (not valid)"}.get(row["valid"], " (not settled)")
+    note = {V.VALID: "", V.NOT_VALID: " (not valid)", V.UNSETTLED: " (not settled)"}[row.valid]
     return [{"label": "%s: %g%s" % (label, value, note), "y": value, "valid": not note, "colour": colour}]
 
 
@@ -69,16 +70,16 @@ def run_charts(run, verdict):
     index = dict((node, i) for i, node in enumerate(verdict.nodes))
     charts = []
     for measurement, _ in texts.MEASUREMENTS:
-        kinds = {"workers": [], "slow": [], "false": [], "": []}
+        kinds = {"workers": [], "slow": [], V.NOT_VALID: [], V.UNSETTLED: []}
         for row in run.select(measurement, texts.SCOPE_RANK):
-            value = measured.shown_value(row)[0]
+            value = row.shown
             if value is not None and math.isfinite(value):
-                kind = row["valid"] if row["valid"] != "true" else "slow" if row["node"] in verdict.slow else "workers"
-                kinds[kind].append([index[row["node"]], value, "rank " + row["rank"]])
+                kind = row.valid if row.valid is not V.VALID else "slow" if row.node in verdict.slow else "workers"
+                kinds[kind].append([index[row.node], value, "rank %d" % row.rank])
         groups = [_group("workers", COLOURS["workers"], kinds["workers"]),
                   _group("workers on a slow node", COLOURS["slow"], kinds["slow"]),
-                  _group(NOT_VALID, COLOURS["not valid"], kinds["false"], hollow=True),
-                  _group(NOT_SETTLED, COLOURS["not valid"], kinds[""], hollow=True, marker="triangle")]
+                  _group(NOT_VALID, COLOURS["not valid"], kinds[V.NOT_VALID], hollow=True),
+                  _group(NOT_SETTLED, COLOURS["not valid"], kinds[V.UNSETTLED], hollow=True, marker="triangle")]
         baseline = [line for row in run.select(measurement, texts.SCOPE_SINGLE)
                     for line in _single_node_line(row, "single node (root rank alone)")]
         charts.append(_chart(measurement, _marked(verdict.nodes, verdict.slow), groups, baseline,
@@ -100,14 +101,14 @@ def series_charts(all_series):
         groups, baselines = [], []
         for slot, (series, per_run) in enumerate(zip(all_series, per_series)):
             colour = SERIES_COLOURS[slot % len(SERIES_COLOURS)]
-            name = series.name + ", " if len(all_series) > 1 else ""
+            name = series.title + ", " if len(all_series) > 1 else ""
             points = [[index[node], value, "run %d" % number] for number, found in enumerate(per_run, 1)
                       for (m, node), value in found.items() if m == measurement]
             medians = [[index[node], spread[1], "median over the runs"]
                        for node, spread in node_spread(per_run, measurement).items()]
             groups += [_group(name + "a node in one run", colour, points, slot=slot),
                        _group(name + "median over the runs", COLOURS["median"], medians, marker="line", slot=slot)]
-            singles = [measured.measured_value(row) for run in series.kept for row in run.select(measurement, texts.SCOPE_SINGLE)]
+            singles = [row.measured for run in series.kept for row in run.select(measurement, texts.SCOPE_SINGLE)]
             singles = [value for value in singles if value is not None]
             if singles:
                 median = statistics.median(singles)

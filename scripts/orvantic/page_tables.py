@@ -7,6 +7,7 @@ import html
 import os
 
 from . import measured, texts, verdicts
+from .measured import Validity
 from .page_charts import node_medians, node_spread
 from .series import LABELS
 
@@ -26,16 +27,6 @@ def e(text):
 
 def number(value, form="%g"):
     return DASH if value is None else form % value
-
-
-def shown_field(row):
-    """The field of the figure a row is read by (see measured.shown_value)."""
-    return "rate" if row["measurement"] in texts.HANDLING else "mb_per_sec"
-
-
-def shown_text(row):
-    """The figure a row is read by, as the report printed it."""
-    return row[shown_field(row)]
 
 
 def root_node(run):
@@ -198,20 +189,19 @@ def run_nodes_part(run, verdict, environment):
 
 def _other_figures(row):
     """The row's figures besides the one it is read by, each with its unit."""
-    shown_one = shown_field(row)
-    figures = ['<span data-field="%s">%s</span> %s' % (field, e(row[field]), unit)
-               for field, unit in OTHER_FIGURES if field != shown_one and row[field]]
+    figures = ['<span data-field="%s">%s</span> %s' % (field, e(getattr(row, field)), unit)
+               for field, unit in OTHER_FIGURES if field != row.shown_field and getattr(row, field) is not None]
     return '<span class="also">%s</span>' % ", ".join(figures) if figures else ""
 
 
 def _figure_cell(row, field=None):
     """The figure a row is read by, or its `field`, with the row's other
     figures beneath and its validity."""
-    text = e(row[field]) if field else e(shown_text(row)) + _other_figures(row)
-    if row["valid"] == "true":
+    text = e(getattr(row, field)) if field else e(row.shown) + _other_figures(row)
+    if row.valid is Validity.VALID:
         return td(text)
-    if row["valid"] == "false":
-        return td(text + flag("not valid"), "not-valid", row["warning"])
+    if row.valid is Validity.NOT_VALID:
+        return td(text + flag("not valid"), "not-valid", row.warning)
     return td(text + flag("not settled"), "not-valid", UNSETTLED)
 
 
@@ -220,21 +210,22 @@ def figures_part(run):
     worker rank, the workers' total and its speed-up, the common-window
     total and the average, each figure as the report printed it: the one it
     is read by, and beneath it the seconds and the other rate."""
-    by_key = dict(((row["scope"], row["rank"], row["measurement"]), row) for row in run.rows)
-    nodes = dict((int(row["rank"]), row["node"]) for row in run.rows if row["scope"] == texts.SCOPE_RANK)
-    lines = [(texts.SCOPE_SINGLE, "0", "0 (single node)", root_node(run), None)]
-    lines += [(texts.SCOPE_RANK, str(rank), str(rank), nodes[rank], None) for rank in sorted(nodes)]
+    by_key = dict(((row.scope, row.rank, row.measurement), row) for row in run.rows)
+    nodes = dict((row.rank, row.node) for row in run.rows if row.scope == texts.SCOPE_RANK)
+    lines = [(texts.SCOPE_SINGLE, 0, "0 (single node)", root_node(run), None)]
+    lines += [(texts.SCOPE_RANK, rank, str(rank), nodes[rank], None) for rank in sorted(nodes)]
     if nodes:
-        lines += [(texts.SCOPE_TOTAL, "", "total", "", None), (texts.SCOPE_TOTAL, "", "speed-up", "", "speedup"),
-                  (texts.SCOPE_COMMON_WINDOW, "", "common-window total", "", None),
-                  (texts.SCOPE_AVERAGE, "", "average per worker", "", None)]
+        lines += [(texts.SCOPE_TOTAL, None, "total", "", None), (texts.SCOPE_TOTAL, None, "speed-up", "", "speedup"),
+                  (texts.SCOPE_COMMON_WINDOW, None, "common-window total", "", None),
+                  (texts.SCOPE_AVERAGE, None, "average per worker", "", None)]
     rows = []
     for scope, rank, label, node, field in lines:
         cells = [td(e(label), "text"), td(e(node), "text")]
         for measurement, _ in texts.MEASUREMENTS:
             row = by_key.get((scope, rank, measurement))
             cells.append(_figure_cell(row, field) if row else td(DASH, title="not in the report"))
-        attributes = ' data-scope="%s" data-rank="%s"' % (scope, rank) + (' data-field="%s"' % field if field else "")
+        attributes = ' data-scope="%s" data-rank="%s"' % (scope, "" if rank is None else rank) + (
+            ' data-field="%s"' % field if field else "")
         rows.append((attributes, cells))
     caption = ('<p class="caption">Each cell: the figure the measurement is read by (its unit in the heading), and '
                'beneath it the seconds and the other rate the report prints for it (the speed tests\' Millions '
@@ -254,9 +245,10 @@ def run_caption(run, verdict, measurement):
                          (texts.SCOPE_TOTAL, "Total of the workers"),
                          (texts.SCOPE_COMMON_WINDOW, "Common-window total")):
         for row in run.select(measurement, scope):
-            speedup = ", %s times the single node" % row["speedup"] if row["speedup"] else ""
-            parts.append("%s: %s%s%s" % (e(label), e(shown_text(row)), e(speedup), "" if row["valid"] == "true"
-                                         else " " + flag("not valid" if row["valid"] == "false" else "not settled")))
+            speedup = ", %s times the single node" % row.speedup if row.speedup is not None else ""
+            parts.append("%s: %s%s%s" % (e(label), e(row.shown), e(speedup), "" if row.valid is Validity.VALID
+                                         else " " + flag("not valid" if row.valid is Validity.NOT_VALID
+                                                         else "not settled")))
     for c in verdict.comparisons:
         if c.measurement == measurement and c.slow:
             parts.append("%s %s: median %g against %g, the lower median of the other nodes' workers, ratio %.2f" % (

@@ -49,7 +49,7 @@ def node_colours(runs, pyplot):
     palette = pyplot.get_cmap("tab10").colors
     colours = {}
     for run in runs:
-        for node in [root_node(run)] + [r["node"] for r in run.rows if r["scope"] == "rank"]:
+        for node in [root_node(run)] + [r.node for r in run.rows if r.scope == texts.SCOPE_RANK]:
             if node not in colours:
                 colours[node] = palette[len(colours) % len(palette)]
     return colours
@@ -60,7 +60,7 @@ def finite(value):
 
 
 def valid(row):
-    return row["valid"] == "true"
+    return row.valid is measured.Validity.VALID
 
 
 def not_valid_note(row):
@@ -82,18 +82,18 @@ def draw(runs, measurement, colours, pyplot, path):
         ranks = run.select(measurement, texts.SCOPE_RANK)
         first = offset + (span - max(1, len(ranks))) / 2  # bars centred in the span
         for index, row in enumerate(ranks):
-            value, unit = measured.shown_value(row)
+            value, unit = row.shown, row.unit
             x = first + index
             if finite(value):
-                colour = colours[row["node"]]
+                colour = colours[row.node]
                 axes.bar(x, value, width=0.8, facecolor=colour if valid(row) else "none", edgecolor=colour,
                          linewidth=1.5)
             else:
-                axes.annotate(row["mb_per_sec"] or row["rate"], (x, 0), ha="center", va="bottom")
+                axes.annotate(str(value), (x, 0), ha="center", va="bottom")
             ticks.append(x)
-            tick_labels.append("rank %s" % row["rank"])
+            tick_labels.append("rank %d" % row.rank)
         (single,) = run.select(measurement, texts.SCOPE_SINGLE)
-        value, unit = measured.shown_value(single)
+        value, unit = single.shown, single.unit
         left, right = offset - 0.45, offset + span - 1 + 0.45
         if finite(value):
             # Outlined, so the line stays visible across bars of its own colour.
@@ -110,7 +110,7 @@ def draw(runs, measurement, colours, pyplot, path):
             "" if run.job_size == 1 else "es")
         totals = run.select(measurement, texts.SCOPE_TOTAL)
         if totals:
-            caption += "\nall workers: %sx single%s" % (totals[0]["speedup"], not_valid_note(totals[0]))
+            caption += "\nall workers: %sx single%s" % (totals[0].speedup, not_valid_note(totals[0]))
         if not ranks:
             ticks.append(first)
             tick_labels.append("no workers")
@@ -153,11 +153,10 @@ def spread_groups(series, measurement):
                     label = {texts.SCOPE_SINGLE: "single node\n" + root_node(run),
                              texts.SCOPE_TOTAL: "total of\nthe workers",
                              texts.SCOPE_COMMON_WINDOW: "common-window\ntotal"}.get(
-                                 scope, "rank %s\n%s" % (row["rank"], row["node"]))
-                    group = groups.setdefault((scope, row["rank"]), (label, [[] for _ in series]))
-                    group[1][index].append((measured.shown_value(row)[0], counted))
-    return sorted(groups.items(), key=lambda item: (SCOPE_ORDER.index(item[0][0]),
-                                                    int(item[0][1] or 0)))
+                                 scope, "rank %s\n%s" % (row.rank, row.node))
+                    group = groups.setdefault((scope, row.rank), (label, [[] for _ in series]))
+                    group[1][index].append((row.shown, counted))
+    return sorted(groups.items(), key=lambda item: (SCOPE_ORDER.index(item[0][0]), item[0][1] or 0))
 
 
 SERIES_COLOURS = ["tab:blue", "tab:orange"]
@@ -208,7 +207,7 @@ def draw_spread(series, measurement, pyplot, path):
     axes.yaxis.set_minor_formatter(ticker.FuncFormatter(
         lambda value, _: "%g" % value if round(value / 10 ** math.floor(math.log10(value))) in (2, 5) else ""))
     (single,) = series[0][1][0].select(measurement, texts.SCOPE_SINGLE)
-    axes.set_ylabel(measured.shown_value(single)[1])
+    axes.set_ylabel(single.unit)
     axes.grid(axis="y", which="both", alpha=0.3)
     axes.set_title("%s\n%s\n%s" % (texts.SECTION_OF[measurement], TITLES[measurement],
                                    "\n".join(_runs_of(name, runs) for name, runs in series)))

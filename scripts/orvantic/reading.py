@@ -39,7 +39,11 @@ MAX_BYTES = 64 * 1024 * 1024
 NAMES_SHOWN = 3
 
 
-class NotAResultsFile(Exception):
+class Refused(Exception):
+    """Input a tool does not read, and why."""
+
+
+class NotAResultsFile(Refused):
     """The file is not one that orvantic-drives wrote, or not all of one."""
 
 
@@ -72,17 +76,17 @@ class Run:
         return self.early_end is not None
 
     def select(self, measurement, scope):
-        return [r for r in self.rows if r["measurement"] == measurement and r["scope"] == scope]
+        return [r for r in self.rows if r.measurement == measurement and r.scope == scope]
 
     def not_valid(self):
         """The rows whose rate a Warning line makes no measurement."""
-        return [r for r in self.rows if r["valid"] == "false"]
+        return [r for r in self.rows if r.valid is measured.Validity.NOT_VALID]
 
     def why_not_valid(self):
         """Why the run's rates are not all measurements, in one line: how
         many rows are not valid, and the file's first warning, which the
         rest of them follow from or repeat. None for a clean run."""
-        printed = [r for r in self.not_valid() if r["scope"] != texts.SCOPE_COMMON_WINDOW]
+        printed = [r for r in self.not_valid() if r.scope != texts.SCOPE_COMMON_WINDOW]
         if not printed:
             return None
         return "%d rate(s) in the results file not valid; the first warning: %s" % (len(printed), self.warnings[0])
@@ -101,8 +105,8 @@ def early_ends(runs):
 
 
 def refused(error):
-    """A tool's end on a NotAResultsFile `error`: one line, status 1."""
-    terminal.tell("not a results file: %s" % error)
+    """A tool's end on a Refused `error`: one line, status 1."""
+    terminal.tell(("not a results file: %s" if isinstance(error, NotAResultsFile) else "%s") % error)
     return 1
 
 
@@ -248,11 +252,10 @@ def parse(path):
     except shapes.Mismatch as error:
         raise _refused(path, "line %d: %s; the line reads %r" % (error.index + 1, error.what, report[error.index]))
     node, started = _known_from_name(path)
-    rows = measured.with_common_windows(
-        measured.rows_of(found, node or "", started.isoformat() if started else "", size), measured.unsettled(found))
+    rows = measured.with_common_windows(measured.rows_of(found, node, started, size), measured.unsettled(found))
     early_end = _early_end(found, len(report), whole, stop)
     for row in rows:
-        row["ended_early"] = "false" if early_end is None else "true"
+        row.ended_early = early_end is not None
     return Run(path, node, started, size, rows, [m.text for m in found if m.line.warning] + lines[len(report):],
                early_end, *(stop.groups() if stop else ()))
 

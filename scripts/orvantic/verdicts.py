@@ -84,14 +84,13 @@ class Comparison:
 def _valid_rate(row):
     """The rate a worker's row is read by, where it is a measurement; a rate
     of zero, which no other worker's can be measured against, is none."""
-    value = measured.measured_value(row)
-    return value if value else None
+    return row.measured or None
 
 
 def _single_node_seconds(run):
     """How long the root's single-node tests took, by their own clocks: a
     lower bound of how long they shared the root's node with its workers."""
-    return sum(measured.as_float(r["seconds"]) or 0.0 for r in run.rows if r["scope"] == texts.SCOPE_SINGLE)
+    return sum(r.seconds or 0.0 for r in run.rows if r.scope == texts.SCOPE_SINGLE)
 
 
 def _phase_starts(run):
@@ -100,9 +99,8 @@ def _phase_starts(run):
     starts, elapsed = {}, {}
     for measurement, _ in texts.MEASUREMENTS:
         for row in run.select(measurement, texts.SCOPE_RANK):
-            rank = int(row["rank"])
-            starts[(measurement, rank)] = elapsed.get(rank, 0.0)
-            elapsed[rank] = elapsed.get(rank, 0.0) + (measured.as_float(row["seconds"]) or 0.0)
+            starts[(measurement, row.rank)] = elapsed.get(row.rank, 0.0)
+            elapsed[row.rank] = elapsed.get(row.rank, 0.0) + (row.seconds or 0.0)
     return starts
 
 
@@ -131,12 +129,12 @@ class RunVerdict:
         # lines of a later phase only where an earlier one is whole.
         self.nodes = []
         self.ranks_of = {}
-        for row in sorted((r for r in run.rows if r["scope"] == texts.SCOPE_RANK), key=lambda r: int(r["rank"])):
-            ranks = self.ranks_of.setdefault(row["node"], [])
+        for row in sorted((r for r in run.rows if r.scope == texts.SCOPE_RANK), key=lambda r: r.rank):
+            ranks = self.ranks_of.setdefault(row.node, [])
             if not ranks:
-                self.nodes.append(row["node"])
-            if int(row["rank"]) not in ranks:
-                ranks.append(int(row["rank"]))
+                self.nodes.append(row.node)
+            if row.rank not in ranks:
+                ranks.append(row.rank)
         self.comparisons = []
         self.slow = {}
         self.not_judged = {}  # {node: why the run cannot judge it}
@@ -167,9 +165,9 @@ class RunVerdict:
         workers' on every other node (see the module's notes)."""
         rows = self.run.select(measurement, texts.SCOPE_RANK)
         aside = {node: self._set_aside(measurement, node, shared_until, starts) for node in self.nodes}
-        rates = [(row["node"], _valid_rate(row)) for row in rows if not aside[row["node"]]]
+        rates = [(row.node, _valid_rate(row)) for row in rows if not aside[row.node]]
         rates = [(node, rate) for node, rate in rates if rate is not None]
-        reached = {row["node"] for row in rows}
+        reached = {row.node for row in rows}
         comparisons = []
         for node in self.nodes:
             own = [rate for on, rate in rates if on == node]

@@ -42,8 +42,8 @@ class UnwritableDirectoryTests(unittest.TestCase):
         rows = c.check_sink(self, expected, root, "rank 0 console", self.node)
         # The block tests found no file to size: nothing moved, rates of 0.
         for row in rows:
-            if row["scope"] == texts.SCOPE_SINGLE and row["measurement"].startswith("high"):
-                self.assertEqual(float(row["rate"]), 0, row["measurement"])
+            if row.scope == texts.SCOPE_SINGLE and row.measurement.startswith("high"):
+                self.assertEqual(row.rate, 0, row.measurement)
         for rank in (1, 2):
             c.match_lines(self, expect.worker_lines(rank, self.node, texts.ALL_TESTS, READS), ws.console_of(rank),
                           "rank %d console" % rank)

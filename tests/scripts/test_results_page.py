@@ -136,7 +136,7 @@ def on_nodes(nodes, directory):
     """THREE's report written again into a directory of that name with its
     workers on other nodes ({rank: node})."""
     rows = [dict(r, node=nodes.get(r["rank"], r["node"]) if r["scope"] == texts.SCOPE_RANK else r["node"])
-            for r in reading.parse(THREE).rows if r["scope"] != texts.SCOPE_COMMON_WINDOW]
+            for r in c.cells_of(reading.parse(THREE)) if r["scope"] != texts.SCOPE_COMMON_WINDOW]
     path = os.path.join(SPACE.subdir(directory), os.path.basename(THREE))
     with open(path, "w", encoding="utf-8") as handle:
         handle.write(c.report_text(rows))

@@ -12,7 +12,7 @@ import unittest
 
 from testbed import files_left as f
 from testbed import harness as h
-from orvantic import reading, texts, verdicts
+from orvantic import measured, reading, texts, verdicts
 from testbed import report_checks as c
 
 TEMPLATE = SPACE = None
@@ -47,6 +47,17 @@ def write_run(directory, rows, index=0):
     with open(path, "w", encoding="utf-8") as handle:
         handle.write(c.report_text(rows))
     return path
+
+
+def judged(rows, node_known=True, not_valid=lambda row: False):
+    """The verdict on a run of those rows, those not_valid picks made not
+    valid; its root's node not known, as where the file was renamed, unless
+    node_known."""
+    run = reading.parse(write_run(SPACE.subdir("judged-%d" % len(os.listdir(SPACE.root))), rows))
+    run.node = run.node if node_known else None
+    for row in filter(not_valid, run.rows):
+        row.valid = measured.Validity.NOT_VALID
+    return verdicts.judge(run)
 
 
 def slow_nodes(*args):
@@ -93,8 +104,7 @@ class OneRun(unittest.TestCase):
 
         # One rank of a node of two favoured four times over: the other
         # node's figure is the lower median of the two, not their mean.
-        verdict = verdicts.judge(reading.Run("", TEMPLATE.node, TEMPLATE.started, 5,
-                                             made_up(slowed=("4",), factor=4), []))
+        verdict = judged(made_up(slowed=("4",), factor=4))
         self.assertEqual({(c.node, c.others_median, c.ratio) for c in verdict.comparisons},
                          {("nodeA", 100, 1.0), ("nodeB", 100, 2.5)})
         self.assertEqual(verdict.slow, {})
@@ -121,11 +131,8 @@ class OneRun(unittest.TestCase):
 
     def test_what_is_no_evidence(self):
         # A node slow only in phases whose rates are not valid is not slow.
-        rows = made_up(slowed=("3", "4"), phases=(1, 2, 3, 4))
-        for row in rows:
-            if row["node"] == "nodeB" and texts.phase_of(row["measurement"]) <= 4:
-                row["valid"] = "false"
-        verdict = verdicts.judge(reading.Run("", TEMPLATE.node, TEMPLATE.started, 5, rows, []))
+        verdict = judged(made_up(slowed=("3", "4"), phases=(1, 2, 3, 4)),
+                         not_valid=lambda row: row.node == "nodeB" and texts.phase_of(row.measurement) <= 4)
         self.assertEqual(verdict.slow, {})
         self.assertEqual([c.set_aside for c in verdict.comparisons if c.node == "nodeB"],
                          [verdicts.NO_VALID_RATE] * 4 + [None, None])
@@ -134,12 +141,12 @@ class OneRun(unittest.TestCase):
         # while the root's own tests ran there: 60 s of them, 30 s a phase.
         shared = dict(NODES, **{"1": TEMPLATE.node, "2": TEMPLATE.node})
         rows = made_up(shared, slowed=("1", "2"), phases=(1, 2), seconds={"single": "10", "rank": "30"})
-        verdict = verdicts.judge(reading.Run("", TEMPLATE.node, TEMPLATE.started, 5, rows, []))
+        verdict = judged(rows)
         self.assertEqual(verdict.slow, {})
         self.assertEqual([bool(c.set_aside) for c in verdict.comparisons if c.node == TEMPLATE.node],
                          [True, True, False, False, False, False])
         # Where the root's node is not known, so are every node's.
-        verdict = verdicts.judge(reading.Run("", None, None, 5, rows, []))
+        verdict = judged(rows, node_known=False)
         self.assertEqual({c.set_aside for c in verdict.comparisons if c.measurement == "descriptor-handling"},
                          {verdicts.ROOT_NODE_UNKNOWN})
         self.assertEqual({c.set_aside for c in verdict.comparisons if c.measurement == "low-write"}, {None})

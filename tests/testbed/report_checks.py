@@ -9,7 +9,7 @@ import tempfile
 
 from testbed import files_left
 from testbed import harness  # noqa: F401  (puts scripts/ on the path)
-from orvantic import grammar, measured, reading, shapes, texts
+from orvantic import grammar, measured, reading, shapes, tables, texts
 from testbed import report_expectations as expect
 
 
@@ -96,14 +96,14 @@ NUMBER_FIELDS = ("seconds", "rate", "mb_per_sec", "speedup", "node", "valid")
 def same_numbers(test, console, results):
     """Each measurement shows the same numbers on both sinks, as far as both
     got (a results file cut short may stop inside a measurement)."""
-    on_console = dict(((r["measurement"], r["scope"], r["rank"]), r) for r in console)
+    on_console = dict((r.key, tables.cells(r.values())) for r in console)
     for row in results:
-        key = (row["measurement"], row["scope"], row["rank"])
-        test.assertIn(key, on_console, "results file has %r, the console not" % (key,))
+        test.assertIn(row.key, on_console, "results file has %r, the console not" % (row.key,))
+        cells = tables.cells(row.values())
         for field in NUMBER_FIELDS:
-            if row[field] and on_console[key][field]:
-                test.assertEqual(row[field], on_console[key][field],
-                                 "console and results file differ in %s of %r" % (field, key))
+            if cells[field] and on_console[row.key][field]:
+                test.assertEqual(cells[field], on_console[row.key][field],
+                                 "console and results file differ in %s of %r" % (field, row.key))
 
 
 def assert_close(test, actual, expected, what, rel=2e-5):
@@ -123,10 +123,10 @@ def check_arithmetic(test, rows, counts, high_size=None):
     one first pass and its (rank + 1)-th part again; high_size: the length
     the block phases found (the scratch file's) where it is not that."""
     def pick(measurement, scope):
-        return [r for r in rows if r["measurement"] == measurement and r["scope"] == scope]
+        return [r for r in rows if r.measurement == measurement and r.scope == scope]
 
     def num(row, field):
-        return float(row[field])
+        return getattr(row, field)
 
     for measurement, _ in texts.MEASUREMENTS:
         handling = measurement in texts.HANDLING
@@ -135,11 +135,11 @@ def check_arithmetic(test, rows, counts, high_size=None):
         size = high_size if measurement.startswith("high") and high_size is not None else counts.first_pass
         single_work = counts.high_bytes if measurement.startswith("high") else counts.low_accesses
         for row in [single] + ranks:
-            what = "%s rank %s" % (measurement, row["rank"])
+            what = "%s rank %s" % (measurement, row.rank)
             if handling:
                 assert_close(test, num(row, "rate"), counts.handling / num(row, "seconds"), what + " rate")
                 continue
-            work = single_work if row is single else size + size // (int(row["rank"]) + 1)
+            work = single_work if row is single else size + size // (row.rank + 1)
             assert_close(test, num(row, "rate"), work / num(row, "seconds") / 1e6, what + " millions")
             assert_close(test, num(row, "mb_per_sec"), work / num(row, "seconds") / 1048576, what + " MB")
         if not ranks:
@@ -251,7 +251,7 @@ def warned_copy(source, directory, name=None):
     """The results file of a job of three at source, as its root would have
     written it with the warnings of worker_warnings, written into directory
     (under the source's name by default)."""
-    rows = with_worker_warnings(reading.parse(source).rows)
+    rows = with_worker_warnings(cells_of(reading.parse(source)))
     return files_left.copy_as(source, directory, name or os.path.basename(source), lambda _: expect.render_file(rows))
 
 
@@ -260,12 +260,18 @@ def made_up_rows(template, value, scale, broken=None):
     or MB/sec. (speed) set to value times its scope's scale, {(scope, rank):
     factor}. broken: {(measurement, scope, rank): text} for numbers to print
     as given."""
-    rows = [dict(r) for r in template.rows if r["scope"] != texts.SCOPE_COMMON_WINDOW]
+    rows = [r for r in cells_of(template) if r["scope"] != texts.SCOPE_COMMON_WINDOW]
     for row in rows:
         key = (row["measurement"], row["scope"], row["rank"])
         field = "rate" if row["measurement"] in texts.HANDLING else "mb_per_sec"
         row[field] = (broken or {}).get(key) or "%g" % (value * scale[(row["scope"], row["rank"])])
     return rows
+
+
+def cells_of(run):
+    """A run's rows as results-to-csv writes them, texts a test may change
+    to write a report of its own (see report_text)."""
+    return [tables.cells(row.values()) for row in run.rows]
 
 
 def report_text(rows):
