@@ -12,7 +12,7 @@ early, with `stop_line`.
 import os
 
 from . import texts
-from .shapes import Count, Form, Line, NodeOf, NotValidCount, Text, Value
+from .shapes import Count, Fixed, Form, Line, NodeOf, NotValidCount, Text, Value
 
 CONSOLE = "console"
 FILE = "file"
@@ -49,7 +49,7 @@ class _Sink:
 
     def rank_value(self, row, label, field, unit):
         rank = row[2]
-        self.lines.append(Line("Thread:%d @" % rank, NodeOf(rank, self.nodes.get(rank)), label,
+        self.lines.append(Line("Thread:", Fixed(rank), " @", NodeOf(rank, self.nodes.get(rank)), label,
                                Value(field), unit, row=row))
 
     def warning(self, measurement):
@@ -118,7 +118,7 @@ ANYWHERE = (None, None)  # a worker's and the root's directory, both any text
 def failure_note(rank, measurement, **line):
     """A worker's note of a phase whose file operations failed, on its own
     console and, passed on, in the root's report."""
-    return Line("Warning: rank %d, phase %d: " % (rank, texts.phase_of(measurement)), Count(),
+    return Line("Warning: rank ", Fixed(rank), ", phase %d: " % texts.phase_of(measurement), Count(),
                 " file operations failed; the rate sent for this phase is not valid.", **line)
 
 
@@ -127,7 +127,7 @@ def misplaced_note(rank, node, directories, **line):
     and so measures another drive, perhaps: (its directory, the root's),
     None for any text."""
     worker, root = directories
-    return Line("Warning: rank %d on " % rank, node, " works in ", Text(worker),
+    return Line("Warning: rank ", Fixed(rank), " on ", node, " works in ", Text(worker),
                 ", not in the root's start directory ", Text(root), "; its rates are not valid.", **line)
 
 

@@ -55,8 +55,11 @@ HANDLING = ("stream-handling", "descriptor-handling")
 ALL_TESTS = frozenset(SECTION_OF)
 
 
+_PHASES = dict((m, number) for number, (m, _) in enumerate(MEASUREMENTS, 1))
+
+
 def phase_of(measurement):
-    return [m for m, _ in MEASUREMENTS].index(measurement) + 1
+    return _PHASES[measurement]
 
 
 def test_words(measurement):

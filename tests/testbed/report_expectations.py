@@ -123,7 +123,7 @@ def _rendered(line, row):
         if not hit:
             raise ValueError("the row of %r holds no warning %s" % (line.row, line.describe()))
         return hit.group(0)
-    return "".join(p if isinstance(p, str) else row[p.field] for p in line.pieces)
+    return "".join(p if isinstance(p, str) else row[p.field] if p.field else p.describe() for p in line.pieces)
 
 
 def render_file(rows):
