@@ -30,18 +30,24 @@ def read_text(path):
         raise Unknown("cannot read %s: %s" % (path, error.strerror or error))
 
 
-def ask(*command):
-    """A tool's output; Unknown where it is missing or fails."""
+def ask(*command, stderr=subprocess.STDOUT):
+    """A tool's output, by default with what it says on standard error;
+    Unknown where it is missing or fails."""
     if shutil.which(command[0]) is None:
         raise Unknown("%s is not installed" % command[0])
     try:
         done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              stderr=subprocess.STDOUT, text=True, errors="replace", timeout=ASK_LIMIT)
+                              stderr=stderr, text=True, errors="replace", timeout=ASK_LIMIT)
     except (OSError, subprocess.TimeoutExpired) as error:
         raise Unknown("%s: %s" % (command[0], error))
     if done.returncode != 0:
         raise Unknown("%s ended with status %d" % (" ".join(command), done.returncode))
     return done.stdout
+
+
+def _table(*command):
+    """A tool's JSON, without the warnings it may print beside it."""
+    return json.loads(ask(*command, stderr=subprocess.DEVNULL))
 
 
 # ---- the run directory's file system and device -------------------------------
@@ -51,9 +57,8 @@ def mount_of(directory):
     """The mount that holds the directory, as a dict of findmnt's columns;
     of several at one point, the last, which hides the others. The source
     is the device, without the root of a bind mount in brackets."""
-    listed = ask("findmnt", "-J", "--nofsroot", "--target", directory,
-                 "-o", "SOURCE,FSTYPE,VFS-OPTIONS,FS-OPTIONS,MAJ:MIN")
-    return json.loads(listed)["filesystems"][-1]
+    return _table("findmnt", "-J", "--nofsroot", "--target", directory,
+                  "-o", "SOURCE,FSTYPE,VFS-OPTIONS,FS-OPTIONS,MAJ:MIN")["filesystems"][-1]
 
 
 def file_system(mount):
@@ -68,8 +73,7 @@ def disk_of(mount):
     """The block device under the mount, as a dict of lsblk's columns: the
     whole disk, where the file system lies on a partition of it. -a keeps
     the RAM disks lsblk leaves out by default."""
-    listed = ask("lsblk", "-J", "-l", "-a", "-o", "NAME,PKNAME,TYPE,MAJ:MIN,MODEL,ROTA,SCHED")
-    devices = json.loads(listed)["blockdevices"]
+    devices = _table("lsblk", "-J", "-l", "-a", "-o", "NAME,PKNAME,TYPE,MAJ:MIN,MODEL,ROTA,SCHED")["blockdevices"]
     device = next((device for device in devices if device["maj:min"] == mount["maj:min"]), None)
     if device is None:
         raise Unknown("%s has no block device" % mount["fstype"])
