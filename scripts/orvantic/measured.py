@@ -70,9 +70,7 @@ class Row:
 
     @property
     def shown_field(self):
-        """The field a row is read by: files per second for the handling
-        tests, MB per second for the speed tests."""
-        return "rate" if self.measurement in texts.HANDLING else "mb_per_sec"
+        return shown_field(self.measurement)
 
     @property
     def shown(self):
@@ -159,6 +157,12 @@ def unsettled(found):
     if found.missing is None:
         return set()
     return {key for line in found.unreached if line.warning for key in line.marks}
+
+
+def shown_field(measurement):
+    """The field a measurement is read by: files per second for the
+    handling tests, MB per second for the speed tests."""
+    return "rate" if measurement in texts.HANDLING else "mb_per_sec"
 
 
 def shown_unit(measurement):

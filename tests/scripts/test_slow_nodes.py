@@ -36,8 +36,7 @@ def made_up(nodes=None, slowed=(), factor=0.25, phases=None, seconds=None):
         if row["scope"] == texts.SCOPE_RANK:
             row["node"] = (nodes or NODES)[row["rank"]]
             if row["rank"] in slowed and (phases is None or texts.phase_of(row["measurement"]) in phases):
-                field = "rate" if row["measurement"] in texts.HANDLING else "mb_per_sec"
-                row[field] = "%g" % (100 * factor)
+                row[measured.shown_field(row["measurement"])] = "%g" % (100 * factor)
         row["seconds"] = (seconds or {}).get(row["scope"], row["seconds"])
     return rows
 

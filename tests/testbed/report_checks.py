@@ -149,7 +149,7 @@ def check_arithmetic(test, rows, counts, high_size=None):
         assert_close(test, num(total, "rate"), sum(num(r, "rate") for r in ranks), measurement + " total")
         assert_close(test, num(total, "speedup"), num(total, "rate") / num(single, "rate"),
                      measurement + " speed-up")
-        shown = "rate" if handling else "mb_per_sec"
+        shown = measured.shown_field(measurement)
         if not handling:
             assert_close(test, num(total, shown), sum(num(r, shown) for r in ranks), measurement + " total MB")
         assert_close(test, num(average, shown), num(total, shown) / len(ranks), measurement + " average")
@@ -263,8 +263,8 @@ def made_up_rows(template, value, scale, broken=None):
     rows = [r for r in cells_of(template) if r["scope"] != texts.SCOPE_COMMON_WINDOW]
     for row in rows:
         key = (row["measurement"], row["scope"], row["rank"])
-        field = "rate" if row["measurement"] in texts.HANDLING else "mb_per_sec"
-        row[field] = (broken or {}).get(key) or "%g" % (value * scale[(row["scope"], row["rank"])])
+        made_up = "%g" % (value * scale[(row["scope"], row["rank"])])
+        row[measured.shown_field(row["measurement"])] = (broken or {}).get(key) or made_up
     return rows
 
 
