@@ -266,13 +266,13 @@ def run_bounded(argv, limit):
     """The launcher's output and error stream within `limit` seconds, and
     what went wrong with it (None if nothing)."""
     try:
-        ended = launch.run(argv, limit=limit)
+        status, out, err, closed = launch.run(argv, limit=limit)
     except OSError as error:
         return b"", b"", "cannot start %s: %s" % (argv[0], error.strerror or error)
-    if ended.status is None:
-        return ended.out, ended.err, "the launcher did not end within %g s and was stopped%s" % (
-            limit, "" if ended.closed else "; processes of it still hold its output")
-    return ended.out, ended.err, "the launcher ended with status %d" % ended.status if ended.status else None
+    if status is None:
+        return out, err, "the launcher did not end within %g s and was stopped%s" % (
+            limit, "" if closed else "; processes of it still hold its output")
+    return out, err, "the launcher ended with status %d" % status if status else None
 
 
 class JobRecords:

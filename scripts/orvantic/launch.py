@@ -8,6 +8,7 @@ that they start, and stop, alike.
 """
 
 import argparse
+import collections
 import os
 import re
 import signal
@@ -95,16 +96,9 @@ def default_command():
     return [launcher] + flags(mpi == "openmpi") + ["-n", default_processes(), program]
 
 
-# ---- the job --------------------------------------------------------------------------
-
-
 class Stopped(KeyboardInterrupt):
-    """A signal to end (SIGTERM, SIGHUP), taken like Ctrl-C: the job under
-    way is stopped, and the caller ends as it does on Ctrl-C."""
-
-    def __init__(self, signum):
-        KeyboardInterrupt.__init__(self)
-        self.signum = signum
+    """A signal to end (SIGTERM, SIGHUP; its number the argument), taken
+    like Ctrl-C: the job under way is stopped, the caller ends as on Ctrl-C."""
 
 
 def _stopped_by(signum, frame):
@@ -119,16 +113,8 @@ def stop_on_signals():
 
 
 def start(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **options):
-    """A job started in a session of its own, so that its process group
-    can be ended whole, whatever of it outlives the launcher."""
+    """A job in a session of its own: its process group ends whole, whatever outlives the launcher."""
     return subprocess.Popen(argv, stdin=stdin, stdout=stdout, stderr=stderr, start_new_session=True, **options)
-
-
-def _signal_group(job, number):
-    try:
-        os.killpg(job.pid, number)
-    except ProcessLookupError:
-        pass
 
 
 def _collected(job, seconds, data=None):
@@ -142,26 +128,21 @@ def _collected(job, seconds, data=None):
 
 
 def stop(job):
-    """Asks the job's session to end (the launcher passes that on to its
-    ranks), then kills it after STOP_GRACE; returns what it wrote and
-    whether its streams closed."""
+    """Asks the job's session to end (the launcher tells its ranks), then kills it
+    after STOP_GRACE; returns what it wrote and whether its streams closed."""
     for number in (signal.SIGTERM, signal.SIGKILL):
-        _signal_group(job, number)
+        try:
+            os.killpg(job.pid, number)
+        except ProcessLookupError:  # the whole session has ended
+            pass
         out, err, ended = _collected(job, STOP_GRACE)
         if ended:
             break
     return out, err, ended
 
 
-class Ended:
-    """A job's exit status (None where it was stopped at its time limit),
-    its output and error stream, and whether they closed."""
-
-    def __init__(self, status, out, err, closed=True):
-        self.status = status
-        self.out = out
-        self.err = err
-        self.closed = closed
+# status: None where the job was stopped at its time limit; closed: whether its streams did.
+Ended = collections.namedtuple("Ended", "status out err closed")
 
 
 def run(argv, stdin=None, limit=None, **options):
@@ -174,15 +155,10 @@ def run(argv, stdin=None, limit=None, **options):
     except BaseException:
         stop(job)
         raise
-    if ended:
-        return Ended(job.returncode, out, err)
-    return Ended(None, *stop(job))
+    return Ended(job.returncode, out, err, True) if ended else Ended(None, *stop(job))
 
 
-# ---- for the set-up scripts in bash ------------------------------------------------------
-
-
-# What they ask with an MPI implementation's name.
+# What the set-up scripts in bash ask with an MPI implementation's name.
 OF_MPI = {"launcher": (launcher_of, "the launcher's path"),
           "run-tree": (run_tree, "the tree scripts/setup-and-run builds in")}
 
@@ -202,7 +178,6 @@ def main(argv):
         return 1
     print("\n".join(words))
     return 0
-
 
 
 def launcher_at(command):
