@@ -1,4 +1,4 @@
-"""Jobs across the three simulated nodes on CephFS (tests/multinode/
+"""Jobs across the three simulated nodes on CephFS (tests/testbed/
 ceph_volume.py), the second shared file system beside GlusterFS: one
 metadata server decides every create, open and lock, and each node's FUSE
 client holds capabilities the server must take back before another client
@@ -13,9 +13,7 @@ import unittest
 from testbed import ceph_volume as cv
 from testbed import job_checks as jc
 from testbed import simulated_nodes as sn
-from test_three_nodes import SHARED_DIRECTORY, ThreeNodeJob, ThreeNodeTests
-
-from testbed.job_checks import f, h
+from testbed.job_checks import SHARED_DIRECTORY, ThreeNodeJob, f, h
 
 # The root alone on node01, one worker on each other node: every case needs
 # no more, and a rank more makes a job on CephFS seconds longer.
@@ -26,15 +24,6 @@ SERVER_ABSENCE = 10
 
 
 class CephFsTests(unittest.TestCase):
-    # The GlusterFS cases' checks, on the same jobs.
-    check_whole_run = ThreeNodeTests.check_whole_run
-    check_warned_report = ThreeNodeTests.check_warned_report
-    check_two_jobs_in_one_directory = ThreeNodeTests.check_two_jobs_in_one_directory
-    wait_while_running = ThreeNodeTests.wait_while_running
-    wait_until_claimed = ThreeNodeTests.wait_until_claimed
-    check_client_of_node03_lost = ThreeNodeTests.check_client_of_node03_lost
-    kill_every_rank = staticmethod(ThreeNodeTests.kill_every_rank)
-
     def ceph_directory(self):
         """A cluster of three nodes, each mounting the file system at
         SHARED_DIRECTORY through its own client. Returns the cluster, the
@@ -54,13 +43,13 @@ class CephFsTests(unittest.TestCase):
         print("job of %d ranks on CephFS: %.1f s" % (len(job.nodes), seconds))
         self.assertEqual(status, 0, stderr)
         jc.check_nothing_left(self, cluster)
-        self.check_whole_run(job, view)
+        jc.check_whole_run(self, job, view)
 
     def test_two_jobs_on_a_ceph_volume(self):
         # The second job's root, on node02, finds the first's root's claim
         # held from node01: a process it cannot look for.
         cluster, _, view = self.ceph_directory()
-        self.check_two_jobs_in_one_directory(cluster, view, h.FUSE)
+        jc.check_two_jobs_in_one_directory(self, cluster, view, h.FUSE)
 
     def test_killed_job_then_another_on_a_ceph_volume(self):
         # node03's client is killed under a running job and then every rank,
@@ -77,11 +66,11 @@ class CephFsTests(unittest.TestCase):
         node03 = cluster.nodes[2]
         killed = ThreeNodeJob(self, cluster, h.FUSE, SHARED_DIRECTORY, slots=SLOTS, output="out-killed",
                               stdin=subprocess.PIPE)
-        claims = self.wait_until_claimed(killed, view)
+        claims = jc.wait_until_claimed(self, killed, view)
         lost = {session for session, name in volume.sessions().items() if name == node03.name}
         down = time.time()
         os.kill(volume.client_of(node03), signal.SIGKILL)
-        self.kill_every_rank(cluster)
+        jc.kill_every_rank(cluster)
         status, _, _ = killed.wait()
         self.assertNotEqual(status, 0)
         jc.check_nothing_left(self, cluster)
@@ -95,7 +84,7 @@ class CephFsTests(unittest.TestCase):
         status, stderr, seconds = job.wait()
         print("the next job started %.1f s after node03 went down and took %.1f s" % (job.started - down, seconds))
         self.assertEqual(status, 0, stderr)
-        self.check_whole_run(job, view, planted=left)
+        jc.check_whole_run(self, job, view, planted=left)
         self.assertEqual(lost & set(volume.sessions()), set(), "the lost client's session is still open")
 
     def test_ceph_client_of_a_node_lost_mid_run(self):
@@ -104,7 +93,7 @@ class CephFsTests(unittest.TestCase):
         # connected"), and those of the other nodes that need what the lost
         # client held (the directory) wait until the MDS gives it up.
         cluster, volume, view = self.ceph_directory()
-        self.check_client_of_node03_lost(cluster, volume, view, slots=SLOTS)
+        jc.check_client_of_node03_lost(self, cluster, volume, view, slots=SLOTS)
 
     def test_ceph_metadata_server_lost_mid_run(self):
         # With no standby MDS to take over, every rank's next create, open
@@ -127,7 +116,7 @@ class CephFsTests(unittest.TestCase):
         ends whole, the pause inside the times of the tests it fell in."""
         cluster, volume, view = self.ceph_directory()
         job = ThreeNodeJob(self, cluster, h.FUSE, SHARED_DIRECTORY, slots=SLOTS)
-        self.wait_until_claimed(job, view)
+        jc.wait_until_claimed(self, job, view)
         os.kill(volume.daemon(kind), signal.SIGKILL)
         time.sleep(SERVER_ABSENCE)
         waited = job.proc.poll() is None
@@ -140,7 +129,7 @@ class CephFsTests(unittest.TestCase):
               else "job ended while the %s was away" % kind)
         self.assertEqual(status, 0, stderr)
         jc.check_nothing_left(self, cluster)
-        self.check_whole_run(job, view)
+        jc.check_whole_run(self, job, view)
 
 
 if __name__ == "__main__":

@@ -30,8 +30,6 @@ import unittest
 from testbed import job_checks as jc
 from testbed import simulated_nodes as sn
 from testbed import slurm_cluster as sc
-import test_slurm as ts
-import test_three_nodes as tn
 from testbed.job_checks import c, h
 from orvantic import grammar, reading
 
@@ -75,7 +73,7 @@ class MpichBound:
     bound = limit + 10 + 30  # seconds from the cut, which comes after the start
 
 
-BOUNDS = {tn.OpenMpi: OpenMpiBound, tn.Mpich: MpichBound}
+BOUNDS = {jc.OpenMpi: OpenMpiBound, jc.Mpich: MpichBound}
 
 # Slurm declares a node down once it has not answered for SlurmdTimeout,
 # ends its jobs (the example script asks for no requeue), and kills what of
@@ -98,7 +96,7 @@ def cut_once_working(test, cluster, still_running, directory=""):
     past their start (they hold their claim files) and a second into their
     first phase. Returns the node and the time of the cut."""
     node = cluster.nodes[CUT_NODE]
-    deadline = time.time() + tn.JOB_LIMIT
+    deadline = time.time() + jc.JOB_LIMIT
     while not [name for name in cluster.scratch_files(node, directory) if name.endswith(".claim")]:
         test.assertTrue(still_running(), "the job ended before %s's workers started" % node.name)
         test.assertLess(time.time(), deadline, "%s's workers never started" % node.name)
@@ -134,9 +132,9 @@ def check_results_stopped(test, cluster, nodes, directory, told=True):
 
 class LostNodeTests(unittest.TestCase):
     def test_node_cut_off_mid_run(self):
-        bound = BOUNDS[tn.launch_of_build()]
+        bound = BOUNDS[jc.launch_of_build()]
         cluster = sn.Cluster.start_for(self)
-        job = tn.ThreeNodeJob(self, cluster, h.SHIPPED, before=bound.before, options=bound.options, env=bound.env)
+        job = jc.ThreeNodeJob(self, cluster, h.SHIPPED, before=bound.before, options=bound.options, env=bound.env)
         cut_node, cut = cut_once_working(self, cluster, lambda: job.proc.poll() is None)
         try:
             status = job.proc.wait(timeout=bound.bound)
@@ -170,7 +168,7 @@ class SlurmLostNodeTests(unittest.TestCase):
         # node's ranks stands for the rest): the example's short projection
         # run ends whole first, and UCX 1.13's TCP transport can hang in
         # MPI_Finalize (openucx/ucx#8738).
-        example = ts.ExampleJob(self, slurm, h.SHIPPED)
+        example = sc.ExampleJob(self, slurm, h.SHIPPED)
 
         def running():
             return slurm.client("squeue", "-h", "-j", example.id).stdout.strip() != ""
@@ -181,7 +179,7 @@ class SlurmLostNodeTests(unittest.TestCase):
         self.assertEqual(job.get("JobState"), "NODE_FAIL", example.notes())
         self.assertNotEqual(job.get("ExitCode"), "0:0")
         check_nothing_left_but_on(self, cluster, cut_node, keep=slurm.daemon_pids())
-        nodes = jc.ranks_by_slots(cluster, [ts.PER_NODE] * len(cluster.nodes))
+        nodes = jc.ranks_by_slots(cluster, [sc.PER_NODE] * len(cluster.nodes))
         check_results_stopped(self, cluster, nodes, example.directory, told=False)
 
 

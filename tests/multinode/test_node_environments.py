@@ -12,7 +12,6 @@ import unittest
 from testbed import job_checks as jc
 from testbed import simulated_nodes as sn
 from testbed import slurm_cluster as sc
-import test_three_nodes as tn
 
 from testbed.job_checks import h
 from orvantic import nodes, probes, records
@@ -34,15 +33,15 @@ def job_command(cluster, tagged, slots):
     launcher's flag that puts each rank's tag before each of its lines. In
     a login's environment without Open MPI's leave to run as root, which
     run-environment passes as a flag, as the other tools do."""
-    launch = tn.launch_of_build()
     env = jc.login_env()
-    command = launch.command(cluster, slots, os.path.join(cluster.scratch, tn.OUTPUT), env) + [h.SMALL]
+    command = [h.MPIEXEC] + jc.launch_of_build().options(cluster, slots, os.path.join(cluster.scratch, jc.OUTPUT),
+                                                         env) + [h.SMALL]
     if tagged:
         command[1:1] = ["--tag-output"] if h.open_mpi() else ["-prepend-rank"]
     return env, command
 
 
-def from_node01(test, cluster, options, interpreter=sys.executable, tagged=False, slots=tn.SLOTS):
+def from_node01(test, cluster, options, interpreter=sys.executable, tagged=False, slots=jc.SLOTS):
     """run-environment --nodes OPTIONS for the job's command, started on
     node01 as a user logged in there would: (status, stdout, stderr)."""
     if not h.SMALL:
@@ -50,7 +49,7 @@ def from_node01(test, cluster, options, interpreter=sys.executable, tagged=False
     env, command = job_command(cluster, tagged, slots)
     done = subprocess.run(cluster.nodes[0].enter(env=env) + [interpreter, RUN_ENVIRONMENT, "--nodes"] + options
                           + ["--"] + command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          universal_newlines=True, timeout=tn.JOB_LIMIT)
+                          universal_newlines=True, timeout=jc.JOB_LIMIT)
     return done.returncode, done.stdout, done.stderr
 
 
@@ -141,7 +140,7 @@ class SlurmNodeEnvironmentTests(unittest.TestCase):
             self.fail("ORVANTIC_SMALL_BINARY not set")
         slurm = sc.SlurmCluster.start_for(self)
         cluster = slurm.cluster
-        directory = os.path.join(cluster.scratch, tn.RUN_DIRECTORY)
+        directory = os.path.join(cluster.scratch, jc.RUN_DIRECTORY)
         for node in (cluster.nodes[0], cluster.nodes[2]):
             node.sh('mkdir "$1"', directory)
         done = slurm.client("salloc", "--nodes=3", "--ntasks-per-node=1", sys.executable, RUN_ENVIRONMENT, "--nodes",

@@ -5,91 +5,23 @@ run's duration, and starts no run that would outlast the job's time limit."""
 
 import os
 import re
-import shutil
 import unittest
 
 from testbed import job_checks as jc
 from testbed.job_checks import c, h
 from orvantic import reading
-from testbed import simulated_nodes as sn
 from testbed import slurm_cluster as sc
 
-REPOSITORY = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir)
-JOB_SCRIPT = os.path.join(REPOSITORY, "examples", "slurm-job.sh")
-SLURM_PAGE = os.path.join(REPOSITORY, "docs", "several-nodes.md")
-JOB_LIMIT = 300  # seconds; only there to turn a hang into a failure
-RUN_DIR = "run"  # below the common scratch path; each job's directory in it
-PER_NODE = 1  # ranks per node: the root alone on node01, one worker on each other node
-BENCH = os.environ.get("ORVANTIC_BENCH_BINARY")  # the short-count program project-duration runs
-
-
-class ExampleJob:
-    """examples/slurm-job.sh submitted as a user who set ORVANTIC_RUN_DIR and
-    ORVANTIC_PROGRAM would, from a submit directory that stands for a shared
-    file system (the first node writes the job's output files there), with
-    sbatch's options and the job's variables given."""
-
-    def __init__(self, test, slurm, program, options=(), env=None):
-        if not (program and BENCH):
-            test.fail("ORVANTIC_BINARY / ORVANTIC_SMALL_BINARY / ORVANTIC_BENCH_BINARY not set")
-        self.slurm = slurm
-        root = slurm.cluster.root
-        self.submit = os.path.join(root, "submit")
-        os.mkdir(self.submit)
-        # Few processes on the shared cores: the node count stays the script's.
-        submitted = slurm.client("sbatch", "--parsable", "--ntasks-per-node=%d" % PER_NODE, *options, JOB_SCRIPT,
-                                 wd=self.submit, env=jc.login_env(
-                                     PATH=launcher_as_mpiexec(root) + ":" + sn.CLEAN_PATH,
-                                     ORVANTIC_RUN_DIR=os.path.join(slurm.cluster.scratch, RUN_DIR),
-                                     ORVANTIC_PROGRAM=program, ORVANTIC_SCRIPTS=installed_scripts(root),
-                                     OMPI_ALLOW_RUN_AS_ROOT="1", OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1", **(env or {})))
-        test.assertEqual(submitted.returncode, 0, submitted.stderr)
-        self.id = submitted.stdout.strip().split(";")[0]
-        self.directory = os.path.join(RUN_DIR, self.id)  # below the scratch path
-
-    def output(self, stream):
-        """The job's "out" or "err" file, as bytes; empty where there is none."""
-        path = os.path.join(self.submit, "orvantic-drives-%s.%s" % (self.id, stream))
-        if not os.path.exists(path):
-            return b""
-        with open(path, "rb") as f:
-            return f.read()
-
-    def notes(self):
-        """The error file and the daemons' logs, for a failure message."""
-        return "job's error file:\n%s\n%s" % (self.output("err").decode("utf-8", "replace"), self.slurm.logs())
-
-
-def launcher_as_mpiexec(root):
-    """A directory whose `mpiexec` is the build's launcher; a script, not a
-    link: MPICH's launcher looks for its proxy next to the path it was
-    started by."""
-    tools = os.path.join(root, "bin")
-    os.mkdir(tools)
-    with open(os.path.join(tools, "mpiexec"), "w") as f:
-        f.write('#!/bin/sh\nexec %s "$@"\n' % h.MPIEXEC)
-    os.chmod(os.path.join(tools, "mpiexec"), 0o755)
-    return tools
-
-
-def installed_scripts(root):
-    """project-duration as installed: beside the scripts' package and the
-    short-count program, here this build's."""
-    scripts = os.path.join(root, "lib")
-    shutil.copytree(os.path.join(h.SCRIPTS, "orvantic"), os.path.join(scripts, "orvantic"),
-                    ignore=shutil.ignore_patterns("__pycache__"))
-    for program in (os.path.join(h.SCRIPTS, "project-duration"), BENCH):
-        shutil.copy2(program, scripts)
-    return scripts
+SLURM_PAGE = os.path.join(h.SCRIPTS, os.pardir, "docs", "several-nodes.md")
 
 
 class SlurmBatchTests(unittest.TestCase):
     def test_batch_job_over_three_nodes(self):
         slurm = sc.SlurmCluster.start_for(self)
         cluster = slurm.cluster
-        example = ExampleJob(self, slurm, h.SMALL)
+        example = sc.ExampleJob(self, slurm, h.SMALL)
         job_id = example.id
-        job = slurm.wait_for_job(job_id, JOB_LIMIT)
+        job = slurm.wait_for_job(job_id, jc.JOB_LIMIT)
         print("batch job %s: submitted %s, started %s, ended %s"
               % (job_id, job.get("SubmitTime"), job.get("StartTime"), job.get("EndTime")))
         self.assertEqual((job.get("JobState"), job.get("ExitCode")), ("COMPLETED", "0:0"), example.notes())
@@ -100,7 +32,7 @@ class SlurmBatchTests(unittest.TestCase):
         self.assertEqual(job.get("BatchHost"), "node01")
         lines, whole = reading.split_lines(example.output("out"))
         self.assertTrue(whole, "rank 0's console ends inside a line")
-        nodes = jc.ranks_by_slots(cluster, [PER_NODE] * len(cluster.nodes))
+        nodes = jc.ranks_by_slots(cluster, [sc.PER_NODE] * len(cluster.nodes))
         head = cluster.nodes[0]
         job_dir = example.directory
         name = jc.results_file_on(self, cluster, head, job_dir)
@@ -110,7 +42,7 @@ class SlurmBatchTests(unittest.TestCase):
         # The job ran in a directory of its own, named after it, on every
         # node; its clean-up left the results file alone, on the first node.
         for node in cluster.nodes:
-            self.assertEqual(cluster.scratch_files(node, RUN_DIR), [job_id] if node is head else [],
+            self.assertEqual(cluster.scratch_files(node, sc.RUN_DIR), [job_id] if node is head else [],
                              "job directories on %s" % node.name)
         self.assertEqual(cluster.scratch_files(head, job_dir), [name], "files left by the job")
         jc.check_nothing_left(self, cluster, keep=slurm.daemon_pids())
@@ -122,8 +54,8 @@ class SlurmBatchTests(unittest.TestCase):
         # the program writes anything, and the job fails.
         slurm = sc.SlurmCluster.start_for(self)
         cluster = slurm.cluster
-        example = ExampleJob(self, slurm, h.SMALL, options=["--time=1", "--ntasks-per-node=2"])
-        job = slurm.wait_for_job(example.id, JOB_LIMIT)
+        example = sc.ExampleJob(self, slurm, h.SMALL, options=["--time=1", "--ntasks-per-node=2"])
+        job = slurm.wait_for_job(example.id, jc.JOB_LIMIT)
         notes = example.output("err").decode("utf-8", "replace")
         if job.get("JobState") == "COMPLETED" and "enough for the full run" in notes:
             self.skipTest("this machine projects a full run of six processes within a minute")
@@ -144,7 +76,7 @@ class SlurmBatchTests(unittest.TestCase):
         self.assertEqual(example.output("out"), b"", "the run started")
         # Neither the short run's directory nor the job's is left.
         for node in cluster.nodes:
-            self.assertEqual(cluster.scratch_files(node, RUN_DIR), [], "left on %s" % node.name)
+            self.assertEqual(cluster.scratch_files(node, sc.RUN_DIR), [], "left on %s" % node.name)
         jc.check_nothing_left(self, cluster, keep=slurm.daemon_pids())
 
 
@@ -161,7 +93,7 @@ def documented_job_script():
 
 class JobScriptTests(unittest.TestCase):
     def test_docs_show_the_tested_script(self):
-        with open(JOB_SCRIPT) as f:
+        with open(sc.JOB_SCRIPT) as f:
             self.assertEqual(documented_job_script(), f.read(),
                              "the batch script in docs/several-nodes.md differs from examples/slurm-job.sh")
 

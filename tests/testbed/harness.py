@@ -3,6 +3,7 @@ with a private copy of the binary, launcher commands that suit Open MPI and
 MPICH alike, each rank's console apart, an unprivileged user, and private
 mounts to run in: tmpfs, or xfs, btrfs and ext4 on loop devices."""
 
+import functools
 import glob
 import os
 import shutil
@@ -28,7 +29,7 @@ SCRIPTS = os.path.realpath(os.path.join(TESTS, os.pardir, "scripts"))
 sys.dont_write_bytecode = True
 os.environ["PYTHONDONTWRITEBYTECODE"] = "1"
 sys.path.insert(0, SCRIPTS)
-from orvantic import measured  # noqa: E402
+from orvantic import launch, measured  # noqa: E402
 
 MPIEXEC = os.environ.get("ORVANTIC_MPIEXEC", "mpiexec")
 SHIPPED = os.environ.get("ORVANTIC_BINARY")
@@ -96,17 +97,10 @@ def launcher_env(**extra):
     return env
 
 
-_open_mpi = None
-
-
+@functools.lru_cache(maxsize=None)
 def open_mpi():
     """Open MPI's launcher, or else MPICH's (Hydra): their flags differ."""
-    global _open_mpi
-    if _open_mpi is None:
-        version = subprocess.run([MPIEXEC, "--version"], stdout=subprocess.PIPE,
-                                 stderr=subprocess.STDOUT, timeout=60).stdout
-        _open_mpi = b"Open MPI" in version or b"OpenRTE" in version
-    return _open_mpi
+    return launch.speaks_open_mpi(MPIEXEC)
 
 
 def host_name():
@@ -322,9 +316,7 @@ class Workspace:
     def launcher(self, output=False):
         """The launcher and its flags for the options the contexts share.
         With output, each rank's standard streams also go to files."""
-        cmd = [MPIEXEC]
-        if open_mpi():
-            cmd.append("--oversubscribe")  # more ranks than the machine's cores
+        cmd = [MPIEXEC] + launch.flags(open_mpi())
         if output:
             self.split_output = True
             os.makedirs(self.out, exist_ok=True)  # MPICH's launcher makes no directory
@@ -418,8 +410,8 @@ class Workspace:
 
     def start(self, cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
               env=None, prefix=()):
-        proc = subprocess.Popen(list(prefix) + cmd, cwd=self.cwd, stdin=stdin, stdout=stdout,
-                                stderr=stderr, env=env or launcher_env(), start_new_session=True)
+        proc = launch.start(list(prefix) + cmd, cwd=self.cwd, stdin=stdin, stdout=stdout, stderr=stderr,
+                            env=env or launcher_env())
         self.test.addCleanup(self.stop, proc)
         return proc
 
@@ -437,8 +429,7 @@ class Workspace:
     def stop(proc):
         """Ends a launcher that a failed test left behind (its own session)."""
         if proc.poll() is None:
-            os.killpg(proc.pid, signal.SIGKILL)
-            proc.wait()
+            launch.stop(proc)
         for pipe in (proc.stdin, proc.stdout, proc.stderr):
             if pipe:
                 pipe.close()
@@ -450,8 +441,7 @@ class Workspace:
             out, err = proc.communicate(timeout=timeout)
         except subprocess.TimeoutExpired:
             state = self.diagnose()
-            os.killpg(proc.pid, signal.SIGKILL)
-            out, _ = proc.communicate()
+            out, _, _ = launch.stop(proc)
             self.test.fail("job still running after %d s\n%s\nconsole tail:\n%s"
                            % (timeout, state, "\n".join(split_lines(out.decode("utf-8", "replace"))[-12:])))
         ended = time.time()

@@ -11,8 +11,14 @@ import shutil
 import subprocess
 import time
 
+from testbed import harness as h
+from testbed import job_checks as jc
 from testbed import simulated_nodes as sn
 
+JOB_SCRIPT = os.path.join(h.SCRIPTS, os.pardir, "examples", "slurm-job.sh")
+RUN_DIR = "run"  # below the common scratch path; each job's directory in it
+PER_NODE = 1  # ranks per node: the root alone on node01, one worker on each other node
+BENCH = os.environ.get("ORVANTIC_BENCH_BINARY")  # the short-count program project-duration runs
 DAEMONS = ("munged", "mungekey", "slurmctld", "slurmd", "sbatch", "scontrol", "squeue", "sinfo")
 READY_LIMIT = 60  # seconds; turns a daemon that never comes up into a failure
 
@@ -161,3 +167,63 @@ class SlurmCluster:
                 raise AssertionError("job %s still queued or running after %d s\n%s" % (job_id, limit, self.logs()))
             time.sleep(0.2)
         return self.job(job_id)
+
+
+class ExampleJob:
+    """examples/slurm-job.sh submitted as a user who set ORVANTIC_RUN_DIR and
+    ORVANTIC_PROGRAM would, from a submit directory that stands for a shared
+    file system (the first node writes the job's output files there), with
+    sbatch's options and the job's variables given."""
+
+    def __init__(self, test, slurm, program, options=(), env=None):
+        if not (program and BENCH):
+            test.fail("ORVANTIC_BINARY / ORVANTIC_SMALL_BINARY / ORVANTIC_BENCH_BINARY not set")
+        self.slurm = slurm
+        root = slurm.cluster.root
+        self.submit = os.path.join(root, "submit")
+        os.mkdir(self.submit)
+        # Few processes on the shared cores: the node count stays the script's.
+        submitted = slurm.client("sbatch", "--parsable", "--ntasks-per-node=%d" % PER_NODE, *options, JOB_SCRIPT,
+                                 wd=self.submit, env=jc.login_env(
+                                     PATH=launcher_as_mpiexec(root) + ":" + sn.CLEAN_PATH,
+                                     ORVANTIC_RUN_DIR=os.path.join(slurm.cluster.scratch, RUN_DIR),
+                                     ORVANTIC_PROGRAM=program, ORVANTIC_SCRIPTS=installed_scripts(root),
+                                     OMPI_ALLOW_RUN_AS_ROOT="1", OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1", **(env or {})))
+        test.assertEqual(submitted.returncode, 0, submitted.stderr)
+        self.id = submitted.stdout.strip().split(";")[0]
+        self.directory = os.path.join(RUN_DIR, self.id)  # below the scratch path
+
+    def output(self, stream):
+        """The job's "out" or "err" file, as bytes; empty where there is none."""
+        path = os.path.join(self.submit, "orvantic-drives-%s.%s" % (self.id, stream))
+        if not os.path.exists(path):
+            return b""
+        with open(path, "rb") as f:
+            return f.read()
+
+    def notes(self):
+        """The error file and the daemons' logs, for a failure message."""
+        return "job's error file:\n%s\n%s" % (self.output("err").decode("utf-8", "replace"), self.slurm.logs())
+
+
+def launcher_as_mpiexec(root):
+    """A directory whose `mpiexec` is the build's launcher; a script, not a
+    link: MPICH's launcher looks for its proxy next to the path it was
+    started by."""
+    tools = os.path.join(root, "bin")
+    os.mkdir(tools)
+    with open(os.path.join(tools, "mpiexec"), "w") as f:
+        f.write('#!/bin/sh\nexec %s "$@"\n' % h.MPIEXEC)
+    os.chmod(os.path.join(tools, "mpiexec"), 0o755)
+    return tools
+
+
+def installed_scripts(root):
+    """project-duration as installed: beside the scripts' package and the
+    short-count program, here this build's."""
+    scripts = os.path.join(root, "lib")
+    shutil.copytree(os.path.join(h.SCRIPTS, "orvantic"), os.path.join(scripts, "orvantic"),
+                    ignore=shutil.ignore_patterns("__pycache__"))
+    for program in (os.path.join(h.SCRIPTS, "project-duration"), BENCH):
+        shutil.copy2(program, scripts)
+    return scripts
