@@ -1,10 +1,11 @@
 """How a job of the program is started and stopped on this machine: the
 launcher of an MPI implementation, the flags it needs, the number of
 processes, where the program is found (and where a job's command names
-both), and the job itself, in a session of its own with one way to end it. scripts/setup-and-run (through `python3 -m
-orvantic.launch`), run-environment, repeat-runs, project-duration, the
-per-node launch of jobs, the test bed and bench/ all start theirs here, so
-that they start, and stop, alike.
+both), and the job itself, in a session of its own with one way to end
+it. scripts/setup-and-run (through `python3 -m orvantic.launch`),
+run-environment, repeat-runs, project-duration, the per-node launch of
+jobs, the test bed and bench/ all start theirs here, so that they start,
+and stop, alike.
 """
 
 import argparse
