@@ -168,7 +168,6 @@ class ThreeNodeTests(unittest.TestCase):
         jc.check_nothing_left(self, cluster)
         jc.check_whole_run(self, job, view)
 
-    @staticmethod
     def test_killed_job_then_another_on_a_gluster_volume(self):
         # Every rank killed outright holds its claim to the end: the claim
         # files stay, and the next job in the directory takes them over. The
