@@ -3,7 +3,7 @@
 set -euo pipefail
 
 ORVANTIC_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-ORVANTIC_PACKAGES=(g++ make cmake libgtest-dev python3 python3-matplotlib libjs-chart.js dpkg-dev)
+ORVANTIC_PACKAGES=(g++ make cmake libgtest-dev python3 python3-matplotlib dpkg-dev)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

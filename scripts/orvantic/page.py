@@ -2,15 +2,14 @@
 or several series side by side. It renders the rows results-to-csv writes
 (with the slow-node verdicts made from them) and, where given, every node's
 set-up (run-environment --nodes --json) and compare's lines (compare
---json); its charts' data is made in page_charts, its markup in
+--json); its charts are matplotlib's SVG (plots), its markup is made in
 page_tables.
 
-Nothing on the page is fetched: Debian's Chart.js, the page's own style and
-script (page.css, page.js beside this module) and its data are inside it,
-and a Content-Security-Policy lets only those inline parts run and forbids
-every request, so the page opens from a mail attachment or on a laptop
-without network. The data is JSON in which no text can close its script
-element.
+Nothing on the page is fetched and nothing runs: the page's own style
+(page.css beside this module) and the charts are inside it, and a
+Content-Security-Policy lets only those inline styles apply and forbids
+every request and every script, so the page opens from a mail attachment
+or on a laptop without network.
 """
 
 import base64
@@ -18,14 +17,13 @@ import hashlib
 import json
 import numbers
 import os
+import re
 
-from . import page_charts, page_tables as parts, verdicts
+from . import page_tables as parts, plots, texts, verdicts
 from .series import load_all
 from .nodes import recorded
-from .page_tables import e
+from .page_tables import join, tag
 
-# Debian's libjs-chart.js (Chart.js 3.9).
-CHART_LIBRARY = "/usr/share/javascript/chart.js/chart.min.js"
 HERE = os.path.dirname(os.path.abspath(__file__))
 COMPARE_NUMBERS = ("runs_a", "left_out_a", "runs_b", "left_out_b", "median_a", "median_b", "ratio", "ci_low",
                    "ci_high")
@@ -33,7 +31,7 @@ COMPARE_TEXTS = ("measurement", "unit", "scope", "verdict")
 
 
 class PageError(Exception):
-    """Input no page can be made of, or the charting library missing."""
+    """Input no page can be made of."""
 
 
 # ---- what the page is made of ------------------------------------------------------------------
@@ -100,47 +98,50 @@ def read_comparison(path):
 
 
 def run_body(run, environment):
-    """A run's title, parts and charts."""
+    """A run's title and parts."""
     verdict = verdicts.judge(run)
     nodes = len(verdict.nodes)
     workers = "the root alone" if run.job_size == 1 else "the root and %d worker%s on %d node%s" % (
         run.job_size - 1, "" if run.job_size == 2 else "s", nodes, "" if nodes == 1 else "s")
-    charts = page_charts.run_charts(run, verdict) if nodes else []
-    body = ["<h1>Run on %s</h1>" % e(run.node or "a node not known"),
-            '<p class="facts">Started %s, %s: %s. Results file: %s</p>' % (
-                e(parts.started(run)), parts.processes(run.job_size), workers, e(os.path.basename(run.path))),
+    body = [tag("h1", "Run on %s" % (run.node or "a node not known")),
+            tag("p", "Started %s, %s: %s. Results file: %s" % (parts.started(run), parts.processes(run.job_size),
+                                                                workers, os.path.basename(run.path)), class_="facts"),
             parts.ended_early_part(run), parts.warnings_part(run, "Warning lines of the report"),
-            "<h2>Nodes</h2>", parts.run_nodes_part(run, verdict, environment)]
-    if charts:
-        body += ['<h2>Measurements</h2><div class="charts">']
-        body += [parts.chart_part(chart, parts.run_caption(run, verdict, chart["measurement"])) for chart in charts]
-        body += ["</div>"]
-    body += ["<h2>Every figure</h2>", parts.figures_part(run)]
-    return "run on %s, %s" % (parts.root_node(run), parts.started(run)), body, charts
+            tag("h2", "Nodes"), parts.run_nodes_part(run, verdict, environment)]
+    if nodes:
+        pyplot = plots.load_pyplot("results-page")
+        body += charts([parts.chart_part(plots.run_chart(run, verdict, m, pyplot), plots.TITLES[m],
+                                         parts.run_caption(run, verdict, m)) for m, _ in texts.MEASUREMENTS])
+    body += [tag("h2", "Every figure"), parts.figures_part(run)]
+    return "run on %s, %s" % (parts.root_node(run), parts.started(run)), body
 
 
 def series_body(all_series, environment):
-    """Several runs' title, parts and charts."""
+    """Several runs' title and parts."""
     runs = [run for series in all_series for run in series.runs]
     title = "%d series" % len(all_series) if len(all_series) > 1 else "a series of %d runs" % len(runs)
     times = sorted(run.started for run in runs if run.started is not None)
     span = " from %s to %s" % (times[0].strftime(parts.TIME), times[-1].strftime(parts.TIME)) if times else ""
     unknown = " The start of %d is not known." % (len(runs) - len(times)) if len(times) < len(runs) else ""
-    body = ["<h1>%s</h1>" % e(title[0].upper() + title[1:]),
-            '<p class="facts">%d runs%s.%s</p>' % (len(runs), span, unknown)]
+    body = [tag("h1", title[0].upper() + title[1:]), tag("p", "%d runs%s.%s" % (len(runs), span, unknown),
+                                                        class_="facts")]
     body += [parts.ended_early_part(run) for run in runs]
     body += [parts.warnings_part(run, "Warning lines of %s" % os.path.basename(run.path)) for run in runs]
     for series in all_series:
-        body += ["<h2>%s%d runs of %s</h2>" % (e(series.title + ": "), len(series.runs),
-                                               parts.processes(series.runs[0].job_size)),
-                 parts.runs_part(series), "<h3>Nodes over the runs kept</h3>",
+        body += [tag("h2", "%s: %d runs of %s" % (series.title, len(series.runs),
+                                                 parts.processes(series.runs[0].job_size))),
+                 parts.runs_part(series), tag("h3", "Nodes over the runs kept"),
                  parts.verdict_intro(series.verdict.why_not_judged, series.verdict.slow),
                  parts.series_nodes_part(series, environment)]
-    charts = page_charts.series_charts(all_series) if any(series.kept for series in all_series) else []
-    if charts:
-        body += ['<h2>Measurements</h2><div class="charts">'] + [parts.chart_part(chart) for chart in charts]
-        body += ["</div>"]
-    return title, body, charts
+    if any(series.kept for series in all_series):
+        pyplot = plots.load_pyplot("results-page")
+        body += charts([parts.chart_part(plots.series_chart(all_series, m, pyplot), plots.TITLES[m])
+                        for m, _ in texts.MEASUREMENTS])
+    return title, body
+
+
+def charts(figures):
+    return [tag("h2", "Measurements"), tag("div", figures, class_="charts")]
 
 
 # ---- the page ----------------------------------------------------------------------------------------
@@ -151,26 +152,6 @@ def asset(name):
         return handle.read()
 
 
-def chart_library():
-    try:
-        with open(CHART_LIBRARY, encoding="utf-8") as handle:
-            library = handle.read()
-    except OSError as error:
-        raise PageError("the charting library %s cannot be read (%s); install it with "
-                        "'apt-get install -y libjs-chart.js'" % (CHART_LIBRARY, error.strerror or error))
-    # Inlined as it is: a text that would end or bend its script element is refused, not mended.
-    if "</script" in library.lower() or "<!--" in library:
-        raise PageError("%s holds '</script' or '<!--' and cannot be inlined" % CHART_LIBRARY)
-    return library
-
-
-def embedded_json(data):
-    """JSON for a script element: <, > and & as escapes, so that no text in
-    it can end the element or open a comment."""
-    text = json.dumps(data, ensure_ascii=False, allow_nan=False, separators=(",", ":"))
-    return text.replace("<", "\\u003c").replace(">", "\\u003e").replace("&", "\\u0026")
-
-
 def digest(text):
     return "'sha256-%s'" % base64.b64encode(hashlib.sha256(text.encode("utf-8")).digest()).decode("ascii")
 
@@ -178,23 +159,20 @@ def digest(text):
 def render(all_series, environment=None, comparison=None):
     """The page's HTML text."""
     if len(all_series) == 1 and len(all_series[0].runs) == 1:
-        title, body, charts = run_body(all_series[0].runs[0], environment)
+        title, body = run_body(all_series[0].runs[0], environment)
     else:
-        title, body, charts = series_body(all_series, environment)
+        title, body = series_body(all_series, environment)
     if comparison is not None:
-        body += ["<h2>Two series compared</h2>", parts.comparison_part(comparison)]
-    scripts = [chart_library(), asset("page.js")]
-    style = asset("page.css")
-    # Only these inline parts may run or apply; nothing may be fetched.
-    policy = ("default-src 'none'; script-src %s; style-src %s; base-uri 'none'; form-action 'none'"
-              % (" ".join(digest(script) for script in scripts), digest(style)))
-    return "".join([
-        '<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n',
-        '<meta http-equiv="Content-Security-Policy" content="%s">\n' % e(policy),
-        '<meta name="viewport" content="width=device-width, initial-scale=1">\n',
-        "<title>orvantic-drives: %s</title>\n<style>%s</style>\n</head>\n<body>\n" % (e(title), style),
-        "\n".join(part for part in body if part),
-        '\n<script type="application/json" id="page-data">%s</script>\n' % embedded_json(
-            {"charts": charts}),
-        "".join("<script>%s</script>\n" % script for script in scripts),
-        "</body>\n</html>\n"])
+        body += [tag("h2", "Two series compared"), parts.comparison_part(comparison)]
+    body = join([[part, "\n"] for part in body if part])
+    style = parts.Markup(asset("page.css"))
+    # Only the page's style and the charts' own style elements apply; their
+    # inline style attributes (matplotlib's colours and fonts) may too, and
+    # nothing may be fetched nor run.
+    styles = [style] + re.findall(r"<style[^>]*>(.*?)</style>", body, re.S)
+    policy = ("default-src 'none'; style-src %s; style-src-attr 'unsafe-inline'; base-uri 'none'; "
+              "form-action 'none'" % " ".join(sorted({digest(text) for text in styles})))
+    head = tag("head", tag("meta", charset="utf-8"), tag("meta", http_equiv="Content-Security-Policy", content=policy),
+               tag("meta", name="viewport", content="width=device-width, initial-scale=1"),
+               tag("title", "orvantic-drives: " + title), tag("style", style))
+    return "<!DOCTYPE html>\n" + tag("html", head, "\n", tag("body", body), lang="en") + "\n"

@@ -1,14 +1,15 @@
 """The markup of a results page (see page): the Warning lines, the tables
-of nodes, figures, runs and compared series, and the charts' captions.
-Every text that comes from a results file or a JSON file given is escaped
-here, where it enters the markup."""
+of nodes, figures, runs and compared series, and the charts with their
+captions. All of it is made by tag, which escapes every text given to it:
+only Markup, what tag itself made, passes as it is, so that no text from a
+results file or a JSON file given can become markup."""
 
 import html
 import os
 
 from . import measured, texts, verdicts
 from .measured import Validity
-from .page_charts import node_medians, node_spread
+from .plots import node_medians, node_spread
 from .series import LABELS
 
 FIRST_WARNINGS = 12  # shown at once; a run's others are a click away
@@ -19,10 +20,45 @@ NOT_KNOWN = "not known"  # the root's node or start, where the file's name does 
 OTHER_FIGURES = (("seconds", "s"), ("rate", "M accesses/s"), ("mb_per_sec", "MB/s"))
 # Why a figure of a report that ends early is neither valid nor not.
 UNSETTLED = "the report ends before the Warning line that could follow this figure"
+VOID = {"br", "meta"}  # elements without content nor end tag
 
 
-def e(text):
-    return html.escape(str(text), quote=True)
+class Markup(str):
+    """Markup that tag made: it enters other markup as it is."""
+
+
+def _markup(child):
+    # By exact type, first the most frequent: a page of thousands of ranks
+    # passes here hundreds of thousands of times.
+    kind = type(child)
+    if kind is Markup:
+        return child
+    if kind is list or kind is tuple:
+        return "".join([_markup(item) for item in child])
+    return "" if child is None else html.escape(str(child), quote=False)
+
+
+def join(*children):
+    """The children one after another: texts escaped, Markup as it is, lists
+    taken apart; None is nothing."""
+    return Markup(_markup(children))
+
+
+def separated(items, separator=", "):
+    return join([[separator, item] if index else item for index, item in enumerate(items)])
+
+
+def attributes(**values):
+    """The attributes whose value is not None, each value escaped; class_ is
+    class, data_node data-node."""
+    return Markup("".join(' %s="%s"' % (key.rstrip("_").replace("_", "-"), html.escape(str(value)))
+                          for key, value in values.items() if value is not None))
+
+
+def tag(name, /, *children, **values):
+    """An element of the children (see join) and the attributes (see attributes)."""
+    start = name + attributes(**values) if values else name
+    return Markup("<%s>" % start if name in VOID else "<%s>%s</%s>" % (start, _markup(children), name))
 
 
 def number(value, form="%g"):
@@ -52,27 +88,28 @@ def rank_ranges(ranks):
     return ", ".join(str(a) if a == b else "%d%s%d" % (a, DASH, b) for a, b in spans)
 
 
-def td(content, cls="", title=""):
-    """A cell of markup already escaped; title is text."""
-    return "<td%s%s>%s</td>" % (' class="%s"' % cls if cls else "", ' title="%s"' % e(title) if title else "",
-                               content)
+def td(*content, cls=None, title=None):
+    return tag("td", *content, class_=cls, title=title)
 
 
-def flag(text, cls=""):
-    return '<span class="flag%s">%s</span>' % (" " + cls if cls else "", e(text))
+def flag(text, cls=None):
+    return tag("span", text, class_="flag" + (" " + cls if cls else ""))
 
 
-def table(head, rows, name=""):
-    """head: cells of markup; rows: (the row's attributes, its cells); name:
-    the table's id."""
-    return '<div class="scroll"><table%s><thead><tr>%s</tr></thead><tbody>\n%s</tbody></table></div>\n' % (
-        ' id="%s"' % name if name else "", "".join("<th>%s</th>" % cell for cell in head),
-        "".join("<tr%s>%s</tr>\n" % (attributes, "".join(cells)) for attributes, cells in rows))
+def table(head, rows, name=None):
+    """head: the heading cells' content; rows: (the row's attributes, its
+    cells); name: the table's id."""
+    return tag("div", tag("table", tag("thead", tag("tr", [tag("th", cell) for cell in head])),
+                          tag("tbody", [tag("tr", cells, **marks) for marks, cells in rows]), id=name),
+               class_="scroll")
+
+
+def caption(text):
+    return tag("p", text, class_="caption")
 
 
 def measurement_heads():
-    return ['<span data-measurement="%s">%s</span><br>%s' % (m, m, e(measured.shown_unit(m)))
-            for m, _ in texts.MEASUREMENTS]
+    return [join(tag("span", m, data_measurement=m), tag("br"), measured.shown_unit(m)) for m, _ in texts.MEASUREMENTS]
 
 
 # ---- the run as a whole ------------------------------------------------------------------------
@@ -80,37 +117,36 @@ def measurement_heads():
 
 def warnings_part(run, heading):
     if not run.warnings:
-        return ""
-    items = ["<li>%s</li>" % e(line) for line in run.warnings]
+        return None
+    items = [tag("li", line) for line in run.warnings]
     rest = items[FIRST_WARNINGS:]
-    more = "<details><summary>%d more</summary><ul>%s</ul></details>" % (len(rest), "".join(rest)) if rest else ""
-    return '<section class="warnings"><strong>%s</strong><ul>%s</ul>%s</section>\n' % (
-        e(heading), "".join(items[:FIRST_WARNINGS]), more)
+    more = tag("details", tag("summary", "%d more" % len(rest)), tag("ul", rest)) if rest else None
+    return tag("section", tag("strong", heading), tag("ul", items[:FIRST_WARNINGS]), more, class_="warnings")
 
 
 def ended_early_part(run):
     """A banner where the run's report ends early: where, and why where it says."""
     if not getattr(run, "ended_early", False):
-        return ""
-    return ('<p class="banner"><strong>The report of %s ends early:</strong> %s. Its figures are those of the '
-            'lines written before the end.</p>\n' % (e(os.path.basename(run.path)), e(run.early_end)))
+        return None
+    return tag("p", tag("strong", "The report of %s ends early:" % os.path.basename(run.path)),
+               " %s. Its figures are those of the lines written before the end." % run.early_end, class_="banner")
 
 
 def verdict_intro(why_not_judged, slow, not_judged=None):
     """The nodes named slow, or why no node was judged; the nodes that too
     few phases leave unjudged beside them."""
-    method = "<details><summary>How the verdict is made</summary><p>%s</p></details>\n" % e(verdicts.METHOD)
+    method = tag("details", tag("summary", "How the verdict is made"), tag("p", verdicts.METHOD))
     if why_not_judged:
-        return "<p>No slow-node verdict: %s.</p>%s" % (e(why_not_judged), method)
-    unjudged = " Not enough phases to judge: %s." % e(", ".join(not_judged)) if not_judged else ""
-    return "<p>Slow nodes: %s.%s</p>%s" % (e(", ".join(slow) or "none"), unjudged, method)
+        return join(tag("p", "No slow-node verdict: %s." % why_not_judged), method)
+    unjudged = " Not enough phases to judge: %s." % ", ".join(not_judged) if not_judged else ""
+    return join(tag("p", "Slow nodes: %s.%s" % (", ".join(slow) or "none", unjudged)), method)
 
 
 # ---- the set-up of nodes --------------------------------------------------------------------------
 
 
 def environment_heads(environment):
-    return [e(name) for name in environment.differing] if environment else []
+    return environment.differing if environment else []
 
 
 def environment_cells(environment, node):
@@ -118,24 +154,20 @@ def environment_cells(environment, node):
         return []
     fields = environment.fields.get(node)
     if fields is None:
-        return [td(flag("no record"), "text")] * len(environment.differing)
-    return [td(e(fields.get(name, "not recorded")), "text") for name in environment.differing]
+        return [td(flag("no record"), cls="text")] * len(environment.differing)
+    return [td(fields.get(name, "not recorded"), cls="text") for name in environment.differing]
 
 
 def environment_notes(environment, nodes):
     """The nodes recorded that are not the runs', and the set-up alike on all."""
     if environment is None:
-        return ""
-    notes = ""
+        return None
     others = [host for host in environment.fields if host not in nodes]
-    if others:
-        notes += "<p>Set-up recorded for nodes not in these runs: %s.</p>\n" % e(", ".join(others))
     same = environment.same_everywhere()
-    if same:
-        notes += "<details><summary>Set-up alike on every node (%d fields)</summary>%s</details>\n" % (
-            len(same), table(["field", "value"], [("", [td(e(name), "text"), td(e(value), "text")])
-                                                  for name, value in same]))
-    return notes
+    return join(tag("p", "Set-up recorded for nodes not in these runs: %s." % ", ".join(others)) if others else None,
+                tag("details", tag("summary", "Set-up alike on every node (%d fields)" % len(same)),
+                    table(["field", "value"], [({}, [td(name, cls="text"), td(value, cls="text")])
+                                               for name, value in same])) if same else None)
 
 
 # ---- one run ----------------------------------------------------------------------------------------
@@ -146,22 +178,22 @@ def _median_cell(median, comparison):
     if comparison is None:
         return td(number(median))
     if comparison.set_aside:
-        return td(number(median) + '<span class="ratio">%s</span>' % comparison.set_aside.word,
+        return td(number(median), tag("span", comparison.set_aside.word, class_="ratio"),
                   title=comparison.set_aside.why)
-    note = '<span class="ratio">%.2f of others</span>' % comparison.ratio
-    return td(number(median) + note, "slow" if comparison.slow else "")
+    return td(number(median), tag("span", "%.2f of others" % comparison.ratio, class_="ratio"),
+              cls="slow" if comparison.slow else None)
 
 
 def _run_node_verdict(verdict, node):
     if node in verdict.slow:
-        return td(flag("slow", "slow") + " " + e(verdict.slow[node]), "text slow")
+        return td(flag("slow", "slow"), " " + verdict.slow[node], cls="text slow")
     if node not in verdict.ranks_of:
-        return td("no workers", "text")
+        return td("no workers", cls="text")
     if node in verdict.not_judged:
-        return td(e(verdict.not_judged[node]), "text")
+        return td(verdict.not_judged[node], cls="text")
     if verdict.why_not_judged:
-        return td("not judged", "text", verdict.why_not_judged)
-    return td("not slow", "text")
+        return td("not judged", cls="text", title=verdict.why_not_judged)
+    return td("not slow", cls="text")
 
 
 def run_nodes_part(run, verdict, environment):
@@ -175,34 +207,35 @@ def run_nodes_part(run, verdict, environment):
     for node in nodes:
         ranks = (["0 (root)"] if node == run.node else []) + (
             [rank_ranges(verdict.ranks_of[node])] if node in verdict.ranks_of else [])
-        cells = [td(e(node), "text"), td(e(", ".join(ranks)), "text")]
+        cells = [td(node, cls="text"), td(", ".join(ranks), cls="text")]
         cells += [_median_cell(medians.get((m, node)), compared.get((m, node))) for m, _ in texts.MEASUREMENTS]
         cells.append(_run_node_verdict(verdict, node))
-        rows.append((' data-node="%s"' % e(node), cells + environment_cells(environment, node)))
+        rows.append(({"data_node": node}, cells + environment_cells(environment, node)))
     head = ["node", "rank numbers"] + measurement_heads() + ["verdict"] + environment_heads(environment)
-    caption = ('<p class="caption">Per measurement, the median of the node\'s workers\' valid figures (the '
-               'report\'s averages are means over every worker), and its ratio to the lower median of the figures of '
-               'the workers on every other node.</p>\n')
-    return (verdict_intro(verdict.why_not_judged, verdict.slow, verdict.not_judged) + caption
-            + table(head, rows, "nodes") + environment_notes(environment, nodes))
+    return join(verdict_intro(verdict.why_not_judged, verdict.slow, verdict.not_judged),
+                caption("Per measurement, the median of the node's workers' valid figures (the report's averages are "
+                        "means over every worker), and its ratio to the lower median of the figures of the workers "
+                        "on every other node."),
+                table(head, rows, "nodes"), environment_notes(environment, nodes))
 
 
 def _other_figures(row):
     """The row's figures besides the one it is read by, each with its unit."""
-    figures = ['<span data-field="%s">%s</span> %s' % (field, e(getattr(row, field)), unit)
-               for field, unit in OTHER_FIGURES if field != row.shown_field and getattr(row, field) is not None]
-    return '<span class="also">%s</span>' % ", ".join(figures) if figures else ""
+    shown = row.shown_field
+    figures = [(tag("span", getattr(row, field), data_field=field), " " + unit)
+               for field, unit in OTHER_FIGURES if field != shown and getattr(row, field) is not None]
+    return tag("span", separated(figures), class_="also") if figures else None
 
 
 def _figure_cell(row, field=None):
     """The figure a row is read by, or its `field`, with the row's other
     figures beneath and its validity."""
-    text = e(getattr(row, field)) if field else e(row.shown) + _other_figures(row)
+    figure = getattr(row, field) if field else join(str(row.shown), _other_figures(row))
     if row.valid is Validity.VALID:
-        return td(text)
+        return td(figure)
     if row.valid is Validity.NOT_VALID:
-        return td(text + flag("not valid"), "not-valid", row.warning)
-    return td(text + flag("not settled"), "not-valid", UNSETTLED)
+        return td(figure, flag("not valid"), cls="not-valid", title=row.warning)
+    return td(figure, flag("not settled"), cls="not-valid", title=UNSETTLED)
 
 
 def figures_part(run):
@@ -220,22 +253,23 @@ def figures_part(run):
                   (texts.SCOPE_AVERAGE, None, "average per worker", "", None)]
     rows = []
     for scope, rank, label, node, field in lines:
-        cells = [td(e(label), "text"), td(e(node), "text")]
+        cells = [td(label, cls="text"), td(node, cls="text")]
         for measurement, _ in texts.MEASUREMENTS:
             row = by_key.get((scope, rank, measurement))
             cells.append(_figure_cell(row, field) if row else td(DASH, title="not in the report"))
-        attributes = ' data-scope="%s" data-rank="%s"' % (scope, "" if rank is None else rank) + (
-            ' data-field="%s"' % field if field else "")
-        rows.append((attributes, cells))
-    caption = ('<p class="caption">Each cell: the figure the measurement is read by (its unit in the heading), and '
-               'beneath it the seconds and the other rate the report prints for it (the speed tests\' Millions '
-               'Accesses/sec. and MB/sec.).</p>\n')
-    return caption + table(["rank", "node"] + measurement_heads(), rows, "figures")
+        rows.append(({"data_scope": scope, "data_rank": "" if rank is None else rank, "data_field": field}, cells))
+    return join(caption("Each cell: the figure the measurement is read by (its unit in the heading), and beneath it "
+                        "the seconds and the other rate the report prints for it (the speed tests' Millions Accesses/sec. "
+                        "and MB/sec.)."),
+                table(["rank", "node"] + measurement_heads(), rows, "figures"))
 
 
-def chart_part(chart, caption=""):
-    return ('<figure><h3>%s</h3><div class="chart"><canvas id="%s" role="img" aria-label="%s"></canvas></div>'
-            '<figcaption>%s</figcaption></figure>\n' % (e(chart["title"]), chart["id"], e(chart["title"]), caption))
+def chart_part(svg, title, about=None):
+    """A chart: matplotlib's SVG, whose texts matplotlib escapes, inline as
+    it is, named by its title for a screen reader."""
+    end = svg.index(">")  # of the svg start tag
+    inline = Markup(svg[:end] + attributes(role="img", aria_label=title) + ">" + tag("title", title) + svg[end + 1:])
+    return tag("figure", tag("h3", title), tag("div", inline, class_="chart"), tag("figcaption", about))
 
 
 def run_caption(run, verdict, measurement):
@@ -246,14 +280,14 @@ def run_caption(run, verdict, measurement):
                          (texts.SCOPE_COMMON_WINDOW, "Common-window total")):
         for row in run.select(measurement, scope):
             speedup = ", %s times the single node" % row.speedup if row.speedup is not None else ""
-            parts.append("%s: %s%s%s" % (e(label), e(row.shown), e(speedup), "" if row.valid is Validity.VALID
-                                         else " " + flag("not valid" if row.valid is Validity.NOT_VALID
-                                                         else "not settled")))
+            parts.append(join("%s: %s%s" % (label, row.shown, speedup), None if row.valid is Validity.VALID else
+                              [" ", flag("not valid" if row.valid is Validity.NOT_VALID else "not settled")]))
     for c in verdict.comparisons:
         if c.measurement == measurement and c.slow:
-            parts.append("%s %s: median %g against %g, the lower median of the other nodes' workers, ratio %.2f" % (
-                flag("slow", "slow"), e(c.node), c.median, c.others_median, c.ratio))
-    return "".join("<span>%s.</span> " % part for part in parts)
+            parts.append(join(flag("slow", "slow"), " %s: median %g against %g, the lower median of the other "
+                                                    "nodes' workers, ratio %.2f" % (c.node, c.median, c.others_median,
+                                                                                     c.ratio)))
+    return [[tag("span", part, "."), " "] for part in parts]
 
 
 # ---- series -------------------------------------------------------------------------------------------
@@ -268,10 +302,9 @@ def runs_part(series):
         slow = "not judged" if verdict.why_not_judged else ", ".join(verdict.slow) or "none"
         if verdict.not_judged and not verdict.why_not_judged:
             slow += "; not enough phases to judge %s" % ", ".join(verdict.not_judged)
-        rows.append(("", [td(str(number_)), td(e(os.path.basename(run.path)), "text"),
-                          td(e(started(run)), "text"), td(e(root_node(run)), "text"),
-                          td(str(run.job_size)), td(e(slow), "text"),
-                          td(flag("left out") + " " + e(why), "text not-valid") if why else td("kept", "text")]))
+        rows.append(({}, [td(number_), td(os.path.basename(run.path), cls="text"), td(started(run), cls="text"),
+                          td(root_node(run), cls="text"), td(run.job_size), td(slow, cls="text"),
+                          td(flag("left out"), " " + why, cls="text not-valid") if why else td("kept", cls="text")]))
     return table(["run", "results file", "started", "root's node", "processes", "slow nodes", "in the spread"], rows,
                  "runs-" + series.letter)
 
@@ -280,26 +313,27 @@ def series_nodes_part(series, environment):
     """A row per node: per measurement the median of its per-run medians
     and their range over the runs kept, and in how many runs it was slow."""
     if not series.kept:
-        return "<p>Every run ends early or holds a rate that is not valid: no spread.</p>\n"
+        return tag("p", "Every run ends early or holds a rate that is not valid: no spread.")
     per_run = [node_medians(run) for run in series.kept]
     spreads = [node_spread(per_run, m) for m, _ in texts.MEASUREMENTS]
     nodes = list(dict.fromkeys(node for verdict in series.verdicts for node in verdict.nodes))
     rows = []
     for node in nodes:
-        cells = [td(e(node), "text")]
-        for spread in (found.get(node) for found in spreads):
-            cells.append(td('%g<span class="ratio">%g%s%g, %d run%s</span>' % (
-                spread[1], spread[0], DASH, spread[2], spread[3], "" if spread[3] == 1 else "s") if spread else DASH))
+        cells = [td(node, cls="text")]
+        for low, median, high, runs in (found.get(node, (None,) * 4) for found in spreads):
+            cells.append(td("%g" % median, tag("span", "%g%s%g, %d run%s" % (low, DASH, high, runs, "" if runs == 1
+                                                                             else "s"), class_="ratio"))
+                         if runs else td(DASH))
         slow, judged = series.verdict.counts.get(node, (0, 0))
         if node in series.verdict.slow:
-            cells.append(td(flag("slow", "slow") + " " + e(series.verdict.slow[node]), "text slow"))
+            cells.append(td(flag("slow", "slow"), " " + series.verdict.slow[node], cls="text slow"))
         else:
-            cells.append(td("slow in %d of %d runs judged" % (slow, judged) if judged else "not judged", "text"))
-        rows.append((' data-node="%s"' % e(node), cells + environment_cells(environment, node)))
+            cells.append(td("slow in %d of %d runs judged" % (slow, judged) if judged else "not judged", cls="text"))
+        rows.append(({"data_node": node}, cells + environment_cells(environment, node)))
     head = ["node"] + measurement_heads() + ["verdict"] + environment_heads(environment)
-    caption = ('<p class="caption">Per measurement, the median over the runs kept of the node\'s median over its '
-               'workers in each run; beneath it the lowest and highest, and how many runs.</p>\n')
-    return caption + table(head, rows, "nodes-" + series.letter) + environment_notes(environment, nodes)
+    return join(caption("Per measurement, the median over the runs kept of the node's median over its workers in "
+                        "each run; beneath it the lowest and highest, and how many runs."),
+                table(head, rows, "nodes-" + series.letter), environment_notes(environment, nodes))
 
 
 def comparison_part(lines):
@@ -309,11 +343,11 @@ def comparison_part(lines):
         interval = ("%g %s %g" % (line["ci_low"], DASH, line["ci_high"]) if line["ci_low"] is not None
                     else "too few runs")
         cls = {"B faster": "faster", "B slower": "slower"}.get(line["verdict"], "")
-        rows.append(("", [td(e(line["measurement"]), "text"), td(e(line["unit"]), "text"),
-                          td(e(LABELS.get(line["scope"]) or "rank %s" % line["rank"]), "text"),
-                          td("%s (%s)" % (e(line["runs_a"]), e(line["left_out_a"]))),
-                          td("%s (%s)" % (e(line["runs_b"]), e(line["left_out_b"]))),
-                          td(e(number(line["median_a"]))), td(e(number(line["median_b"]))),
-                          td(e(number(line["ratio"]))), td(e(interval)), td(e(line["verdict"]), "text " + cls)]))
+        rows.append(({}, [td(line["measurement"], cls="text"), td(line["unit"], cls="text"),
+                          td(LABELS.get(line["scope"]) or "rank %s" % line["rank"], cls="text"),
+                          td("%s (%s)" % (line["runs_a"], line["left_out_a"])),
+                          td("%s (%s)" % (line["runs_b"], line["left_out_b"])),
+                          td(number(line["median_a"])), td(number(line["median_b"])),
+                          td(number(line["ratio"])), td(interval), td(line["verdict"], cls="text " + cls)]))
     return table(["measurement", "unit", "scope", "runs A (left out)", "runs B (left out)", "median A", "median B",
                   "B/A", "95 % interval", "verdict"], rows, "compared")

@@ -1,17 +1,24 @@
-"""Pictures of results files, drawn with matplotlib: the worker ranks of
-runs side by side as bars, or repeated runs as points, one series or two.
+"""Pictures of results files, drawn with matplotlib: for plot-results and
+compare the worker ranks of runs side by side as bars, or repeated runs as
+points, one series or two; for the results page, as SVG, every worker of a
+run as a point at its node, or each node's medians over series of runs.
 
-Shared by plot-results and compare. Handling tests are drawn in Files/sec.,
-speed tests in MB/sec. What a Warning line makes no measurement is drawn
-hollow, an edge without fill.
+Handling tests are drawn in Files/sec., speed tests in MB/sec. What a
+Warning line makes no measurement is drawn hollow, an edge without fill.
+Points drawn alike are one scatter, not an artist each, so that a job of
+thousands of ranks is drawn in a moment. Each group of points or lines the
+page shows carries a gid, an id its SVG group keeps.
 """
 
+import collections
+import io
 import math
 import statistics
 import sys
 
 from . import measured, texts
-from .series import SCOPE_ORDER
+from .measured import Validity
+from .series import LETTERS, SCOPE_ORDER
 
 TITLES = {
     "stream-handling": "stream handling (create, open, close, remove)",
@@ -20,6 +27,19 @@ TITLES = {
     "low-read": "low read (one byte per call)",
     "high-read": "high read (whole blocks)",
     "high-write": "high write (whole blocks)",
+}
+SERIES_COLOURS = ["tab:blue", "tab:orange", "tab:green", "tab:purple"]
+LEFT_OUT = "hollow: a run with a rate\nthat is not valid, or that\nended early (not in the median)"
+SHARE = 0.7  # of a group's width, taken by its points; the rest keeps groups apart
+PAGE_CHART = (6.4, 3.8)  # inches, about as large as the page shows it
+# A run's workers by kind, as the page draws them: legend label, colour,
+# hollow, marker.
+WORKER_KINDS = {
+    "workers": ("workers", "tab:blue", False, "o"),
+    "slow": ("workers on a slow node", "tab:red", False, "o"),
+    "not-valid": ("not valid (hollow)", "grey", True, "o"),
+    # A report that ends early may stop before a Warning line about a figure.
+    "not-settled": ("validity not settled (hollow)", "grey", True, "^"),
 }
 
 
@@ -34,6 +54,8 @@ def load_pyplot(program):
         )
         sys.exit(2)
     matplotlib.use("Agg")  # no display needed: the pictures go to files
+    # A node name with a $ in it is text, not a formula; SVG keeps text as text.
+    matplotlib.rcParams.update({"text.parse_math": False, "svg.fonttype": "none"})
     import matplotlib.pyplot as pyplot
 
     return pyplot
@@ -60,11 +82,193 @@ def finite(value):
 
 
 def valid(row):
-    return row.valid is measured.Validity.VALID
+    return row.valid is Validity.VALID
 
 
 def not_valid_note(row):
     return "" if valid(row) else " (not valid)"
+
+
+def node_medians(run):
+    """{(measurement, node): the median of the node's workers' valid figures}."""
+    values = {}
+    for row in run.rows:
+        value = row.measured if row.scope == texts.SCOPE_RANK else None
+        if value is not None:
+            values.setdefault((row.measurement, row.node), []).append(value)
+    return dict((key, statistics.median(found)) for key, found in values.items())
+
+
+def node_spread(per_run, measurement):
+    """{node: (min, median, max, runs)} of a node's medians in the runs,
+    per_run holding node_medians of each."""
+    values = {}
+    for found in per_run:
+        for (m, node), value in found.items():
+            if m == measurement:
+                values.setdefault(node, []).append(value)
+    return dict((node, (min(v), statistics.median(v), max(v), len(v))) for node, v in values.items())
+
+
+# ---- points ---------------------------------------------------------------------------------------
+
+
+def spread_out(centres, width):
+    """The x of points at these centres (a group's each), spread across
+    width in the order given: many points of one group stay apart, a few
+    stay close to their group."""
+    counts, seen = collections.Counter(centres), collections.Counter()
+    xs = []
+    for centre in centres:
+        count, index = counts[centre], seen[centre]
+        seen[centre] += 1
+        spread = min(0.85 * width, 0.05 * (count - 1))
+        xs.append(centre + (spread * (index / (count - 1) - 0.5) if count > 1 else 0.0))
+    return xs
+
+
+def scatter(axes, xs, ys, colour, label, gid, hollow=False, marker="o"):
+    """Points drawn alike: one line of markers alone, which matplotlib
+    writes as one marker shape and a use of it per point."""
+    if xs:
+        axes.plot(xs, ys, linestyle="none", marker=marker, markersize=5.5, color=colour,
+                  markerfacecolor="none" if hollow else colour, markeredgewidth=1.3, label=label, gid=gid,
+                  clip_on=False, zorder=3)
+
+
+def strips(axes, groups, names, gid):
+    """groups: per group (at x 0, 1, ...) per series [(value, counted)].
+    Each series in a slot of its own and a colour of its own: its points
+    spread across the slot, hollow where not counted, and the median of
+    those counted marked with its value."""
+    width = SHARE / len(names)
+    for index, name in enumerate(names):
+        colour = SERIES_COLOURS[index % len(SERIES_COLOURS)]
+        centres = [x + (index - (len(names) - 1) / 2) * width for x in range(len(groups))]
+        found = [(centre, value, counted) for centre, group in zip(centres, groups)
+                 for value, counted in group[index] if finite(value) and value > 0]
+        xs = spread_out([centre for centre, _, _ in found], width)
+        for counted in (True, False):
+            chosen = [(x, value) for x, (_, value, kept) in zip(xs, found) if kept == counted]
+            scatter(axes, [x for x, _ in chosen], [value for _, value in chosen], colour,
+                    name if counted else None if index else LEFT_OUT,
+                    "%s-%s-%s" % (gid, LETTERS[index], "runs" if counted else "left-out"), hollow=not counted)
+        medians = [(centre, statistics.median(kept)) for centre, kept in
+                   ((centre, [v for v, k in group[index] if k and finite(v)]) for centre, group in zip(centres, groups))
+                   if kept]
+        if medians:
+            axes.hlines([m for _, m in medians], [c - 0.4 * width for c, _ in medians], [c + 0.4 * width for c, _ in medians],
+                        colors="black", linewidth=2.5, zorder=4, gid="%s-%s-median" % (gid, LETTERS[index]),
+                        label=None if index < len(names) - 1 else "median over the runs")
+        for centre, median in medians:  # above the median's line, within the slot
+            axes.annotate("%g" % median, (centre + 0.4 * width, median), xytext=(0, 3), textcoords="offset points",
+                          ha="right", va="bottom", fontsize=8)
+
+
+def single_node_line(axes, value, is_valid, colour, label, gid):
+    """The root's single-node figure as a line across every group."""
+    if finite(value):
+        axes.axhline(value, color=colour, linestyle="--" if is_valid else ":", linewidth=2, label=label, gid=gid,
+                     zorder=4)  # across the points, seen among thousands
+
+
+def name_groups(axes, labels, axis_label):
+    """A tick per group, labelled where labels have room."""
+    step = max(1, math.ceil(len(labels) / 20))
+    axes.set_xticks(range(0, len(labels), step))
+    axes.set_xticklabels(labels[::step], fontsize=8, rotation=30 if len(labels) > 6 else 0,
+                         ha="right" if len(labels) > 6 else "center")
+    axes.set_xlim(-0.5, len(labels) - 0.5)
+    axes.set_xlabel(axis_label)
+
+
+def figures_axes(axes, unit):
+    """A y axis from zero in the measurement's unit, its figures as %g."""
+    from matplotlib import ticker
+
+    axes.set_ylim(bottom=0)
+    axes.set_ylabel(unit)
+    axes.yaxis.set_major_formatter(ticker.FuncFormatter(lambda value, _: "%g" % value))
+    axes.grid(axis="y", alpha=0.3)
+    axes.legend(fontsize=8, loc="lower center", bbox_to_anchor=(0.5, 1.0), ncol=2, frameon=False)
+
+
+def svg(figure, pyplot, name):
+    """The figure as SVG to sit inline in a page: no XML prolog nor
+    metadata, and ids of its own (matplotlib makes them of a hash salted
+    with name), so that several charts share a page."""
+    out = io.StringIO()
+    with pyplot.rc_context({"svg.hashsalt": name}):
+        # Laid out once, not drawn twice as bbox_inches="tight" would.
+        figure.tight_layout(pad=0.3)
+        figure.savefig(out, format="svg",
+                       metadata={"Date": None, "Creator": None, "Format": None, "Type": None})
+    pyplot.close(figure)
+    text = out.getvalue()
+    return text[text.index("<svg"):]
+
+
+# ---- the results page ----------------------------------------------------------------------------
+
+
+def run_chart(run, verdict, measurement, pyplot):
+    """Every worker's figure at its node: slow nodes' in a colour of their
+    own, those not valid (or not known to be) hollow and grey, and the
+    root's single-node figure as a line across; a figure printed as inf (a
+    zero time) has no place on an axis and is left to the tables."""
+    place = dict((node, index) for index, node in enumerate(verdict.nodes))
+    kinds = dict((kind, []) for kind in WORKER_KINDS)
+    for row in run.select(measurement, texts.SCOPE_RANK):
+        if finite(row.shown):
+            kind = {Validity.NOT_VALID: "not-valid", Validity.UNSETTLED: "not-settled"}.get(
+                row.valid, "slow" if row.node in verdict.slow else "workers")
+            kinds[kind].append((place[row.node], row.shown))
+    figure, axes = pyplot.subplots(figsize=PAGE_CHART)
+    for kind, (label, colour, hollow, marker) in WORKER_KINDS.items():
+        xs = spread_out([x for x, _ in kinds[kind]], SHARE)
+        scatter(axes, xs, [value for _, value in kinds[kind]], colour, label, "chart-%s-%s" % (measurement, kind),
+                hollow, marker)
+    for row in run.select(measurement, texts.SCOPE_SINGLE):
+        note = {Validity.VALID: "", Validity.NOT_VALID: " (not valid)", Validity.UNSETTLED: " (not settled)"}
+        single_node_line(axes, row.shown, valid(row), "#222222",
+                         "single node (root rank alone): %s%s" % (row.shown, note[row.valid]),
+                         "chart-%s-single-node" % measurement)
+    name_groups(axes, [node + (" (slow)" if node in verdict.slow else "") for node in verdict.nodes],
+                "node (a point per worker rank)")
+    figures_axes(axes, measured.shown_unit(measurement))
+    return svg(figure, pyplot, measurement)
+
+
+def series_chart(all_series, measurement, pyplot):
+    """Each node's median over its workers, a point per run kept, every
+    series in a slot of its own with its medians over the runs and the
+    median of the root's single-node figures."""
+    nodes = list(dict.fromkeys(node for series in all_series for verdict in series.verdicts
+                               for node in verdict.nodes))
+    slow = set().union(*(series.verdict.slow for series in all_series))
+    per_series = [[node_medians(run) for run in series.kept] for series in all_series]
+    groups = [[[(found[(measurement, node)], True) for found in per_run if (measurement, node) in found]
+               for per_run in per_series] for node in nodes]
+    several = len(all_series) > 1
+    figure, axes = pyplot.subplots(figsize=PAGE_CHART)
+    strips(axes, groups, [(series.title + ": " if several else "") + "a node's median in one run"
+                          for series in all_series], "chart-%s" % measurement)
+    for index, series in enumerate(all_series):
+        singles = [row.measured for run in series.kept for row in run.select(measurement, texts.SCOPE_SINGLE)
+                   if row.measured is not None]
+        if singles:
+            median = statistics.median(singles)
+            single_node_line(axes, median, True, SERIES_COLOURS[index % len(SERIES_COLOURS)],
+                             "%ssingle node, median over the runs: %g" % (series.title + ": " if several else "",
+                                                                          median),
+                             "chart-%s-%s-single-node" % (measurement, series.letter))
+    name_groups(axes, [node + (" (slow)" if node in slow else "") for node in nodes],
+                "node (a point per run: the median of the node's workers)")
+    figures_axes(axes, measured.shown_unit(measurement))
+    return svg(figure, pyplot, measurement)
+
+
+# ---- plot-results and compare ----------------------------------------------------------------------
 
 
 def draw(runs, measurement, colours, pyplot, path):
@@ -159,26 +363,6 @@ def spread_groups(series, measurement):
     return sorted(groups.items(), key=lambda item: (SCOPE_ORDER.index(item[0][0]), item[0][1] or 0))
 
 
-SERIES_COLOURS = ["tab:blue", "tab:orange"]
-
-
-def _draw_points(axes, centre, width, points, colour):
-    """One series' runs of one group as points spread across its width, and
-    their median. A run with a rate that is not valid, or that ended early,
-    is drawn hollow and left out of the median, as repeat-runs leaves it out
-    of its statistics."""
-    for index, (value, counted) in enumerate(points):
-        offset = 0.72 * width * (index / (len(points) - 1) - 0.5) if len(points) > 1 else 0.0
-        if finite(value) and value > 0:
-            axes.plot(centre + offset, value, "o", color=colour, markerfacecolor=colour if counted else "none")
-    counted = [value for value, kept in points if kept and finite(value)]
-    if counted:
-        median = statistics.median(counted)
-        axes.hlines(median, centre - width / 2, centre + width / 2, colors="black", linewidth=2.5, zorder=3)
-        axes.annotate("%g" % median, (centre + width / 2, median), xytext=(3, 0), textcoords="offset points",
-                      va="center", fontsize=8)
-
-
 def _runs_of(name, runs):
     size = runs[0].job_size
     return "%s%d runs of a job of %d process%s" % (name and name + ": ", len(runs), size, "" if size == 1 else "es")
@@ -186,20 +370,17 @@ def _runs_of(name, runs):
 
 def draw_spread(series, measurement, pyplot, path):
     """series: [(name, runs)], one or two, each the runs of one kind of job,
-    drawn in a colour of its own side by side in each group."""
+    drawn in a colour of its own side by side in each group. A run with a
+    rate that is not valid, or that ended early, is drawn hollow and left
+    out of the median, as repeat-runs leaves it out of its statistics."""
     from matplotlib import ticker
-    from matplotlib.lines import Line2D
 
     groups = spread_groups(series, measurement)
-    width = 0.7 / len(series)
     figure, axes = pyplot.subplots(figsize=(min(24.0, max(6.0, 2.0 + 1.2 * len(series) * len(groups))), 5.5))
-    for x, (_, (_, per_series)) in enumerate(groups):
-        for index, points in enumerate(per_series):
-            centre = x + (index - (len(series) - 1) / 2) * width
-            _draw_points(axes, centre, width, points, SERIES_COLOURS[index])
+    strips(axes, [per_series for _, (_, per_series) in groups], [name or "a run" for name, _ in series], measurement)
     axes.set_xticks(range(len(groups)))
     axes.set_xticklabels([label for _, (label, _) in groups], fontsize=8)
-    axes.set_xlim(-0.6, len(groups) - 0.1)  # room for the last median's label
+    axes.set_xlim(-0.5, len(groups) - 0.5)
     # A log scale shows equal ratios as equal heights: the spread of a rank
     # and of the much larger total read alike.
     axes.set_yscale("log")
@@ -211,11 +392,6 @@ def draw_spread(series, measurement, pyplot, path):
     axes.grid(axis="y", which="both", alpha=0.3)
     axes.set_title("%s\n%s\n%s" % (texts.SECTION_OF[measurement], TITLES[measurement],
                                    "\n".join(_runs_of(name, runs) for name, runs in series)))
-    handles = [Line2D([], [], color=colour, marker="o", linestyle="", label=name or "a run")
-               for (name, _), colour in zip(series, SERIES_COLOURS)]
-    handles += [Line2D([], [], color="grey", marker="o", markerfacecolor="none", linestyle="",
-                       label="hollow: a run with a rate\nthat is not valid, or that\nended early (not in the median)"),
-                Line2D([], [], color="black", linewidth=2.5, label="median")]
-    axes.legend(handles=handles, fontsize=8, loc="upper left", bbox_to_anchor=(1.01, 1.0))
+    axes.legend(fontsize=8, loc="upper left", bbox_to_anchor=(1.01, 1.0))
     figure.savefig(path, dpi=100, bbox_inches="tight")
     pyplot.close(figure)
