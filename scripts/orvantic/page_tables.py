@@ -44,10 +44,6 @@ def join(*children):
     return Markup(_markup(children))
 
 
-def separated(items, separator=", "):
-    return join([[separator, item] if index else item for index, item in enumerate(items)])
-
-
 def attributes(**values):
     """The attributes whose value is not None, each value escaped; class_ is
     class, data_node data-node."""
@@ -221,10 +217,9 @@ def run_nodes_part(run, verdict, environment):
 
 def _other_figures(row):
     """The row's figures besides the one it is read by, each with its unit."""
-    shown = row.shown_field
-    figures = [(tag("span", getattr(row, field), data_field=field), " " + unit)
-               for field, unit in OTHER_FIGURES if field != shown and getattr(row, field) is not None]
-    return tag("span", separated(figures), class_="also") if figures else None
+    parts = [part for field, unit in OTHER_FIGURES if field != row.shown_field and getattr(row, field) is not None
+             for part in (", ", tag("span", getattr(row, field), data_field=field), " " + unit)]
+    return tag("span", parts[1:], class_="also") if parts else None
 
 
 def _figure_cell(row, field=None):
@@ -259,8 +254,8 @@ def figures_part(run):
             cells.append(_figure_cell(row, field) if row else td(DASH, title="not in the report"))
         rows.append(({"data_scope": scope, "data_rank": "" if rank is None else rank, "data_field": field}, cells))
     return join(caption("Each cell: the figure the measurement is read by (its unit in the heading), and beneath it "
-                        "the seconds and the other rate the report prints for it (the speed tests' Millions Accesses/sec. "
-                        "and MB/sec.)."),
+                        "the seconds and the other rate the report prints for it (the speed tests' Millions "
+                        "Accesses/sec. and MB/sec.)."),
                 table(["rank", "node"] + measurement_heads(), rows, "figures"))
 
 

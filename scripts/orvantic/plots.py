@@ -5,7 +5,7 @@ run as a point at its node, or each node's medians over series of runs.
 
 Handling tests are drawn in Files/sec., speed tests in MB/sec. What a
 Warning line makes no measurement is drawn hollow, an edge without fill.
-Points drawn alike are one scatter, not an artist each, so that a job of
+Points drawn alike are one artist, not one each, so that a job of
 thousands of ranks is drawn in a moment. Each group of points or lines the
 page shows carries a gid, an id its SVG group keeps.
 """
@@ -32,6 +32,7 @@ SERIES_COLOURS = ["tab:blue", "tab:orange", "tab:green", "tab:purple"]
 LEFT_OUT = "hollow: a run with a rate\nthat is not valid, or that\nended early (not in the median)"
 SHARE = 0.7  # of a group's width, taken by its points; the rest keeps groups apart
 PAGE_CHART = (6.4, 3.8)  # inches, about as large as the page shows it
+NOTES = {Validity.VALID: "", Validity.NOT_VALID: " (not valid)", Validity.UNSETTLED: " (not settled)"}
 # A run's workers by kind, as the page draws them: legend label, colour,
 # hollow, marker.
 WORKER_KINDS = {
@@ -47,11 +48,8 @@ def load_pyplot(program):
     try:
         import matplotlib
     except ImportError:
-        print(
-            "%s: matplotlib is missing for %s; install it with "
-            "'apt-get install -y python3-matplotlib'" % (program, sys.executable),
-            file=sys.stderr,
-        )
+        print("%s: matplotlib is missing for %s; install it with 'apt-get install -y python3-matplotlib'"
+              % (program, sys.executable), file=sys.stderr)
         sys.exit(2)
     matplotlib.use("Agg")  # no display needed: the pictures go to files
     # A node name with a $ in it is text, not a formula; SVG keeps text as text.
@@ -157,8 +155,8 @@ def strips(axes, groups, names, gid):
                    ((centre, [v for v, k in group[index] if k and finite(v)]) for centre, group in zip(centres, groups))
                    if kept]
         if medians:
-            axes.hlines([m for _, m in medians], [c - 0.4 * width for c, _ in medians], [c + 0.4 * width for c, _ in medians],
-                        colors="black", linewidth=2.5, zorder=4, gid="%s-%s-median" % (gid, LETTERS[index]),
+            axes.hlines([m for _, m in medians], [c - 0.4 * width for c, _ in medians],
+                        [c + 0.4 * width for c, _ in medians], colors="black", linewidth=2.5, zorder=4, gid="%s-%s-median" % (gid, LETTERS[index]),
                         label=None if index < len(names) - 1 else "median over the runs")
         for centre, median in medians:  # above the median's line, within the slot
             axes.annotate("%g" % median, (centre + 0.4 * width, median), xytext=(0, 3), textcoords="offset points",
@@ -166,46 +164,34 @@ def strips(axes, groups, names, gid):
 
 
 def single_node_line(axes, value, is_valid, colour, label, gid):
-    """The root's single-node figure as a line across every group."""
+    """The root's single-node figure as a line across every group, and
+    across the points, to be seen among thousands."""
     if finite(value):
         axes.axhline(value, color=colour, linestyle="--" if is_valid else ":", linewidth=2, label=label, gid=gid,
-                     zorder=4)  # across the points, seen among thousands
+                     zorder=4)
 
 
-def name_groups(axes, labels, axis_label):
-    """A tick per group, labelled where labels have room."""
-    step = max(1, math.ceil(len(labels) / 20))
-    axes.set_xticks(range(0, len(labels), step))
-    axes.set_xticklabels(labels[::step], fontsize=8, rotation=30 if len(labels) > 6 else 0,
-                         ha="right" if len(labels) > 6 else "center")
-    axes.set_xlim(-0.5, len(labels) - 0.5)
-    axes.set_xlabel(axis_label)
-
-
-def figures_axes(axes, unit):
-    """A y axis from zero in the measurement's unit, its figures as %g."""
+def page_svg(figure, axes, measurement, nodes, slow, about, pyplot):
+    """A chart of the page finished: a tick per node (every few where there
+    are many), the figures from zero as %g, the legend above; as SVG to sit
+    inline, without XML prolog nor metadata, its ids its own (matplotlib
+    makes them of a hash salted with the measurement) beside the others."""
     from matplotlib import ticker
 
-    axes.set_ylim(bottom=0)
-    axes.set_ylabel(unit)
+    step, tilted = math.ceil(len(nodes) / 20) or 1, len(nodes) > 6
+    axes.set_xticks(range(0, len(nodes), step))
+    axes.set_xticklabels([node + " (slow)" * (node in slow) for node in nodes[::step]], fontsize=8,
+                         rotation=30 * tilted, ha="right" if tilted else "center")
+    axes.set(xlim=(-0.5, len(nodes) - 0.5), xlabel=about, ylim=(0, None), ylabel=measured.shown_unit(measurement))
     axes.yaxis.set_major_formatter(ticker.FuncFormatter(lambda value, _: "%g" % value))
     axes.grid(axis="y", alpha=0.3)
     axes.legend(fontsize=8, loc="lower center", bbox_to_anchor=(0.5, 1.0), ncol=2, frameon=False)
-
-
-def svg(figure, pyplot, name):
-    """The figure as SVG to sit inline in a page: no XML prolog nor
-    metadata, and ids of its own (matplotlib makes them of a hash salted
-    with name), so that several charts share a page."""
     out = io.StringIO()
-    with pyplot.rc_context({"svg.hashsalt": name}):
-        # Laid out once, not drawn twice as bbox_inches="tight" would.
-        figure.tight_layout(pad=0.3)
-        figure.savefig(out, format="svg",
-                       metadata={"Date": None, "Creator": None, "Format": None, "Type": None})
+    with pyplot.rc_context({"svg.hashsalt": measurement}):
+        figure.tight_layout(pad=0.3)  # laid out once, not drawn twice as bbox_inches="tight" would
+        figure.savefig(out, format="svg", metadata={"Date": None, "Creator": None, "Format": None, "Type": None})
     pyplot.close(figure)
-    text = out.getvalue()
-    return text[text.index("<svg"):]
+    return out.getvalue()[out.getvalue().index("<svg"):]
 
 
 # ---- the results page ----------------------------------------------------------------------------
@@ -229,14 +215,9 @@ def run_chart(run, verdict, measurement, pyplot):
         scatter(axes, xs, [value for _, value in kinds[kind]], colour, label, "chart-%s-%s" % (measurement, kind),
                 hollow, marker)
     for row in run.select(measurement, texts.SCOPE_SINGLE):
-        note = {Validity.VALID: "", Validity.NOT_VALID: " (not valid)", Validity.UNSETTLED: " (not settled)"}
-        single_node_line(axes, row.shown, valid(row), "#222222",
-                         "single node (root rank alone): %s%s" % (row.shown, note[row.valid]),
-                         "chart-%s-single-node" % measurement)
-    name_groups(axes, [node + (" (slow)" if node in verdict.slow else "") for node in verdict.nodes],
-                "node (a point per worker rank)")
-    figures_axes(axes, measured.shown_unit(measurement))
-    return svg(figure, pyplot, measurement)
+        single_node_line(axes, row.shown, valid(row), "#222222", "single node (root rank alone): %s%s" % (
+            row.shown, NOTES[row.valid]), "chart-%s-single-node" % measurement)
+    return page_svg(figure, axes, measurement, verdict.nodes, verdict.slow, "node (a point per worker rank)", pyplot)
 
 
 def series_chart(all_series, measurement, pyplot):
@@ -245,27 +226,21 @@ def series_chart(all_series, measurement, pyplot):
     median of the root's single-node figures."""
     nodes = list(dict.fromkeys(node for series in all_series for verdict in series.verdicts
                                for node in verdict.nodes))
-    slow = set().union(*(series.verdict.slow for series in all_series))
     per_series = [[node_medians(run) for run in series.kept] for series in all_series]
-    groups = [[[(found[(measurement, node)], True) for found in per_run if (measurement, node) in found]
-               for per_run in per_series] for node in nodes]
-    several = len(all_series) > 1
     figure, axes = pyplot.subplots(figsize=PAGE_CHART)
-    strips(axes, groups, [(series.title + ": " if several else "") + "a node's median in one run"
-                          for series in all_series], "chart-%s" % measurement)
-    for index, series in enumerate(all_series):
+    strips(axes, [[[(found[(measurement, node)], True) for found in per_run if (measurement, node) in found]
+                   for per_run in per_series] for node in nodes],
+           [(series.title + ": ") * (len(all_series) > 1) + "a node's median in one run" for series in all_series],
+           "chart-%s" % measurement)
+    for series, colour in zip(all_series, SERIES_COLOURS * len(all_series)):
         singles = [row.measured for run in series.kept for row in run.select(measurement, texts.SCOPE_SINGLE)
                    if row.measured is not None]
         if singles:
-            median = statistics.median(singles)
-            single_node_line(axes, median, True, SERIES_COLOURS[index % len(SERIES_COLOURS)],
-                             "%ssingle node, median over the runs: %g" % (series.title + ": " if several else "",
-                                                                          median),
+            single_node_line(axes, statistics.median(singles), True, colour, "%ssingle node, median over the runs: %g"
+                             % ((series.title + ": ") * (len(all_series) > 1), statistics.median(singles)),
                              "chart-%s-%s-single-node" % (measurement, series.letter))
-    name_groups(axes, [node + (" (slow)" if node in slow else "") for node in nodes],
-                "node (a point per run: the median of the node's workers)")
-    figures_axes(axes, measured.shown_unit(measurement))
-    return svg(figure, pyplot, measurement)
+    return page_svg(figure, axes, measurement, nodes, set().union(*(series.verdict.slow for series in all_series)),
+                    "node (a point per run: the median of the node's workers)", pyplot)
 
 
 # ---- plot-results and compare ----------------------------------------------------------------------
@@ -278,16 +253,13 @@ def draw(runs, measurement, colours, pyplot, path):
     spans = [max(2.6, run.job_size - 1) for run in runs]
     width = min(24.0, max(6.0, 2.0 + 0.6 * (sum(spans) + len(runs))))
     figure, axes = pyplot.subplots(figsize=(width, 5.5))
-    section = texts.SECTION_OF[measurement]
-    unit = None
     ticks, tick_labels = [], []
     offset = 0.0
     for run, span in zip(runs, spans):
         ranks = run.select(measurement, texts.SCOPE_RANK)
         first = offset + (span - max(1, len(ranks))) / 2  # bars centred in the span
         for index, row in enumerate(ranks):
-            value, unit = row.shown, row.unit
-            x = first + index
+            value, x = row.shown, first + index
             if finite(value):
                 colour = colours[row.node]
                 axes.bar(x, value, width=0.8, facecolor=colour if valid(row) else "none", edgecolor=colour,
@@ -297,7 +269,7 @@ def draw(runs, measurement, colours, pyplot, path):
             ticks.append(x)
             tick_labels.append("rank %d" % row.rank)
         (single,) = run.select(measurement, texts.SCOPE_SINGLE)
-        value, unit = single.shown, single.unit
+        value = single.shown
         left, right = offset - 0.45, offset + span - 1 + 0.45
         if finite(value):
             # Outlined, so the line stays visible across bars of its own colour.
@@ -325,9 +297,9 @@ def draw(runs, measurement, colours, pyplot, path):
     axes.set_xticks(ticks)
     axes.set_xticklabels(tick_labels, fontsize=8)
     axes.set_xlim(-0.8, offset - 1.2)
-    axes.set_ylabel(unit)
+    axes.set_ylabel(measured.shown_unit(measurement))
     axes.set_ylim(bottom=0)
-    axes.set_title("%s\n%s" % (section, TITLES[measurement]))
+    axes.set_title("%s\n%s" % (texts.SECTION_OF[measurement], TITLES[measurement]))
     axes.grid(axis="y", alpha=0.3)
 
     from matplotlib.lines import Line2D
@@ -387,8 +359,7 @@ def draw_spread(series, measurement, pyplot, path):
     axes.yaxis.set_major_formatter(ticker.FuncFormatter(lambda value, _: "%g" % value))
     axes.yaxis.set_minor_formatter(ticker.FuncFormatter(
         lambda value, _: "%g" % value if round(value / 10 ** math.floor(math.log10(value))) in (2, 5) else ""))
-    (single,) = series[0][1][0].select(measurement, texts.SCOPE_SINGLE)
-    axes.set_ylabel(single.unit)
+    axes.set_ylabel(measured.shown_unit(measurement))
     axes.grid(axis="y", which="both", alpha=0.3)
     axes.set_title("%s\n%s\n%s" % (texts.SECTION_OF[measurement], TITLES[measurement],
                                    "\n".join(_runs_of(name, runs) for name, runs in series)))

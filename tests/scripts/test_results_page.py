@@ -60,15 +60,18 @@ for (const tr of table.tBodies[0].rows) {
 }
 return cells;
 """
-# Each chart's y ticks (label, y) and its groups of points and lines by
-# id: each point's y and whether it is hollow, each line's y.
+# Each chart's groups of points and lines by id: each point's value (its y
+# read on the axis its ticks label) and whether it is hollow, each line's value.
 CHARTS = """
-return Array.from(document.querySelectorAll(".chart svg"), svg => [
-  Array.from(svg.querySelectorAll("[id^=ytick]"), t => [t.querySelector("text").textContent,
-                                                       +t.querySelector("use").getAttribute("y")]),
-  Array.from(svg.querySelectorAll("[id^=chart-]"), g => [g.id,
-    Array.from(g.querySelectorAll("use"), u => [+u.getAttribute("y"), u.style.fillOpacity === "0"]),
-    Array.from(g.querySelectorAll(":scope > path"), p => +p.getAttribute("d").split(/\\s+/)[2])])]);
+return Array.from(document.querySelectorAll(".chart svg"), svg => {
+  const ticks = Array.from(svg.querySelectorAll("[id^=ytick]"), t => [+t.textContent,
+                                                                     +t.querySelector("use").getAttribute("y")]);
+  const [[low, yLow], [high, yHigh]] = [ticks[0], ticks[ticks.length - 1]];
+  const value = y => low + (y - yLow) * (high - low) / (yHigh - yLow);
+  return Array.from(svg.querySelectorAll("[id^=chart-]"), g => [g.id, [
+    Array.from(g.querySelectorAll("use"), u => [value(+u.getAttribute("y")), u.style.fillOpacity === "0"]),
+    Array.from(g.querySelectorAll(":scope > path"), p => value(+p.getAttribute("d").split(/\\s+/)[2]))]]);
+}).flat();
 """
 
 
@@ -81,12 +84,8 @@ def rows_of(path, whole=True):
     return list(csv.DictReader(io.StringIO(done.stdout)))
 
 
-def shown_field(row):
-    return measured.shown_field(row["measurement"])
-
-
 def shown(row):
-    return row[shown_field(row)]
+    return row[measured.shown_field(row["measurement"])]
 
 
 def figures_of(rows):
@@ -98,7 +97,7 @@ def figures_of(rows):
                  "": (True, "not settled", page_tables.UNSETTLED)}[row["valid"]]
         found[(row["scope"], row["rank"], row["measurement"], "")] = (shown(row),) + marks
         for field in ("seconds", "rate", "mb_per_sec", "speedup"):
-            if row[field] and field != shown_field(row):
+            if row[field] and field != measured.shown_field(row["measurement"]):
                 found[(row["scope"], row["rank"], row["measurement"], field)] = (row[field],) + marks
     return found
 
@@ -111,18 +110,6 @@ def node_medians(rows):
     return dict((node, ["%g" % statistics.median(found[m]) if m in found else page_tables.DASH
                         for m, _ in texts.MEASUREMENTS])
                 for node, found in values.items())
-
-
-def charts_drawn(charts):
-    """{group id: (its points' (value, hollow), its lines' values)}, every y
-    read as a value on its chart's axis."""
-    found = {}
-    for ticks, groups in charts:
-        (low, y_low), (high, y_high) = [(float(label), y) for label, y in (ticks[0], ticks[-1])]
-        value = lambda y: low + (y - y_low) * (high - low) / (y_high - y_low)  # noqa: E731
-        found.update((gid, ([(value(y), hollow) for y, hollow in points], [value(y) for y in lines]))
-                     for gid, points, lines in groups)
-    return found
 
 
 def setUpModule():
@@ -219,19 +206,19 @@ class PagesInABrowser(unittest.TestCase):
                          node_medians(rows))
         # Each worker's figure a point of its kind where the axis puts it,
         # hollow where not valid or not settled; the single node's a line.
-        charts = charts_drawn(self.script(CHARTS))
+        charts = dict(self.script(CHARTS))
         for measurement, _ in texts.MEASUREMENTS:
             (single,) = [r for r in rows if r["measurement"] == measurement and r["scope"] == texts.SCOPE_SINGLE]
-            (line,) = charts["chart-%s-single-node" % measurement][1]
-            drawn = [(line, float(shown(single)), "single node")]
+            drawn = [(line, float(shown(single))) for line in charts["chart-%s-single-node" % measurement][1]]
+            self.assertEqual(len(drawn), 1)
             for kinds, validity in ((("workers", "slow"), "true"), (("not-valid",), "false"), (("not-settled",), "")):
                 points = sorted(p for kind in kinds for p in charts.get("chart-%s-%s" % (measurement, kind), [[]])[0])
                 figures = sorted(float(shown(r)) for r in rows if r["measurement"] == measurement and r["valid"] ==
                                  validity and r["scope"] == texts.SCOPE_RANK and math.isfinite(float(shown(r))))
                 self.assertEqual([hollow for _, hollow in points], [validity != "true"] * len(figures))
-                drawn += [(value, figure, kinds[0]) for (value, _), figure in zip(points, figures)]
-            for value, figure, kind in drawn:
-                self.assertAlmostEqual(value, figure, delta=1e-6 * max(figure for _, figure, _ in drawn), msg=kind)
+                drawn += [(value, figure) for (value, _), figure in zip(points, figures)]
+            for value, figure in drawn:
+                self.assertAlmostEqual(value, figure, delta=1e-6 * max(figure for _, figure in drawn), msg=measurement)
         return rows
 
     def test_a_run_of_three_processes(self):
