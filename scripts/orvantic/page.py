@@ -62,17 +62,13 @@ class Environment:
 
     def __init__(self, path):
         data = read_json(path)
-        shape = PageError('%s: not the set-up of nodes ({"nodes": [{"host": ..., "fields": {...}}, ...], '
-                          '"differing": [...]})' % path)
-        if not (isinstance(data, dict) and isinstance(data.get("nodes"), list)
-                and isinstance(data.get("differing"), list)):
-            raise shape
-        self.fields = {}
-        for node in data["nodes"]:
-            if not (isinstance(node, dict) and isinstance(node.get("host"), str)
-                    and isinstance(node.get("fields"), dict)):
-                raise shape
-            self.fields[node["host"]] = dict((str(k), str(v)) for k, v in node["fields"].items())
+        nodes = data.get("nodes") if isinstance(data, dict) else None
+        if not (isinstance(nodes, list) and isinstance(data.get("differing"), list) and all(
+                isinstance(node, dict) and isinstance(node.get("host"), str) and isinstance(node.get("fields"), dict)
+                for node in nodes)):
+            raise PageError('%s: not the set-up of nodes ({"nodes": [{"host": ..., "fields": {...}}, ...], '
+                            '"differing": [...]})' % path)
+        self.fields = dict((node["host"], dict((str(k), str(v)) for k, v in node["fields"].items())) for node in nodes)
         self.differing = [str(field) for field in data["differing"]]
 
     def same_everywhere(self):

@@ -12,6 +12,7 @@ page shows carries a gid, an id its SVG group keeps.
 
 import collections
 import io
+import itertools
 import math
 import statistics
 import sys
@@ -156,7 +157,8 @@ def strips(axes, groups, names, gid):
                    if kept]
         if medians:
             axes.hlines([m for _, m in medians], [c - 0.4 * width for c, _ in medians],
-                        [c + 0.4 * width for c, _ in medians], colors="black", linewidth=2.5, zorder=4, gid="%s-%s-median" % (gid, LETTERS[index]),
+                        [c + 0.4 * width for c, _ in medians], colors="black", linewidth=2.5, zorder=4,
+                        gid="%s-%s-median" % (gid, LETTERS[index]),
                         label=None if index < len(names) - 1 else "median over the runs")
         for centre, median in medians:  # above the median's line, within the slot
             axes.annotate("%g" % median, (centre + 0.4 * width, median), xytext=(0, 3), textcoords="offset points",
@@ -247,71 +249,55 @@ def series_chart(all_series, measurement, pyplot):
 
 
 def draw(runs, measurement, colours, pyplot, path):
+    """The runs side by side: each one's worker ranks as bars coloured by
+    node, the root's single-node rate as a line across them, a caption of
+    the run beneath."""
     from matplotlib import patheffects
-
-    # Each run gets at least room for its caption; one slot per worker bar.
-    spans = [max(2.6, run.job_size - 1) for run in runs]
-    width = min(24.0, max(6.0, 2.0 + 0.6 * (sum(spans) + len(runs))))
-    figure, axes = pyplot.subplots(figsize=(width, 5.5))
-    ticks, tick_labels = [], []
-    offset = 0.0
-    for run, span in zip(runs, spans):
-        ranks = run.select(measurement, texts.SCOPE_RANK)
-        first = offset + (span - max(1, len(ranks))) / 2  # bars centred in the span
-        for index, row in enumerate(ranks):
-            value, x = row.shown, first + index
-            if finite(value):
-                colour = colours[row.node]
-                axes.bar(x, value, width=0.8, facecolor=colour if valid(row) else "none", edgecolor=colour,
-                         linewidth=1.5)
-            else:
-                axes.annotate(str(value), (x, 0), ha="center", va="bottom")
-            ticks.append(x)
-            tick_labels.append("rank %d" % row.rank)
-        (single,) = run.select(measurement, texts.SCOPE_SINGLE)
-        value = single.shown
-        left, right = offset - 0.45, offset + span - 1 + 0.45
-        if finite(value):
-            # Outlined, so the line stays visible across bars of its own colour.
-            axes.hlines(value, left, right, colors=[colours[root_node(run)]], linewidth=2.5,
-                        linestyles="--" if valid(single) else ":", zorder=3,
-                        path_effects=[patheffects.withStroke(linewidth=4, foreground="black")])
-            axes.annotate("single node %g%s" % (value, not_valid_note(single)),
-                          (right, value), xytext=(0, 4), textcoords="offset points",
-                          ha="right", va="bottom", fontsize=8,
-                          bbox=dict(facecolor="white", edgecolor="none", alpha=0.8, pad=1))
-        caption = "%s\n%s\n%d process%s" % (
-            root_node(run), "start unknown" if run.started is None else run.started.strftime("%Y-%m-%d %H:%M:%S"),
-            run.job_size,
-            "" if run.job_size == 1 else "es")
-        totals = run.select(measurement, texts.SCOPE_TOTAL)
-        if totals:
-            caption += "\nall workers: %sx single%s" % (totals[0].speedup, not_valid_note(totals[0]))
-        if not ranks:
-            ticks.append(first)
-            tick_labels.append("no workers")
-        axes.annotate(caption, ((left + right) / 2, 0), xycoords=("data", "axes fraction"),
-                      xytext=(0, -24), textcoords="offset points", ha="center", va="top",
-                      fontsize=8)
-        offset += span + 1
-    axes.set_xticks(ticks)
-    axes.set_xticklabels(tick_labels, fontsize=8)
-    axes.set_xlim(-0.8, offset - 1.2)
-    axes.set_ylabel(measured.shown_unit(measurement))
-    axes.set_ylim(bottom=0)
-    axes.set_title("%s\n%s" % (texts.SECTION_OF[measurement], TITLES[measurement]))
-    axes.grid(axis="y", alpha=0.3)
-
     from matplotlib.lines import Line2D
     from matplotlib.patches import Patch
 
+    outlined = [patheffects.withStroke(linewidth=4, foreground="black")]  # seen across bars of its own colour
+    # Each run gets at least room for its caption; one slot per worker bar.
+    spans = [max(2.6, run.job_size - 1) for run in runs]
+    figure, axes = pyplot.subplots(figsize=(min(24.0, max(6.0, 2.0 + 0.6 * (sum(spans) + len(runs)))), 5.5))
+    ticks, offset = [], 0.0
+    for run, span in zip(runs, spans):
+        ranks = run.select(measurement, texts.SCOPE_RANK)
+        first = offset + (span - max(1, len(ranks))) / 2  # bars centred in the span
+        placed = list(zip(itertools.count(first), ranks))
+        for x, row in placed:
+            colour = colours[row.node]
+            if finite(row.shown):
+                axes.bar(x, row.shown, width=0.8, facecolor=colour if valid(row) else "none", edgecolor=colour,
+                         linewidth=1.5)
+            else:
+                axes.annotate(str(row.shown), (x, 0), ha="center", va="bottom")
+        ticks += [(x, "rank %d" % row.rank) for x, row in placed] or [(first, "no workers")]
+        (single,) = run.select(measurement, texts.SCOPE_SINGLE)
+        left, right = offset - 0.45, offset + span - 1 + 0.45
+        if finite(single.shown):
+            axes.hlines(single.shown, left, right, colors=[colours[root_node(run)]], linewidth=2.5,
+                        linestyles="--" if valid(single) else ":", zorder=3, path_effects=outlined)
+            axes.annotate("single node %g%s" % (single.shown, not_valid_note(single)), (right, single.shown),
+                          xytext=(0, 4), textcoords="offset points", ha="right", va="bottom", fontsize=8,
+                          bbox=dict(facecolor="white", edgecolor="none", alpha=0.8, pad=1))
+        caption = [root_node(run), run.started.strftime("%Y-%m-%d %H:%M:%S") if run.started else "start unknown",
+                   "%d process%s" % (run.job_size, "" if run.job_size == 1 else "es")]
+        caption += ["all workers: %sx single%s" % (total.speedup, not_valid_note(total))
+                    for total in run.select(measurement, texts.SCOPE_TOTAL)[:1]]
+        axes.annotate("\n".join(caption), ((left + right) / 2, 0), xycoords=("data", "axes fraction"),
+                      xytext=(0, -24), textcoords="offset points", ha="center", va="top", fontsize=8)
+        offset += span + 1
+    axes.set_xticks([x for x, _ in ticks], [label for _, label in ticks], fontsize=8)
+    axes.set(xlim=(-0.8, offset - 1.2), ylim=(0, None), ylabel=measured.shown_unit(measurement),
+             title="%s\n%s" % (texts.SECTION_OF[measurement], TITLES[measurement]))
+    axes.grid(axis="y", alpha=0.3)
     handles = [Patch(color=colour, label=node) for node, colour in colours.items()]
-    handles.append(Patch(facecolor="none", edgecolor="grey", linewidth=1.5, label="hollow: not valid"))
-    handles.append(Line2D([], [], color="grey", linestyle="--", linewidth=2.5,
-                          label="single-node rate\n(root rank alone)",
-                          path_effects=[patheffects.withStroke(linewidth=4, foreground="black")]))
-    axes.legend(handles=handles, fontsize=8, loc="upper left", bbox_to_anchor=(1.01, 1.0),
-                title="node", title_fontsize=8)
+    handles += [Patch(facecolor="none", edgecolor="grey", linewidth=1.5, label="hollow: not valid"),
+                Line2D([], [], color="grey", linestyle="--", linewidth=2.5, path_effects=outlined,
+                       label="single-node rate\n(root rank alone)")]
+    axes.legend(handles=handles, fontsize=8, loc="upper left", bbox_to_anchor=(1.01, 1.0), title="node",
+                title_fontsize=8)
     figure.savefig(path, dpi=100, bbox_inches="tight")
     pyplot.close(figure)
 
@@ -350,19 +336,16 @@ def draw_spread(series, measurement, pyplot, path):
     groups = spread_groups(series, measurement)
     figure, axes = pyplot.subplots(figsize=(min(24.0, max(6.0, 2.0 + 1.2 * len(series) * len(groups))), 5.5))
     strips(axes, [per_series for _, (_, per_series) in groups], [name or "a run" for name, _ in series], measurement)
-    axes.set_xticks(range(len(groups)))
-    axes.set_xticklabels([label for _, (label, _) in groups], fontsize=8)
-    axes.set_xlim(-0.5, len(groups) - 0.5)
+    axes.set_xticks(range(len(groups)), [label for _, (label, _) in groups], fontsize=8)
     # A log scale shows equal ratios as equal heights: the spread of a rank
     # and of the much larger total read alike.
-    axes.set_yscale("log")
+    axes.set(xlim=(-0.5, len(groups) - 0.5), yscale="log", ylabel=measured.shown_unit(measurement),
+             title="\n".join([texts.SECTION_OF[measurement], TITLES[measurement]]
+                             + [_runs_of(name, runs) for name, runs in series]))
     axes.yaxis.set_major_formatter(ticker.FuncFormatter(lambda value, _: "%g" % value))
     axes.yaxis.set_minor_formatter(ticker.FuncFormatter(
         lambda value, _: "%g" % value if round(value / 10 ** math.floor(math.log10(value))) in (2, 5) else ""))
-    axes.set_ylabel(measured.shown_unit(measurement))
     axes.grid(axis="y", which="both", alpha=0.3)
-    axes.set_title("%s\n%s\n%s" % (texts.SECTION_OF[measurement], TITLES[measurement],
-                                   "\n".join(_runs_of(name, runs) for name, runs in series)))
     axes.legend(fontsize=8, loc="upper left", bbox_to_anchor=(1.01, 1.0))
     figure.savefig(path, dpi=100, bbox_inches="tight")
     pyplot.close(figure)
