@@ -106,8 +106,10 @@ def run_body(run, environment):
             tag("h2", "Nodes"), parts.run_nodes_part(run, verdict, environment)]
     if nodes:
         pyplot = plots.load_pyplot("results-page")
+        reached = {row.measurement for row in run.rows}  # a report that ends early may stop before a measurement
         body += charts([parts.chart_part(plots.run_chart(run, verdict, m, pyplot), plots.TITLES[m],
-                                         parts.run_caption(run, verdict, m)) for m, _ in texts.MEASUREMENTS])
+                                         parts.run_caption(run, verdict, m)) for m, _ in texts.MEASUREMENTS
+                        if m in reached])
     body += [tag("h2", "Every figure"), parts.figures_part(run)]
     return "run on %s, %s" % (parts.root_node(run), parts.started(run)), body
 

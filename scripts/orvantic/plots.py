@@ -182,12 +182,13 @@ def page_svg(figure, axes, measurement, nodes, slow, about, pyplot):
 
     step, tilted = math.ceil(len(nodes) / 20) or 1, len(nodes) > 6
     axes.set_xticks(range(0, len(nodes), step))
-    axes.set_xticklabels([node + " (slow)" * (node in slow) for node in nodes[::step]], fontsize=8,
+    axes.set_xticklabels([node + " (slow)" * (node in slow) for node in nodes[::step]], fontsize=9,
                          rotation=30 * tilted, ha="right" if tilted else "center")
     axes.set(xlim=(-0.5, len(nodes) - 0.5), xlabel=about, ylim=(0, None), ylabel=measured.shown_unit(measurement))
     axes.yaxis.set_major_formatter(ticker.FuncFormatter(lambda value, _: "%g" % value))
     axes.grid(axis="y", alpha=0.3)
-    axes.legend(fontsize=8, loc="lower center", bbox_to_anchor=(0.5, 1.0), ncol=2, frameon=False)
+    if axes.get_legend_handles_labels()[0]:  # none where every figure was printed as inf
+        axes.legend(fontsize=9, loc="lower center", bbox_to_anchor=(0.5, 1.0), ncol=2, frameon=False)
     out = io.StringIO()
     with pyplot.rc_context({"svg.hashsalt": measurement}):
         figure.tight_layout(pad=0.3)  # laid out once, not drawn twice as bbox_inches="tight" would
