@@ -145,11 +145,6 @@ def charts(figures):
 # ---- the page ----------------------------------------------------------------------------------------
 
 
-def asset(name):
-    with open(os.path.join(HERE, name), encoding="utf-8") as handle:
-        return handle.read()
-
-
 def digest(text):
     return "'sha256-%s'" % base64.b64encode(hashlib.sha256(text.encode("utf-8")).digest()).decode("ascii")
 
@@ -163,7 +158,8 @@ def render(all_series, environment=None, comparison=None):
     if comparison is not None:
         body += [tag("h2", "Two series compared"), parts.comparison_part(comparison)]
     body = join([[part, "\n"] for part in body if part])
-    style = parts.Markup(asset("page.css"))
+    with open(os.path.join(HERE, "page.css"), encoding="utf-8") as handle:
+        style = parts.Markup(handle.read())
     # Only the page's style and the charts' own style elements apply; their
     # inline style attributes (matplotlib's colours and fonts) may too, and
     # nothing may be fetched nor run.

@@ -28,8 +28,7 @@ class Markup(str):
 
 
 def _markup(child):
-    # By exact type, first the most frequent: a page of thousands of ranks
-    # passes here hundreds of thousands of times.
+    # By exact type, the most frequent first: a page of thousands of ranks passes here a million times.
     kind = type(child)
     if kind is Markup:
         return child
@@ -57,8 +56,8 @@ def tag(name, /, *children, **values):
     return Markup("<%s>" % start if name in VOID else "<%s>%s</%s>" % (start, _markup(children), name))
 
 
-def number(value, form="%g"):
-    return DASH if value is None else form % value
+def number(value):
+    return DASH if value is None else "%g" % value
 
 
 def root_node(run):
@@ -141,10 +140,6 @@ def verdict_intro(why_not_judged, slow, not_judged=None):
 # ---- the set-up of nodes --------------------------------------------------------------------------
 
 
-def environment_heads(environment):
-    return environment.differing if environment else []
-
-
 def environment_cells(environment, node):
     if environment is None:
         return []
@@ -207,7 +202,7 @@ def run_nodes_part(run, verdict, environment):
         cells += [_median_cell(medians.get((m, node)), compared.get((m, node))) for m, _ in texts.MEASUREMENTS]
         cells.append(_run_node_verdict(verdict, node))
         rows.append(({"data_node": node}, cells + environment_cells(environment, node)))
-    head = ["node", "rank numbers"] + measurement_heads() + ["verdict"] + environment_heads(environment)
+    head = ["node", "rank numbers"] + measurement_heads() + ["verdict"] + (environment.differing if environment else [])
     return join(verdict_intro(verdict.why_not_judged, verdict.slow, verdict.not_judged),
                 caption("Per measurement, the median of the node's workers' valid figures (the report's averages are "
                         "means over every worker), and its ratio to the lower median of the figures of the workers "
@@ -279,9 +274,8 @@ def run_caption(run, verdict, measurement):
                               [" ", flag("not valid" if row.valid is Validity.NOT_VALID else "not settled")]))
     for c in verdict.comparisons:
         if c.measurement == measurement and c.slow:
-            parts.append(join(flag("slow", "slow"), " %s: median %g against %g, the lower median of the other "
-                                                    "nodes' workers, ratio %.2f" % (c.node, c.median, c.others_median,
-                                                                                     c.ratio)))
+            parts.append(join(flag("slow", "slow"), " %s: median %g against %g, the lower median of the other nodes' "
+                              "workers, ratio %.2f" % (c.node, c.median, c.others_median, c.ratio)))
     return [[tag("span", part, "."), " "] for part in parts]
 
 
@@ -325,7 +319,7 @@ def series_nodes_part(series, environment):
         else:
             cells.append(td("slow in %d of %d runs judged" % (slow, judged) if judged else "not judged", cls="text"))
         rows.append(({"data_node": node}, cells + environment_cells(environment, node)))
-    head = ["node"] + measurement_heads() + ["verdict"] + environment_heads(environment)
+    head = ["node"] + measurement_heads() + ["verdict"] + (environment.differing if environment else [])
     return join(caption("Per measurement, the median over the runs kept of the node's median over its workers in "
                         "each run; beneath it the lowest and highest, and how many runs."),
                 table(head, rows, "nodes-" + series.letter), environment_notes(environment, nodes))

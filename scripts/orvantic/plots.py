@@ -29,13 +29,13 @@ TITLES = {
     "high-read": "high read (whole blocks)",
     "high-write": "high write (whole blocks)",
 }
+SPREAD_LABELS = {texts.SCOPE_TOTAL: "total of\nthe workers", texts.SCOPE_COMMON_WINDOW: "common-window\ntotal"}
 SERIES_COLOURS = ["tab:blue", "tab:orange", "tab:green", "tab:purple"]
 LEFT_OUT = "hollow: a run with a rate\nthat is not valid, or that\nended early (not in the median)"
 SHARE = 0.7  # of a group's width, taken by its points; the rest keeps groups apart
 PAGE_CHART = (6.4, 3.8)  # inches, about as large as the page shows it
 NOTES = {Validity.VALID: "", Validity.NOT_VALID: " (not valid)", Validity.UNSETTLED: " (not settled)"}
-# A run's workers by kind, as the page draws them: legend label, colour,
-# hollow, marker.
+# A run's workers by kind, as the page draws them: legend label, colour, hollow, marker.
 WORKER_KINDS = {
     "workers": ("workers", "tab:blue", False, "o"),
     "slow": ("workers on a slow node", "tab:red", False, "o"),
@@ -56,7 +56,6 @@ def load_pyplot(program):
     # A node name with a $ in it is text, not a formula; SVG keeps text as text.
     matplotlib.rcParams.update({"text.parse_math": False, "svg.fonttype": "none"})
     import matplotlib.pyplot as pyplot
-
     return pyplot
 
 
@@ -67,13 +66,11 @@ def root_node(run):
 
 
 def node_colours(runs, pyplot):
+    """A colour per node, in the order the runs name them: the root's first."""
     palette = pyplot.get_cmap("tab10").colors
-    colours = {}
-    for run in runs:
-        for node in [root_node(run)] + [r.node for r in run.rows if r.scope == texts.SCOPE_RANK]:
-            if node not in colours:
-                colours[node] = palette[len(colours) % len(palette)]
-    return colours
+    nodes = dict.fromkeys(node for run in runs for node in [root_node(run)] + [
+        row.node for row in run.rows if row.scope == texts.SCOPE_RANK])
+    return dict((node, palette[index % len(palette)]) for index, node in enumerate(nodes))
 
 
 def finite(value):
@@ -112,25 +109,24 @@ def node_spread(per_run, measurement):
 # ---- points ---------------------------------------------------------------------------------------
 
 
-def spread_out(centres, width):
-    """The x of points at these centres (a group's each), spread across
-    width in the order given: many points of one group stay apart, a few
-    stay close to their group."""
-    counts, seen = collections.Counter(centres), collections.Counter()
-    xs = []
-    for centre in centres:
+def spread_out(points, width):
+    """Points (a group's centre, what it shows) as (x, what it shows),
+    spread across width in the order given: many points of one group stay
+    apart, a few stay close to their group."""
+    counts, seen, placed = collections.Counter(centre for centre, _ in points), collections.Counter(), []
+    for centre, shown in points:
         count, index = counts[centre], seen[centre]
         seen[centre] += 1
         spread = min(0.85 * width, 0.05 * (count - 1))
-        xs.append(centre + (spread * (index / (count - 1) - 0.5) if count > 1 else 0.0))
-    return xs
+        placed.append((centre + (spread * (index / (count - 1) - 0.5) if count > 1 else 0), shown))
+    return placed
 
 
-def scatter(axes, xs, ys, colour, label, gid, hollow=False, marker="o"):
-    """Points drawn alike: one line of markers alone, which matplotlib
-    writes as one marker shape and a use of it per point."""
-    if xs:
-        axes.plot(xs, ys, linestyle="none", marker=marker, markersize=5.5, color=colour,
+def scatter(axes, points, colour, label, gid, hollow=False, marker="o"):
+    """Points (x, y) drawn alike: one line of markers alone, which
+    matplotlib writes as one marker shape and a use of it per point."""
+    if points:
+        axes.plot(*zip(*points), linestyle="none", marker=marker, markersize=5.5, color=colour,
                   markerfacecolor="none" if hollow else colour, markeredgewidth=1.3, label=label, gid=gid,
                   clip_on=False, zorder=3)
 
@@ -144,12 +140,10 @@ def strips(axes, groups, names, gid):
     for index, name in enumerate(names):
         colour = SERIES_COLOURS[index % len(SERIES_COLOURS)]
         centres = [x + (index - (len(names) - 1) / 2) * width for x in range(len(groups))]
-        found = [(centre, value, counted) for centre, group in zip(centres, groups)
-                 for value, counted in group[index] if finite(value) and value > 0]
-        xs = spread_out([centre for centre, _, _ in found], width)
+        placed = spread_out([(centre, (value, counted)) for centre, group in zip(centres, groups)
+                             for value, counted in group[index] if finite(value) and value > 0], width)
         for counted in (True, False):
-            chosen = [(x, value) for x, (_, value, kept) in zip(xs, found) if kept == counted]
-            scatter(axes, [x for x, _ in chosen], [value for _, value in chosen], colour,
+            scatter(axes, [(x, value) for x, (value, kept) in placed if kept == counted], colour,
                     name if counted else None if index else LEFT_OUT,
                     "%s-%s-%s" % (gid, LETTERS[index], "runs" if counted else "left-out"), hollow=not counted)
         medians = [(centre, statistics.median(kept)) for centre, kept in
@@ -213,10 +207,8 @@ def run_chart(run, verdict, measurement, pyplot):
                 row.valid, "slow" if row.node in verdict.slow else "workers")
             kinds[kind].append((place[row.node], row.shown))
     figure, axes = pyplot.subplots(figsize=PAGE_CHART)
-    for kind, (label, colour, hollow, marker) in WORKER_KINDS.items():
-        xs = spread_out([x for x, _ in kinds[kind]], SHARE)
-        scatter(axes, xs, [value for _, value in kinds[kind]], colour, label, "chart-%s-%s" % (measurement, kind),
-                hollow, marker)
+    for kind, (label, colour, *shape) in WORKER_KINDS.items():
+        scatter(axes, spread_out(kinds[kind], SHARE), colour, label, "chart-%s-%s" % (measurement, kind), *shape)
     for row in run.select(measurement, texts.SCOPE_SINGLE):
         single_node_line(axes, row.shown, valid(row), "#222222", "single node (root rank alone): %s%s" % (
             row.shown, NOTES[row.valid]), "chart-%s-single-node" % measurement)
@@ -313,10 +305,8 @@ def spread_groups(series, measurement):
             counted = run.why_left_out() is None
             for scope in SCOPE_ORDER:
                 for row in run.select(measurement, scope):
-                    label = {texts.SCOPE_SINGLE: "single node\n" + root_node(run),
-                             texts.SCOPE_TOTAL: "total of\nthe workers",
-                             texts.SCOPE_COMMON_WINDOW: "common-window\ntotal"}.get(
-                                 scope, "rank %s\n%s" % (row.rank, row.node))
+                    label = "single node\n" + root_node(run) if scope == texts.SCOPE_SINGLE else SPREAD_LABELS.get(
+                        scope, "rank %s\n%s" % (row.rank, row.node))
                     group = groups.setdefault((scope, row.rank), (label, [[] for _ in series]))
                     group[1][index].append((row.shown, counted))
     return sorted(groups.items(), key=lambda item: (SCOPE_ORDER.index(item[0][0]), item[0][1] or 0))
