@@ -167,6 +167,9 @@ def single_node_line(axes, value, is_valid, colour, label, gid):
                      zorder=4)
 
 
+# ---- the results page ----------------------------------------------------------------------------
+
+
 def page_svg(figure, axes, measurement, nodes, slow, about, pyplot):
     """A chart of the page finished: a tick per node (every few where there
     are many), the figures from zero as %g, the legend above; as SVG to sit
@@ -178,7 +181,7 @@ def page_svg(figure, axes, measurement, nodes, slow, about, pyplot):
     axes.set_xticks(range(0, len(nodes), step))
     axes.set_xticklabels([node + " (slow)" * (node in slow) for node in nodes[::step]], fontsize=9,
                          rotation=30 * tilted, ha="right" if tilted else "center")
-    axes.set(xlim=(-0.5, len(nodes) - 0.5), xlabel=about, ylim=(0, None), ylabel=measured.shown_unit(measurement))
+    axes.set(xlim=(-0.5, max(1, len(nodes)) - 0.5), xlabel=about, ylim=(0, None), ylabel=measured.shown_unit(measurement))
     axes.yaxis.set_major_formatter(ticker.FuncFormatter(lambda value, _: "%g" % value))
     axes.grid(axis="y", alpha=0.3)
     if axes.get_legend_handles_labels()[0]:  # none where every figure was printed as inf
@@ -189,9 +192,6 @@ def page_svg(figure, axes, measurement, nodes, slow, about, pyplot):
         figure.savefig(out, format="svg", metadata={"Date": None, "Creator": None, "Format": None, "Type": None})
     pyplot.close(figure)
     return out.getvalue()[out.getvalue().index("<svg"):]
-
-
-# ---- the results page ----------------------------------------------------------------------------
 
 
 def run_chart(run, verdict, measurement, pyplot):
