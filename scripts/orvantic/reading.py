@@ -10,11 +10,13 @@ at most MAX_BYTES are read, and no line with a control character. A report
 that ends early (its run stopped, its node lost, its time up) is a Run too,
 of the rows its lines hold whole, marked as ended early."""
 
+import dataclasses
 import datetime
 import gc
 import os
 import re
 import stat
+from typing import Optional
 
 from . import grammar, measured, shapes, terminal, texts
 
@@ -52,25 +54,24 @@ def _refused(path, why):
     return NotAResultsFile("%s: %s" % (terminal.shown(path), why))
 
 
+@dataclasses.dataclass
 class Run:
     """Everything one results file says; its rows are those of the report's
     lines and each phase's common-window total. node and started (the
     root's node and the local start time) are None where the file's name
     does not have the results-file form."""
 
-    def __init__(self, path, node, started, job_size, rows, warnings, early_end=None, stopped_by=None,
-                 stopped_during=None):
-        self.path = path
-        self.node = node
-        self.started = started
-        self.job_size = job_size
-        self.rows = rows
-        self.warnings = warnings  # the file's "Warning: " lines, in its order
-        # Where a report that ends early stops, and why where its last line
-        # says (what stopped the run, and where it was); None for a whole one.
-        self.early_end = early_end
-        self.stopped_by = stopped_by
-        self.stopped_during = stopped_during
+    path: str
+    node: Optional[str]
+    started: Optional[datetime.datetime]
+    job_size: int
+    rows: list
+    warnings: list  # the file's "Warning: " lines, in its order
+    # Where a report that ends early stops, and why where its last line
+    # says (what stopped the run, and where it was); None for a whole one.
+    early_end: Optional[str] = None
+    stopped_by: Optional[str] = None
+    stopped_during: Optional[str] = None
 
     @property
     def ended_early(self):
