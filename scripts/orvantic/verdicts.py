@@ -1,7 +1,7 @@
 """Slow nodes, named from a run's rows or a series' runs.
 
 Per measurement, each node's workers are set against one figure: the lower
-median (statistics.median_low) of the valid rates of the workers on every
+median (the lower of two middle values) of the valid rates of the workers on every
 other node. The node's own ranks are left out of it, so a node that holds
 most of the workers cannot pull it towards its own rates; and it is the
 lower median, so that one rank the scheduler favoured on another node of
@@ -26,6 +26,7 @@ than the same phase of another; a verdict therefore needs most phases,
 never one, and a report cut short after a phase or two names no node.
 """
 
+import bisect
 import statistics
 
 from . import measured, texts
@@ -104,6 +105,15 @@ def _phase_starts(run):
     return starts
 
 
+def _without(ordered, values):
+    """The sorted list without one of each of the values: the other nodes'
+    rates, without a pass over every rank for each of hundreds of nodes."""
+    rest = list(ordered)
+    for value in values:
+        del rest[bisect.bisect_left(rest, value)]
+    return rest
+
+
 def _median(values):
     return statistics.median(values) if values else None
 
@@ -165,17 +175,21 @@ class RunVerdict:
         workers' on every other node (see the module's notes)."""
         rows = self.run.select(measurement, texts.SCOPE_RANK)
         aside = {node: self._set_aside(measurement, node, shared_until, starts) for node in self.nodes}
-        rates = [(row.node, _valid_rate(row)) for row in rows if not aside[row.node]]
-        rates = [(node, rate) for node, rate in rates if rate is not None]
+        own_rates = {}
+        for row in rows:
+            rate = None if aside[row.node] else _valid_rate(row)
+            if rate is not None:
+                own_rates.setdefault(row.node, []).append(rate)
+        every_rate = sorted(rate for rates in own_rates.values() for rate in rates)
         reached = {row.node for row in rows}
         comparisons = []
         for node in self.nodes:
-            own = [rate for on, rate in rates if on == node]
-            outside = [rate for on, rate in rates if on != node]
+            own = own_rates.get(node, [])
+            outside = _without(every_rate, own)
             why = (aside[node] or (NOT_REACHED if node not in reached and self.run.ended_early else None)
                    or (NO_VALID_RATE if not own else None) or (NO_OTHER_RATE if not outside else None))
             comparisons.append(Comparison(measurement, node, self.ranks_of[node], _median(own),
-                                          statistics.median_low(outside) if outside else None, why))
+                                          outside[(len(outside) - 1) // 2] if outside else None, why))
         return comparisons
 
     def judged_phases(self, node):
