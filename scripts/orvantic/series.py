@@ -37,12 +37,13 @@ class Series:
         return values_of(self.kept)
 
     @functools.cached_property
-    def verdicts(self):
-        return [verdicts.judge(run) for run in self.runs]
-
-    @functools.cached_property
     def verdict(self):
         return verdicts.judge_series(self.runs)
+
+    @property
+    def verdicts(self):
+        """Each run's verdict, in the order of the runs."""
+        return self.verdict.runs
 
 
 def load(given, name=None, letter="A", lettered=False):
@@ -92,9 +93,6 @@ class Values:
         if row.node and row.node not in self.nodes:
             self.nodes.append(row.node)
 
-    def key(self):
-        return self.measurement, self.scope, self.rank
-
     def order(self):
         return texts.phase_of(self.measurement), SCOPE_ORDER.index(self.scope), self.rank or 0
 
@@ -110,4 +108,4 @@ def values_of(runs):
         for row in run.rows:
             if row.scope in SCOPE_ORDER:
                 found.setdefault(row.key, Values(row)).add(row)
-    return dict((v.key(), v) for v in sorted((v for v in found.values() if v.values), key=Values.order))
+    return dict(sorted(((key, v) for key, v in found.items() if v.values), key=lambda item: item[1].order()))
