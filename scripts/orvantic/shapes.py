@@ -96,18 +96,6 @@ class NotValidCount(Count):
         return bool(seen.not_valid.get(self.measurement))
 
 
-class Text(Slot):
-    """Text from outside the program, such as a directory: given, shown with
-    control characters replaced as node names are, or any text."""
-
-    def __init__(self, text=None):
-        self.text = None if text is None else texts.line_node(text)
-        self.pattern = ".*" if text is None else re.escape(self.text)
-
-    def describe(self):
-        return "<text>" if self.text is None else self.text
-
-
 class Form(Slot):
     """Text of a known form, such as what stopped a run: `pattern` a regular
     expression without groups of its own, named `name`; or the text itself
@@ -120,6 +108,12 @@ class Form(Slot):
 
     def describe(self):
         return "<%s>" % self.name if self.text is None else self.text
+
+
+def Text(text=None):  # noqa: N802 (a slot's maker, named as the slots are)
+    """Text from outside the program, such as a directory: given, shown with
+    control characters replaced as node names are, or any text."""
+    return Form(".*", "text", None if text is None else texts.line_node(text))
 
 
 class Fixed(Slot):
