@@ -13,6 +13,7 @@ The nodes run this package from the same path as the calling machine, with
 the same Python, as they run the program from the same path."""
 
 import base64
+import dataclasses
 import hashlib
 import json
 import os
@@ -20,7 +21,7 @@ import re
 import sys
 
 from orvantic import launch, probes, records
-from orvantic.nodes import NodeRecord
+from orvantic.nodes import NodeRecord, grouped
 from orvantic.terminal import shown
 
 TIME_LIMIT = 120  # seconds the launcher has, by default, to bring every record back
@@ -45,6 +46,7 @@ class Refused(Exception):
     """A command whose nodes cannot be reached this way, and why."""
 
 
+@dataclasses.dataclass
 class Launcher:
     """What a family of mpiexec needs to start one process per node in
     place of the job's processes: the options of the job it drops (the
@@ -54,24 +56,17 @@ class Launcher:
     the binding that leaves the process the node's processors as a job's
     ranks find them unless told otherwise."""
 
-    def __init__(self, open_mpi, dropped, dropped_flags, host_files, host_lists, per_node, unbound):
-        self.open_mpi = open_mpi
-        self.dropped = dropped
-        self.dropped_flags = dropped_flags
-        self.host_files = host_files
-        self.host_lists = host_lists
-        self.per_node = per_node
-        self.unbound = unbound
-
-    def defaults(self):
-        """The options the per-node launch starts with, ahead of the job's
-        own: a binding the job names comes later and wins, as the last
-        one given does, so the process is bound as the job's ranks are."""
-        return launch.flags(self.open_mpi) + self.unbound
+    open_mpi: bool
+    dropped: set
+    dropped_flags: set
+    host_files: set
+    host_lists: set
+    per_node: list  # after "-n" and the count of nodes
+    unbound: list
 
     def adapted(self, options):
         """The job's launcher options without those dropped, and the nodes
-        its host file or host list names, in order."""
+        its host file or host list names, in order, each once."""
         kept, nodes = [], []
         words = iter(options)
         for word in words:
@@ -85,10 +80,11 @@ class Launcher:
             if name in self.host_files:
                 nodes = hosts_in_file(value)
             elif name in self.host_lists:
-                nodes = unique(entry.split(":")[0] for entry in value.split(",") if entry)
+                nodes = [entry.split(":")[0] for entry in value.split(",") if entry]
             if name not in self.dropped:
                 kept += taken
-        return kept, nodes
+        # A node listed twice is one node.
+        return kept, list(dict.fromkeys(nodes))
 
 
 # Open MPI binds a job of 2 or fewer processes to cores, one each, so the
@@ -102,7 +98,7 @@ OPEN_MPI = Launcher(
     dropped_flags={"pernode"},
     host_files={"hostfile", "machinefile", "default-hostfile"},
     host_lists={"host", "H"},
-    per_node=lambda count: ["-n", str(count), "--map-by", "ppr:1:node", "--wdir", "/"],
+    per_node=["--map-by", "ppr:1:node", "--wdir", "/"],
     unbound=["--bind-to", "none"])
 # MPICH, and the others built on Hydra (Intel MPI, MVAPICH): Hydra binds
 # nothing unless told.
@@ -112,13 +108,8 @@ HYDRA = Launcher(
     dropped_flags={"rr"},
     host_files={"f", "hostfile", "machinefile"},
     host_lists={"hosts", "host"},
-    per_node=lambda count: ["-n", str(count), "-ppn", "1", "-wdir", "/"],
+    per_node=["-ppn", "1", "-wdir", "/"],
     unbound=[])
-
-
-def unique(names):
-    """Names in order, each once: a node listed twice is one node."""
-    return list(dict.fromkeys(names))
 
 
 def hosts_in_file(path):
@@ -129,7 +120,8 @@ def hosts_in_file(path):
             lines = handle.read().splitlines()
     except OSError as error:
         raise Refused("cannot read the host file %s: %s" % (path, error.strerror or error))
-    return unique(line.split("#")[0].split()[0].split(":")[0] for line in lines if line.split("#")[0].strip())
+    entries = [line.split("#")[0].split() for line in lines]
+    return [words[0].split(":")[0] for words in entries if words]
 
 
 def family_of(launcher):
@@ -170,7 +162,11 @@ def per_node_command(directory, command):
             raise Refused("%s, so where the launcher's options end cannot be told" % why)
         options, nodes = family.adapted(options)
         if nodes:
-            return nodes, command[:at + 1] + family.defaults() + options + family.per_node(len(nodes)) + answer
+            # Ahead of the job's own options: a binding the job names comes
+            # later and wins, as the last one given does, so the process is
+            # bound as the job's ranks are.
+            defaults = launch.flags(family.open_mpi) + family.unbound
+            return nodes, command[:at + 1] + defaults + options + ["-n", str(len(nodes))] + family.per_node + answer
     nodes = allocation_nodes()
     if nodes is None:
         raise Refused("the command names no host file or hosts (--hostfile, -f, --host), and this is not inside "
@@ -243,17 +239,17 @@ def assembled(frames):
 
 
 def gathered(output, count):
-    """{rank: its record, or why it cannot be had} of the ranks below
-    count that wrote framed lines, and how many lines belong to no such rank."""
+    """The record of each rank below count, or why it cannot be had (None
+    where it wrote no framed line), and how many lines belong to no such rank."""
     frames, strays = {}, 0
-    for line in output.decode("utf-8", errors="replace").split("\n"):
-        for frame in FRAME.finditer(line):
-            rank, part, parts, told_digest, piece = frame.groups()
-            if rank.isdigit() and int(rank) < count:
-                frames.setdefault(int(rank), set()).add((int(part), int(parts), told_digest, piece))
-            else:
-                strays += 1
-    found = {}
+    # No part of a frame matches a newline: it is found within one line.
+    for frame in FRAME.finditer(output.decode("utf-8", errors="replace")):
+        rank, part, parts, told_digest, piece = frame.groups()
+        if rank.isdecimal() and int(rank) < count:
+            frames.setdefault(int(rank), set()).add((int(part), int(parts), told_digest, piece))
+        else:
+            strays += 1
+    found = [None] * count
     for rank, lines in frames.items():
         try:
             found[rank] = assembled(lines)
@@ -275,46 +271,29 @@ def run_bounded(argv, limit):
     return out, err, "the launcher ended with status %d" % status if status else None
 
 
-class JobRecords:
-    """Every node's record in order (nodes.NodeRecord), and notes on
-    what went wrong in gathering them."""
-
-    def __init__(self, nodes, notes):
-        self.nodes = nodes
-        self.notes = notes
-
-    def whole(self):
-        return not self.notes and all(node.fields is not None for node in self.nodes)
-
-
 def records_of_job(directory, command, limit=TIME_LIMIT):
     """The records of every node of the job `command` starts (a list of
     words) for one directory path, which should be absolute: the nodes
-    record it from their root directory. Refused where the nodes cannot
-    be told or reached this way."""
+    record it from their root directory. Every node's record in order
+    (nodes.NodeRecord), and notes on what went wrong in gathering them;
+    Refused where the nodes cannot be told or reached this way."""
     names, argv = per_node_command(directory, command)
     out, err, trouble = run_bounded(argv, limit)
     found, strays = gathered(out, len(names))
-    nodes = []
-    for rank, name in enumerate(names):
-        got = found.get(rank)
-        nodes.append(NodeRecord(name, fields=got) if isinstance(got, dict) else
-                     NodeRecord(name, why=got or trouble or "the launcher ended without it"))
+    nodes = [NodeRecord(name, fields=got) if isinstance(got, dict) else
+             NodeRecord(name, why=got or trouble or "the launcher ended without it") for name, got in zip(names, found)]
     notes = ["%d framed line(s) of no rank of the job" % strays] if strays else []
     notes += _repeated_hosts(nodes)
     if any(node.fields is None for node in nodes):
         lines = [line for line in err.decode("utf-8", errors="replace").splitlines() if line.strip()][-TAIL:]
         if lines:
             notes.append("the launcher's error stream ends:\n%s" % "\n".join("  " + shown(line) for line in lines))
-    return JobRecords(nodes, notes)
+    return nodes, notes
 
 
 def _repeated_hosts(nodes):
     """Where one host answered for two listed nodes, the launcher did not
     start one process per node, and the records are not the nodes'."""
-    listed = {}
-    for node in nodes:
-        if node.fields is not None:
-            listed.setdefault(node.fields["host"], []).append(node.name)
     return ["host %s answered for %s: the launcher did not start one process per node"
-            % (shown(host), shown(", ".join(names))) for host, names in listed.items() if len(names) > 1]
+            % (shown(host), shown(", ".join(names))) for host, names in grouped(nodes, "host").items()
+            if len(names) > 1]

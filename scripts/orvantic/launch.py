@@ -2,14 +2,13 @@
 launcher of an MPI implementation, the flags it needs, the number of
 processes, where the program is found (and where a job's command names
 both), and the job itself, in a session of its own with one way to end
-it. scripts/setup-and-run (through `python3 -m orvantic.launch`),
-run-environment, repeat-runs, project-duration, the per-node launch of
-jobs, the test bed and bench/ all start theirs here, so that they start,
-and stop, alike.
+it. Every tool (scripts/setup-and-run through `python3 -m orvantic.launch`),
+the test bed and bench/ start theirs here, so that they start, and stop, alike.
 """
 
 import argparse
 import collections
+import contextlib
 import os
 import re
 import signal
@@ -74,10 +73,7 @@ def program_places(name, given=None):
 
 def found_program(places):
     """The first of the places that holds a program, or None."""
-    for path in places:
-        if os.path.isfile(path) and os.access(path, os.X_OK):
-            return os.path.realpath(path)
-    return None
+    return next((os.path.realpath(path) for path in places if os.path.isfile(path) and os.access(path, os.X_OK)), None)
 
 
 def default_command():
@@ -132,10 +128,8 @@ def stop(job):
     """Asks the job's session to end (the launcher tells its ranks), then kills it
     after STOP_GRACE; returns what it wrote and whether its streams closed."""
     for number in (signal.SIGTERM, signal.SIGKILL):
-        try:
+        with contextlib.suppress(ProcessLookupError):  # the whole session has ended
             os.killpg(job.pid, number)
-        except ProcessLookupError:  # the whole session has ended
-            pass
         out, err, ended = _collected(job, STOP_GRACE)
         if ended:
             break
@@ -187,10 +181,6 @@ def launcher_at(command):
         if re.match(r"(mpiexec|mpirun|srun)(\.|$)", os.path.basename(word)):
             return index
     raise Unknown("no MPI launcher in the command")
-
-
-def launcher_in(command):
-    return command[launcher_at(command)]
 
 
 def program_at(command):

@@ -2,6 +2,8 @@
 which records differ: for a person, for a script, and between two series
 for compare."""
 
+import collections
+
 from orvantic.records import FIELDS
 from orvantic.terminal import shown
 
@@ -10,14 +12,9 @@ OWN_TO_EACH = ("recorded", "host")
 NO_RECORD = "unknown (no record from this node: "
 
 
-class NodeRecord:
-    """The record of one node of a job, or why there is none. The name is
-    the node's as the host file or the allocation lists it."""
-
-    def __init__(self, name, fields=None, why=None):
-        self.name = name
-        self.fields = fields
-        self.why = why
+# The record of one node of a job (its fields), or why there is none; the
+# name is the node's as the host file or the allocation lists it.
+NodeRecord = collections.namedtuple("NodeRecord", "name fields why", defaults=(None, None))
 
 
 def differing(records):
@@ -45,10 +42,10 @@ def recorded(fields):
     return not str(fields.get("host", "")).startswith(NO_RECORD)
 
 
-def _grouped(nodes, name):
-    """{value: [names of the nodes with it]}, in the nodes' order."""
+def grouped(nodes, name):
+    """{value: [names of the recorded nodes with it]}, in the nodes' order."""
     groups = {}
-    for node in nodes:
+    for node in _recorded(nodes):
         groups.setdefault(node.fields[name], []).append(node.name)
     return groups
 
@@ -62,7 +59,7 @@ def nodes_text(nodes):
     lines = ["%d node(s); * marks a field in which they differ." % len(nodes)]
     lines += ["%s: no record (%s)" % (shown(node.name), shown(node.why)) for node in nodes if node.fields is None]
     for name, _, _ in FIELDS if recorded else []:
-        groups = _grouped(recorded, name)
+        groups = grouped(recorded, name)
         if len(groups) == 1:
             lines.append("  %s: %s" % (name, shown(next(iter(groups)))))
             continue

@@ -46,7 +46,7 @@ FIELDS = [
     ("memory", probes.memory, None),
     ("load at start", probes.load, None),
     ("load at end", lambda: "not taken yet", None),
-    ("MPI launcher", lambda command: probes.mpi_version(launch.launcher_in(command)), "command"),
+    ("MPI launcher", lambda command: probes.mpi_version(command[launch.launcher_at(command)]), "command"),
     ("program", launch.program_in, "command"),
     ("program version", _of_build(probes.program_version), "command"),
     ("compiler", _of_build(probes.compiler), "command"),
