@@ -274,6 +274,26 @@ def _parse(path):
                early_end, *(stop.groups() if stop else ()))
 
 
+def results_files(directory):
+    """{name: (modification time, size)} of the results files in directory."""
+    stamps = {}
+    for entry in os.scandir(directory):
+        if FILE_NAME.match(entry.name) and entry.is_file(follow_symlinks=False):
+            info = entry.stat(follow_symlinks=False)
+            stamps[entry.name] = (info.st_mtime_ns, info.st_size)
+    return stamps
+
+
+def written_since(directory, before):
+    """The results file a run wrote in directory, given its results_files
+    before: a new name, or a file that changed (a run may reuse the name of
+    one started in the same clock second); the newest if there are
+    several, None if none."""
+    after = results_files(directory)
+    changed = [name for name, stamp in after.items() if before.get(name) != stamp]
+    return max(changed, key=lambda name: after[name]) if changed else None
+
+
 def results_paths(given):
     """The results files of a run or a series, and the directory an
     environment record of them would lie in: a directory's files named in

@@ -15,10 +15,9 @@ from testbed import harness as h
 from orvantic import reading, records, tables, texts
 from testbed import report_checks as c
 
-# Stands in for the launcher: plays the next of the runs queued in a JSON
-# file (a text to write under the results-file name of this second, console
-# lines, an exit status), after noting which
-# benchmark files it found, and leaves scratch files as the benchmark does.
+# Stands in for the launcher: plays the next of the runs queued in a JSON file (a text to write under
+# the results-file name of this second, console lines, an exit status), after noting which benchmark
+# files it found, and leaves scratch files as the benchmark does.
 FAKE_RUN = r'''
 import json, os, sys, time
 sys.path.insert(0, sys.argv[3])
@@ -107,8 +106,7 @@ class RealRuns(unittest.TestCase):
         runs = [reading.parse(os.path.join(ws.cwd, n)) for n in names]
         summary = summary_rows(done)
         record = records.beside(summary_path(done))
-        nodes = {0: runs[0].node, 1: runs[0].node, 2: runs[0].node}
-        self.assertEqual(set(ws.files()), set(names) | set(f.scratch_names(nodes))
+        self.assertEqual(set(ws.files()), set(names) | set(f.scratch_names(dict.fromkeys(range(3), runs[0].node)))
                          | {os.path.basename(summary_path(done)), os.path.basename(record)},
                          "the last run's scratch files stay")
         self.assertIn("environment: %s\n" % record, done.stderr)
@@ -254,6 +252,11 @@ class MadeUpRuns(unittest.TestCase):
         table = done.stdout.split("\nstream-handling, Files/sec.\n")[1].split("\n\n")[0].split("\n")
         self.assertEqual(table[1].split(), ["single", "node", "5", "20000", "8400", "57500", "6.85", "20000",
                                             TEMPLATE.node])
+
+        missing = os.path.join(self.ws.root, "missing")  # a command that cannot start ends the series in one line
+        done = repeat("2", self.ws.cwd, "--", missing)
+        self.assertEqual((done.returncode, done.stderr.split("\n")[-2]),
+                         (1, "repeat-runs: cannot start %s: No such file or directory" % missing))
 
     def test_scratch_files_held_open_or_kept_when_asked(self):
         # Another run's worker still has its file open: that file stays, the
