@@ -2,11 +2,10 @@
 directory of the user's, scaled to the shipped counts, and that directory
 left as it was."""
 
-import importlib.machinery
-import importlib.util
 import math
 import os
 import re
+import runpy
 import unittest
 
 from testbed import files_left as f
@@ -87,14 +86,12 @@ class ProjectDuration(unittest.TestCase):
 class SlurmTimeLeftTests(unittest.TestCase):
     def test_squeue_formats(self):
         # squeue drops the hours below one and the days below one.
-        loader = importlib.machinery.SourceFileLoader("project_duration", os.path.join(h.SCRIPTS, "project-duration"))
-        script = importlib.util.module_from_spec(importlib.util.spec_from_loader(loader.name, loader))
-        loader.exec_module(script)
+        slurm_seconds = runpy.run_path(os.path.join(h.SCRIPTS, "project-duration"))["slurm_seconds"]
         for shown, seconds in [("0:00", 0), ("4:05", 245), ("1:02:03", 3723), ("1-02:03:04", 93784),
                                ("12-00:00:00", 1036800), ("UNLIMITED", math.inf), ("NOT_SET", None),
                                ("INVALID", None)]:
             with self.subTest(shown):
-                self.assertEqual(script.slurm_seconds(shown), seconds)
+                self.assertEqual(slurm_seconds(shown), seconds)
 
 
 if __name__ == "__main__":
