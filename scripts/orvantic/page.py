@@ -17,21 +17,18 @@ import hashlib
 import json
 import numbers
 import os
+import pathlib
 import re
 
-from . import page_tables as parts, plots, texts, verdicts
+from . import page_tables as parts, plots, reading, texts, verdicts
 from .series import load_all
 from .nodes import recorded
 from .page_tables import join, tag
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+STYLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "page.css")
 COMPARE_NUMBERS = ("runs_a", "left_out_a", "runs_b", "left_out_b", "median_a", "median_b", "ratio", "ci_low",
                    "ci_high")
 COMPARE_TEXTS = ("measurement", "unit", "scope", "verdict")
-
-
-class PageError(Exception):
-    """Input no page can be made of."""
 
 
 # ---- what the page is made of ------------------------------------------------------------------
@@ -51,14 +48,13 @@ def read_json(path):
         with open(path, encoding="utf-8") as handle:
             return json.load(handle)
     except OSError as error:
-        raise PageError("%s: cannot be read: %s" % (path, error.strerror or error))
+        raise reading.Refused("%s: cannot be read: %s" % (path, error.strerror or error))
     except ValueError as error:
-        raise PageError("%s: not JSON: %s" % (path, error))
+        raise reading.Refused("%s: not JSON: %s" % (path, error))
 
 
 class Environment:
-    """Every node's set-up as run-environment --nodes --json writes it:
-    {"nodes": [{"host": ..., "fields": {...}}, ...], "differing": [...]}."""
+    """Every node's set-up as run-environment --nodes --json writes it."""
 
     def __init__(self, path):
         data = read_json(path)
@@ -66,9 +62,9 @@ class Environment:
         if not (isinstance(nodes, list) and isinstance(data.get("differing"), list) and all(
                 isinstance(node, dict) and isinstance(node.get("host"), str) and isinstance(node.get("fields"), dict)
                 for node in nodes)):
-            raise PageError('%s: not the set-up of nodes ({"nodes": [{"host": ..., "fields": {...}}, ...], '
-                            '"differing": [...]})' % path)
-        self.fields = dict((node["host"], dict((str(k), str(v)) for k, v in node["fields"].items())) for node in nodes)
+            raise reading.Refused('%s: not the set-up of nodes ({"nodes": [{"host": ..., "fields": {...}}, ...], '
+                                  '"differing": [...]})' % path)
+        self.fields = {node["host"]: {str(k): str(v) for k, v in node["fields"].items()} for node in nodes}
         self.differing = [str(field) for field in data["differing"]]
 
     def same_everywhere(self):
@@ -80,13 +76,11 @@ class Environment:
 def read_comparison(path):
     """compare --json's lines, each checked for the keys the page shows."""
     lines = read_json(path)
-
-    def whole(line):
-        return (isinstance(line, dict) and all(isinstance(line.get(key), str) for key in COMPARE_TEXTS)
-                and all(line.get(key) is None or isinstance(line.get(key), numbers.Real) for key in COMPARE_NUMBERS))
-
-    if not (isinstance(lines, list) and all(whole(line) for line in lines)):
-        raise PageError("%s: not the lines compare --json writes" % path)
+    if not (isinstance(lines, list) and all(
+            isinstance(line, dict) and all(isinstance(line.get(key), str) for key in COMPARE_TEXTS)
+            and all(line.get(key) is None or isinstance(line.get(key), numbers.Real) for key in COMPARE_NUMBERS)
+            for line in lines)):
+        raise reading.Refused("%s: not the lines compare --json writes" % path)
     return lines
 
 
@@ -100,16 +94,14 @@ def run_body(run, environment):
     workers = "the root alone" if run.job_size == 1 else "the root and %d worker%s on %d node%s" % (
         run.job_size - 1, "" if run.job_size == 2 else "s", nodes, "" if nodes == 1 else "s")
     body = [tag("h1", "Run on %s" % (run.node or "a node not known")),
-            tag("p", "Started %s, %s: %s. Results file: %s" % (parts.started(run), parts.processes(run.job_size),
+            tag("p", "Started %s, %s: %s. Results file: %s" % (parts.started(run), plots.processes(run.job_size),
                                                                 workers, os.path.basename(run.path)), class_="facts"),
             parts.ended_early_part(run), parts.warnings_part(run, "Warning lines of the report"),
             tag("h2", "Nodes"), parts.run_nodes_part(run, verdict, environment)]
     if nodes:
-        pyplot = plots.load_pyplot("results-page")
         reached = {row.measurement for row in run.rows}  # a report that ends early may stop before a measurement
-        body += charts([parts.chart_part(plots.run_chart(run, verdict, m, pyplot), plots.TITLES[m],
-                                         parts.run_caption(run, verdict, m)) for m, _ in texts.MEASUREMENTS
-                        if m in reached])
+        body += charts([m for m, _ in texts.MEASUREMENTS if m in reached], lambda m, pyplot: parts.chart_part(
+            plots.run_chart(run, verdict, m, pyplot), plots.TITLES[m], parts.run_caption(run, verdict, m)))
     body += [tag("h2", "Every figure"), parts.figures_part(run)]
     return "run on %s, %s" % (parts.root_node(run), parts.started(run)), body
 
@@ -119,7 +111,7 @@ def series_body(all_series, environment):
     runs = [run for series in all_series for run in series.runs]
     title = "%d series" % len(all_series) if len(all_series) > 1 else "a series of %d runs" % len(runs)
     times = sorted(run.started for run in runs if run.started is not None)
-    span = " from %s to %s" % (times[0].strftime(parts.TIME), times[-1].strftime(parts.TIME)) if times else ""
+    span = " from %s to %s" % (times[0].strftime(plots.TIME), times[-1].strftime(plots.TIME)) if times else ""
     unknown = " The start of %d is not known." % (len(runs) - len(times)) if len(times) < len(runs) else ""
     body = [tag("h1", title[0].upper() + title[1:]), tag("p", "%d runs%s.%s" % (len(runs), span, unknown),
                                                         class_="facts")]
@@ -127,26 +119,23 @@ def series_body(all_series, environment):
     body += [parts.warnings_part(run, "Warning lines of %s" % os.path.basename(run.path)) for run in runs]
     for series in all_series:
         body += [tag("h2", "%s: %d runs of %s" % (series.title, len(series.runs),
-                                                 parts.processes(series.runs[0].job_size))),
+                                                 plots.processes(series.runs[0].job_size))),
                  parts.runs_part(series), tag("h3", "Nodes over the runs kept"),
                  parts.verdict_intro(series.verdict.why_not_judged, series.verdict.slow),
                  parts.series_nodes_part(series, environment)]
     if any(series.kept for series in all_series):
-        pyplot = plots.load_pyplot("results-page")
-        body += charts([parts.chart_part(plots.series_chart(all_series, m, pyplot), plots.TITLES[m])
-                        for m, _ in texts.MEASUREMENTS])
+        body += charts([m for m, _ in texts.MEASUREMENTS], lambda m, pyplot: parts.chart_part(
+            plots.series_chart(all_series, m, pyplot), plots.TITLES[m]))
     return title, body
 
 
-def charts(figures):
-    return [tag("h2", "Measurements"), tag("div", figures, class_="charts")]
+def charts(measurements, chart_of):
+    """The section of the charts chart_of(measurement, pyplot) makes."""
+    pyplot = plots.load_pyplot("results-page")
+    return [tag("h2", "Measurements"), tag("div", [chart_of(m, pyplot) for m in measurements], class_="charts")]
 
 
 # ---- the page ----------------------------------------------------------------------------------------
-
-
-def digest(text):
-    return "'sha256-%s'" % base64.b64encode(hashlib.sha256(text.encode("utf-8")).digest()).decode("ascii")
 
 
 def render(all_series, environment=None, comparison=None):
@@ -158,14 +147,14 @@ def render(all_series, environment=None, comparison=None):
     if comparison is not None:
         body += [tag("h2", "Two series compared"), parts.comparison_part(comparison)]
     body = join([[part, "\n"] for part in body if part])
-    with open(os.path.join(HERE, "page.css"), encoding="utf-8") as handle:
-        style = parts.Markup(handle.read())
+    style = parts.Markup(pathlib.Path(STYLE).read_text(encoding="utf-8"))
     # Only the page's style and the charts' own style elements apply; their
     # inline style attributes (matplotlib's colours and fonts) may too, and
     # nothing may be fetched nor run.
     styles = [style] + re.findall(r"<style[^>]*>(.*?)</style>", body, re.S)
+    digests = {base64.b64encode(hashlib.sha256(text.encode("utf-8")).digest()).decode("ascii") for text in styles}
     policy = ("default-src 'none'; style-src %s; style-src-attr 'unsafe-inline'; base-uri 'none'; "
-              "form-action 'none'" % " ".join(sorted({digest(text) for text in styles})))
+              "form-action 'none'" % " ".join("'sha256-%s'" % value for value in sorted(digests)))
     head = tag("head", tag("meta", charset="utf-8"), tag("meta", http_equiv="Content-Security-Policy", content=policy),
                tag("meta", name="viewport", content="width=device-width, initial-scale=1"),
                tag("title", "orvantic-drives: " + title), tag("style", style))

@@ -5,21 +5,23 @@ only Markup, what tag itself made, passes as it is, so that no text from a
 results file or a JSON file given can become markup."""
 
 import html
+import itertools
 import os
+import statistics
 
 from . import measured, texts, verdicts
 from .measured import Validity
-from .plots import node_medians, node_spread
+from .plots import TIME, node_medians, node_spread
 from .series import LABELS
 
 FIRST_WARNINGS = 12  # shown at once; a run's others are a click away
 DASH = "\u2013"
-TIME = "%Y-%m-%d %H:%M:%S"
 NOT_KNOWN = "not known"  # the root's node or start, where the file's name does not have the results form
 # The figures of a row besides the one it is read by, with their units as shown.
 OTHER_FIGURES = (("seconds", "s"), ("rate", "M accesses/s"), ("mb_per_sec", "MB/s"))
 # Why a figure of a report that ends early is neither valid nor not.
 UNSETTLED = "the report ends before the Warning line that could follow this figure"
+FLAGS = {Validity.NOT_VALID: "not valid", Validity.UNSETTLED: "not settled"}  # of a figure that is not valid
 VOID = {"br", "meta"}  # elements without content nor end tag
 
 
@@ -68,19 +70,10 @@ def started(run):
     return NOT_KNOWN if run.started is None else run.started.strftime(TIME)
 
 
-def processes(count):
-    return "%d process%s" % (count, "" if count == 1 else "es")
-
-
 def rank_ranges(ranks):
     """[1, 2, 3, 7] as "1-3, 7"."""
-    spans = []
-    for rank in ranks:
-        if spans and rank == spans[-1][1] + 1:
-            spans[-1][1] = rank
-        else:
-            spans.append([rank, rank])
-    return ", ".join(str(a) if a == b else "%d%s%d" % (a, DASH, b) for a, b in spans)
+    spans = [[rank for _, rank in span] for _, span in itertools.groupby(enumerate(ranks), lambda p: p[1] - p[0])]
+    return ", ".join(str(s[0]) if len(s) == 1 else "%d%s%d" % (s[0], DASH, s[-1]) for s in spans)
 
 
 def td(*content, cls=None, title=None):
@@ -121,7 +114,7 @@ def warnings_part(run, heading):
 
 def ended_early_part(run):
     """A banner where the run's report ends early: where, and why where it says."""
-    if not getattr(run, "ended_early", False):
+    if not run.ended_early:
         return None
     return tag("p", tag("strong", "The report of %s ends early:" % os.path.basename(run.path)),
                " %s. Its figures are those of the lines written before the end." % run.early_end, class_="banner")
@@ -144,9 +137,8 @@ def environment_cells(environment, node):
     if environment is None:
         return []
     fields = environment.fields.get(node)
-    if fields is None:
-        return [td(flag("no record"), cls="text")] * len(environment.differing)
-    return [td(fields.get(name, "not recorded"), cls="text") for name in environment.differing]
+    return [td(flag("no record") if fields is None else fields.get(name, "not recorded"), cls="text")
+            for name in environment.differing]
 
 
 def environment_notes(environment, nodes):
@@ -188,11 +180,10 @@ def _run_node_verdict(verdict, node):
 
 
 def run_nodes_part(run, verdict, environment):
-    """A row per node: its rank numbers, its workers' median per measurement
-    with the ratio to the other nodes', the verdict and the set-up that
-    differs."""
+    """A row per node: its rank numbers, its workers' medians (see the
+    caption), the verdict and the set-up that differs."""
     medians = node_medians(run)
-    compared = dict(((c.measurement, c.node), c) for c in verdict.comparisons)
+    compared = {(c.measurement, c.node): c for c in verdict.comparisons}
     nodes = verdict.nodes + ([] if run.node is None or run.node in verdict.nodes else [run.node])
     rows = []
     for node in nodes:
@@ -210,44 +201,38 @@ def run_nodes_part(run, verdict, environment):
                 table(head, rows, "nodes"), environment_notes(environment, nodes))
 
 
-def _other_figures(row):
-    """The row's figures besides the one it is read by, each with its unit."""
-    parts = [part for field, unit in OTHER_FIGURES if field != row.shown_field and getattr(row, field) is not None
-             for part in (", ", tag("span", getattr(row, field), data_field=field), " " + unit)]
-    return tag("span", parts[1:], class_="also") if parts else None
-
-
 def _figure_cell(row, field=None):
-    """The figure a row is read by, or its `field`, with the row's other
-    figures beneath and its validity."""
-    figure = getattr(row, field) if field else join(str(row.shown), _other_figures(row))
+    """The figure a row is read by, with its other figures beneath, each
+    with its unit; or its `field` alone."""
+    if row is None:
+        return td(DASH, title="not in the report")
+    if field:
+        figure = getattr(row, field)
+    else:
+        others = [part for name, unit in OTHER_FIGURES if name != row.shown_field and getattr(row, name) is not None
+                  for part in (", ", tag("span", getattr(row, name), data_field=name), " " + unit)]
+        figure = join(str(row.shown), tag("span", others[1:], class_="also") if others else None)
     if row.valid is Validity.VALID:
         return td(figure)
-    if row.valid is Validity.NOT_VALID:
-        return td(figure, flag("not valid"), cls="not-valid", title=row.warning)
-    return td(figure, flag("not settled"), cls="not-valid", title=UNSETTLED)
+    return td(figure, flag(FLAGS[row.valid]), cls="not-valid",
+              title=row.warning if row.valid is Validity.NOT_VALID else UNSETTLED)
 
 
 def figures_part(run):
-    """Every row of the run, a column per measurement: the single node, each
-    worker rank, the workers' total and its speed-up, the common-window
-    total and the average, each figure as the report printed it: the one it
-    is read by, and beneath it the seconds and the other rate."""
-    by_key = dict(((row.scope, row.rank, row.measurement), row) for row in run.rows)
-    nodes = dict((row.rank, row.node) for row in run.rows if row.scope == texts.SCOPE_RANK)
+    """Every row of the run, a column per measurement, each figure as the
+    report printed it (see the caption)."""
+    by_key = {(row.scope, row.rank, row.measurement): row for row in run.rows}
+    nodes = {row.rank: row.node for row in run.rows if row.scope == texts.SCOPE_RANK}
     lines = [(texts.SCOPE_SINGLE, 0, "0 (single node)", root_node(run), None)]
     lines += [(texts.SCOPE_RANK, rank, str(rank), nodes[rank], None) for rank in sorted(nodes)]
     if nodes:
         lines += [(texts.SCOPE_TOTAL, None, "total", "", None), (texts.SCOPE_TOTAL, None, "speed-up", "", "speedup"),
                   (texts.SCOPE_COMMON_WINDOW, None, "common-window total", "", None),
                   (texts.SCOPE_AVERAGE, None, "average per worker", "", None)]
-    rows = []
-    for scope, rank, label, node, field in lines:
-        cells = [td(label, cls="text"), td(node, cls="text")]
-        for measurement, _ in texts.MEASUREMENTS:
-            row = by_key.get((scope, rank, measurement))
-            cells.append(_figure_cell(row, field) if row else td(DASH, title="not in the report"))
-        rows.append(({"data_scope": scope, "data_rank": "" if rank is None else rank, "data_field": field}, cells))
+    rows = [({"data_scope": scope, "data_rank": "" if rank is None else rank, "data_field": field},
+             [td(label, cls="text"), td(node, cls="text")]
+             + [_figure_cell(by_key.get((scope, rank, m)), field) for m, _ in texts.MEASUREMENTS])
+            for scope, rank, label, node, field in lines]
     return join(caption("Each cell: the figure the measurement is read by (its unit in the heading), and beneath it "
                         "the seconds and the other rate the report prints for it (the speed tests' Millions "
                         "Accesses/sec. and MB/sec.)."),
@@ -271,11 +256,10 @@ def run_caption(run, verdict, measurement):
         for row in run.select(measurement, scope):
             speedup = ", %s times the single node" % row.speedup if row.speedup is not None else ""
             parts.append(join("%s: %s%s" % (label, row.shown, speedup), None if row.valid is Validity.VALID else
-                              [" ", flag("not valid" if row.valid is Validity.NOT_VALID else "not settled")]))
-    for c in verdict.comparisons:
-        if c.measurement == measurement and c.slow:
-            parts.append(join(flag("slow", "slow"), " %s: median %g against %g, the lower median of the other nodes' "
-                              "workers, ratio %.2f" % (c.node, c.median, c.others_median, c.ratio)))
+                              [" ", flag(FLAGS[row.valid])]))
+    parts += [join(flag("slow", "slow"), " %s: median %g against %g, the lower median of the other nodes' workers, "
+                   "ratio %.2f" % (c.node, c.median, c.others_median, c.ratio))
+              for c in verdict.comparisons if c.measurement == measurement and c.slow]
     return [[tag("span", part, "."), " "] for part in parts]
 
 
@@ -283,8 +267,7 @@ def run_caption(run, verdict, measurement):
 
 
 def runs_part(series):
-    """A row per run: which it is, the nodes slow in it, whether the spread
-    takes it."""
+    """A row per run: which it is, the nodes slow in it, whether the spread takes it."""
     rows = []
     for number_, (run, verdict) in enumerate(zip(series.runs, series.verdicts), 1):
         why = run.why_left_out()
@@ -303,16 +286,15 @@ def series_nodes_part(series, environment):
     and their range over the runs kept, and in how many runs it was slow."""
     if not series.kept:
         return tag("p", "Every run ends early or holds a rate that is not valid: no spread.")
-    per_run = [node_medians(run) for run in series.kept]
-    spreads = [node_spread(per_run, m) for m, _ in texts.MEASUREMENTS]
+    spread = node_spread(series.kept)
     nodes = list(dict.fromkeys(node for verdict in series.verdicts for node in verdict.nodes))
     rows = []
     for node in nodes:
         cells = [td(node, cls="text")]
-        for low, median, high, runs in (found.get(node, (None,) * 4) for found in spreads):
-            cells.append(td("%g" % median, tag("span", "%g%s%g, %d run%s" % (low, DASH, high, runs, "" if runs == 1
-                                                                             else "s"), class_="ratio"))
-                         if runs else td(DASH))
+        for found in (spread.get((m, node)) for m, _ in texts.MEASUREMENTS):
+            cells.append(td("%g" % statistics.median(found), tag("span", "%g%s%g, %d run%s" % (
+                min(found), DASH, max(found), len(found), "" if len(found) == 1 else "s"), class_="ratio"))
+                         if found else td(DASH))
         slow, judged = series.verdict.counts.get(node, (0, 0))
         if node in series.verdict.slow:
             cells.append(td(flag("slow", "slow"), " " + series.verdict.slow[node], cls="text slow"))

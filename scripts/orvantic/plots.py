@@ -32,6 +32,7 @@ TITLES = {
 SPREAD_LABELS = {texts.SCOPE_TOTAL: "total of\nthe workers", texts.SCOPE_COMMON_WINDOW: "common-window\ntotal"}
 SERIES_COLOURS = ["tab:blue", "tab:orange", "tab:green", "tab:purple"]
 LEFT_OUT = "hollow: a run with a rate\nthat is not valid, or that\nended early (not in the median)"
+TIME = "%Y-%m-%d %H:%M:%S"
 SHARE = 0.7  # of a group's width, taken by its points; the rest keeps groups apart
 PAGE_CHART = (6.4, 3.8)  # inches, about as large as the page shows it
 NOTES = {Validity.VALID: "", Validity.NOT_VALID: " (not valid)", Validity.UNSETTLED: " (not settled)"}
@@ -73,37 +74,33 @@ def node_colours(runs, pyplot):
     return dict((node, palette[index % len(palette)]) for index, node in enumerate(nodes))
 
 
+def processes(count):
+    return "%d process%s" % (count, "" if count == 1 else "es")
+
+
 def finite(value):
     return value is not None and math.isfinite(value)
 
 
-def valid(row):
-    return row.valid is Validity.VALID
-
-
 def not_valid_note(row):
-    return "" if valid(row) else " (not valid)"
+    return "" if row.valid is Validity.VALID else " (not valid)"
 
 
 def node_medians(run):
     """{(measurement, node): the median of the node's workers' valid figures}."""
-    values = {}
+    values = collections.defaultdict(list)
     for row in run.rows:
-        value = row.measured if row.scope == texts.SCOPE_RANK else None
-        if value is not None:
-            values.setdefault((row.measurement, row.node), []).append(value)
-    return dict((key, statistics.median(found)) for key, found in values.items())
+        if row.scope == texts.SCOPE_RANK and (value := row.measured) is not None:
+            values[(row.measurement, row.node)].append(value)
+    return {key: statistics.median(found) for key, found in values.items()}
 
 
-def node_spread(per_run, measurement):
-    """{node: (min, median, max, runs)} of a node's medians in the runs,
-    per_run holding node_medians of each."""
-    values = {}
-    for found in per_run:
-        for (m, node), value in found.items():
-            if m == measurement:
-                values.setdefault(node, []).append(value)
-    return dict((node, (min(v), statistics.median(v), max(v), len(v))) for node, v in values.items())
+def node_spread(runs):
+    """{(measurement, node): the node's median in each of the runs} (see node_medians)."""
+    spread = collections.defaultdict(list)
+    for key, median in itertools.chain.from_iterable(node_medians(run).items() for run in runs):
+        spread[key].append(median)
+    return spread
 
 
 # ---- points ---------------------------------------------------------------------------------------
@@ -175,14 +172,13 @@ def page_svg(figure, axes, measurement, nodes, slow, about, pyplot):
     are many), the figures from zero as %g, the legend above; as SVG to sit
     inline, without XML prolog nor metadata, its ids its own (matplotlib
     makes them of a hash salted with the measurement) beside the others."""
-    from matplotlib import ticker
-
     step, tilted = math.ceil(len(nodes) / 20) or 1, len(nodes) > 6
     axes.set_xticks(range(0, len(nodes), step))
     axes.set_xticklabels([node + " (slow)" * (node in slow) for node in nodes[::step]], fontsize=9,
                          rotation=30 * tilted, ha="right" if tilted else "center")
-    axes.set(xlim=(-0.5, max(1, len(nodes)) - 0.5), xlabel=about, ylim=(0, None), ylabel=measured.shown_unit(measurement))
-    axes.yaxis.set_major_formatter(ticker.FuncFormatter(lambda value, _: "%g" % value))
+    axes.set(xlim=(-0.5, max(1, len(nodes)) - 0.5), xlabel=about, ylim=(0, None),
+             ylabel=measured.shown_unit(measurement))
+    axes.yaxis.set_major_formatter("{x:g}")
     axes.grid(axis="y", alpha=0.3)
     if axes.get_legend_handles_labels()[0]:  # none where every figure was printed as inf
         axes.legend(fontsize=9, loc="lower center", bbox_to_anchor=(0.5, 1.0), ncol=2, frameon=False)
@@ -210,8 +206,9 @@ def run_chart(run, verdict, measurement, pyplot):
     for kind, (label, colour, *shape) in WORKER_KINDS.items():
         scatter(axes, spread_out(kinds[kind], SHARE), colour, label, "chart-%s-%s" % (measurement, kind), *shape)
     for row in run.select(measurement, texts.SCOPE_SINGLE):
-        single_node_line(axes, row.shown, valid(row), "#222222", "single node (root rank alone): %s%s" % (
-            row.shown, NOTES[row.valid]), "chart-%s-single-node" % measurement)
+        single_node_line(axes, row.shown, row.valid is Validity.VALID, "#222222",
+                         "single node (root rank alone): %s%s" % (row.shown, NOTES[row.valid]),
+                         "chart-%s-single-node" % measurement)
     return page_svg(figure, axes, measurement, verdict.nodes, verdict.slow, "node (a point per worker rank)", pyplot)
 
 
@@ -221,10 +218,10 @@ def series_chart(all_series, measurement, pyplot):
     median of the root's single-node figures."""
     nodes = list(dict.fromkeys(node for series in all_series for verdict in series.verdicts
                                for node in verdict.nodes))
-    per_series = [[node_medians(run) for run in series.kept] for series in all_series]
+    spreads = [node_spread(series.kept) for series in all_series]
     figure, axes = pyplot.subplots(figsize=PAGE_CHART)
-    strips(axes, [[[(found[(measurement, node)], True) for found in per_run if (measurement, node) in found]
-                   for per_run in per_series] for node in nodes],
+    strips(axes, [[[(median, True) for median in spread.get((measurement, node), [])] for spread in spreads]
+                  for node in nodes],
            [(series.title + ": ") * (len(all_series) > 1) + "a node's median in one run" for series in all_series],
            "chart-%s" % measurement)
     for series, colour in zip(all_series, SERIES_COLOURS * len(all_series)):
@@ -261,8 +258,8 @@ def draw(runs, measurement, colours, pyplot, path):
         for x, row in placed:
             colour = colours[row.node]
             if finite(row.shown):
-                axes.bar(x, row.shown, width=0.8, facecolor=colour if valid(row) else "none", edgecolor=colour,
-                         linewidth=1.5)
+                axes.bar(x, row.shown, width=0.8, facecolor=colour if row.valid is Validity.VALID else "none",
+                         edgecolor=colour, linewidth=1.5)
             else:
                 axes.annotate(str(row.shown), (x, 0), ha="center", va="bottom")
         ticks += [(x, "rank %d" % row.rank) for x, row in placed] or [(first, "no workers")]
@@ -270,12 +267,12 @@ def draw(runs, measurement, colours, pyplot, path):
         left, right = offset - 0.45, offset + span - 1 + 0.45
         if finite(single.shown):
             axes.hlines(single.shown, left, right, colors=[colours[root_node(run)]], linewidth=2.5,
-                        linestyles="--" if valid(single) else ":", zorder=3, path_effects=outlined)
+                        linestyles="--" if single.valid is Validity.VALID else ":", zorder=3, path_effects=outlined)
             axes.annotate("single node %g%s" % (single.shown, not_valid_note(single)), (right, single.shown),
                           xytext=(0, 4), textcoords="offset points", ha="right", va="bottom", fontsize=8,
                           bbox=dict(facecolor="white", edgecolor="none", alpha=0.8, pad=1))
-        caption = [root_node(run), run.started.strftime("%Y-%m-%d %H:%M:%S") if run.started else "start unknown",
-                   "%d process%s" % (run.job_size, "" if run.job_size == 1 else "es")]
+        caption = [root_node(run), run.started.strftime(TIME) if run.started else "start unknown",
+                   processes(run.job_size)]
         caption += ["all workers: %sx single%s" % (total.speedup, not_valid_note(total))
                     for total in run.select(measurement, texts.SCOPE_TOTAL)[:1]]
         axes.annotate("\n".join(caption), ((left + right) / 2, 0), xycoords=("data", "axes fraction"),
@@ -295,11 +292,14 @@ def draw(runs, measurement, colours, pyplot, path):
     pyplot.close(figure)
 
 
-def spread_groups(series, measurement):
-    """Per scope of the job in the report's order (the single node, each
-    worker rank, the workers' total and common-window total): a label, and
-    for each series every run's value with whether the run counts."""
-    groups = {}
+def draw_spread(series, measurement, pyplot, path):
+    """series: [(name, runs)], one or two, each the runs of one kind of job,
+    drawn in a colour of its own side by side in each group: the single
+    node, each worker rank, the workers' total and common-window total. A
+    run with a rate that is not valid, or that ended early, is drawn hollow
+    and left out of the median, as repeat-runs leaves it out of its
+    statistics."""
+    groups = {}  # {(scope, rank): (label, for each series every run's value with whether the run counts)}
     for index, (_, runs) in enumerate(series):
         for run in runs:
             counted = run.why_left_out() is None
@@ -309,22 +309,7 @@ def spread_groups(series, measurement):
                         scope, "rank %s\n%s" % (row.rank, row.node))
                     group = groups.setdefault((scope, row.rank), (label, [[] for _ in series]))
                     group[1][index].append((row.shown, counted))
-    return sorted(groups.items(), key=lambda item: (SCOPE_ORDER.index(item[0][0]), item[0][1] or 0))
-
-
-def _runs_of(name, runs):
-    size = runs[0].job_size
-    return "%s%d runs of a job of %d process%s" % (name and name + ": ", len(runs), size, "" if size == 1 else "es")
-
-
-def draw_spread(series, measurement, pyplot, path):
-    """series: [(name, runs)], one or two, each the runs of one kind of job,
-    drawn in a colour of its own side by side in each group. A run with a
-    rate that is not valid, or that ended early, is drawn hollow and left
-    out of the median, as repeat-runs leaves it out of its statistics."""
-    from matplotlib import ticker
-
-    groups = spread_groups(series, measurement)
+    groups = sorted(groups.items(), key=lambda item: (SCOPE_ORDER.index(item[0][0]), item[0][1] or 0))
     figure, axes = pyplot.subplots(figsize=(min(24.0, max(6.0, 2.0 + 1.2 * len(series) * len(groups))), 5.5))
     strips(axes, [per_series for _, (_, per_series) in groups], [name or "a run" for name, _ in series], measurement)
     axes.set_xticks(range(len(groups)), [label for _, (label, _) in groups], fontsize=8)
@@ -332,10 +317,11 @@ def draw_spread(series, measurement, pyplot, path):
     # and of the much larger total read alike.
     axes.set(xlim=(-0.5, len(groups) - 0.5), yscale="log", ylabel=measured.shown_unit(measurement),
              title="\n".join([texts.SECTION_OF[measurement], TITLES[measurement]]
-                             + [_runs_of(name, runs) for name, runs in series]))
-    axes.yaxis.set_major_formatter(ticker.FuncFormatter(lambda value, _: "%g" % value))
-    axes.yaxis.set_minor_formatter(ticker.FuncFormatter(
-        lambda value, _: "%g" % value if round(value / 10 ** math.floor(math.log10(value))) in (2, 5) else ""))
+                             + ["%s%d runs of a job of %s" % (name and name + ": ", len(runs),
+                                                                processes(runs[0].job_size)) for name, runs in series]))
+    axes.yaxis.set_major_formatter("{x:g}")
+    axes.yaxis.set_minor_formatter(
+        lambda value, _: "%g" % value if round(value / 10 ** math.floor(math.log10(value))) in (2, 5) else "")
     axes.grid(axis="y", which="both", alpha=0.3)
     axes.legend(fontsize=8, loc="upper left", bbox_to_anchor=(1.01, 1.0))
     figure.savefig(path, dpi=100, bbox_inches="tight")
