@@ -285,10 +285,9 @@ def results_files(directory):
 
 
 def written_since(directory, before):
-    """The results file a run wrote in directory, given its results_files
-    before: a new name, or a file that changed (a run may reuse the name of
-    one started in the same clock second); the newest if there are
-    several, None if none."""
+    """The results file a run wrote, given results_files(directory) before
+    it: a new name, or a file that changed (a run may reuse the name of one
+    started in the same clock second); the newest of several, else None."""
     after = results_files(directory)
     changed = [name for name, stamp in after.items() if before.get(name) != stamp]
     return max(changed, key=lambda name: after[name]) if changed else None
