@@ -53,16 +53,17 @@ class Launcher:
     process count and placement, which the per-node flags replace; the
     working directory; output sent to files, where the records could not
     come back), the options that name the nodes, the per-node flags, and
-    the binding that leaves the process the node's processors as a job's
-    ranks find them unless told otherwise."""
+    the options ahead of the job's: the launcher's flags and the binding
+    that leaves the process the node's processors as a job's ranks find
+    them. A binding the job names comes later and wins, as the last one
+    given does, so the process is bound as the job's ranks are."""
 
-    open_mpi: bool
     dropped: set
     dropped_flags: set
     host_files: set
     host_lists: set
     per_node: list  # after "-n" and the count of nodes
-    unbound: list
+    ahead: list
 
     def adapted(self, options):
         """The job's launcher options without those dropped, and the nodes
@@ -92,24 +93,22 @@ class Launcher:
 # larger jobs it binds to sockets, or not at all where they outnumber the
 # cores.
 OPEN_MPI = Launcher(
-    open_mpi=True,
     dropped={"n", "np", "c", "N", "npernode", "npersocket", "map-by", "ppr", "rankfile", "output-filename",
              "output", "wdir", "wd"},
     dropped_flags={"pernode"},
     host_files={"hostfile", "machinefile", "default-hostfile"},
     host_lists={"host", "H"},
     per_node=["--map-by", "ppr:1:node", "--wdir", "/"],
-    unbound=["--bind-to", "none"])
+    ahead=launch.flags(True) + ["--bind-to", "none"])
 # MPICH, and the others built on Hydra (Intel MPI, MVAPICH): Hydra binds
 # nothing unless told.
 HYDRA = Launcher(
-    open_mpi=False,
     dropped={"n", "np", "ppn", "grr", "outfile-pattern", "errfile-pattern", "wdir"},
     dropped_flags={"rr"},
     host_files={"f", "hostfile", "machinefile"},
     host_lists={"hosts", "host"},
     per_node=["-ppn", "1", "-wdir", "/"],
-    unbound=[])
+    ahead=launch.flags(False))
 
 
 def hosts_in_file(path):
@@ -134,10 +133,11 @@ def family_of(launcher):
 
 def allocation_nodes():
     """The nodes of the Slurm allocation this runs in, in Slurm's order;
-    None outside one."""
+    Refused outside one, where the command names no nodes either."""
     listed = os.environ.get("SLURM_JOB_NODELIST")
     if not listed:
-        return None
+        raise Refused("the command names no host file or hosts (--hostfile, -f, --host), and this is not inside "
+                      "a Slurm allocation")
     try:
         return probes.ask("scontrol", "show", "hostnames", listed).split()
     except probes.Unknown as why:
@@ -162,15 +162,8 @@ def per_node_command(directory, command):
             raise Refused("%s, so where the launcher's options end cannot be told" % why)
         options, nodes = family.adapted(options)
         if nodes:
-            # Ahead of the job's own options: a binding the job names comes
-            # later and wins, as the last one given does, so the process is
-            # bound as the job's ranks are.
-            defaults = launch.flags(family.open_mpi) + family.unbound
-            return nodes, command[:at + 1] + defaults + options + ["-n", str(len(nodes))] + family.per_node + answer
+            return nodes, command[:at + 1] + family.ahead + options + ["-n", str(len(nodes))] + family.per_node + answer
     nodes = allocation_nodes()
-    if nodes is None:
-        raise Refused("the command names no host file or hosts (--hostfile, -f, --host), and this is not inside "
-                      "a Slurm allocation")
     count = str(len(nodes))
     return nodes, ["srun", "--nodes=" + count, "--ntasks=" + count, "--ntasks-per-node=1", "--chdir=/",
                    "--mpi=none"] + answer
@@ -200,31 +193,16 @@ def answer(directory, command):
     # A write per line, so that no read of the pipe by the launcher finds
     # a line half written.
     for line in framed(rank, records.record(directory, command)):
-        sys.stdout.write(line)
-        sys.stdout.flush()
+        print(line, end="", flush=True)
 
 
 # ---- on the calling machine -----------------------------------------------------------------
 
 
-def unframed(told_digest, payload):
-    """A record from its payload, its fields in the order of FIELDS; a
-    ValueError saying what is wrong with it."""
-    try:
-        data = base64.b64decode(payload, validate=True)
-        if digest(data) != told_digest:
-            raise ValueError("its digest does not match")
-        fields = json.loads(data.decode("utf-8"))
-        if not isinstance(fields, dict) or not all(isinstance(value, str) for value in fields.values()):
-            raise ValueError("not a record of fields")
-    except ValueError as error:
-        raise ValueError("its record arrived garbled (%s)" % error)
-    return {name: fields.get(name, "unknown (not in this node's record)") for name, _, _ in records.FIELDS}
-
-
 def assembled(frames):
     """A record from the set of (part, parts, digest, piece) lines of one
-    rank; a ValueError saying what is wrong with them."""
+    rank, its fields in the order of FIELDS; a ValueError saying what is
+    wrong with them."""
     if len({(parts, told_digest) for _, parts, told_digest, _ in frames}) > 1:
         raise ValueError("two different records came back for it")
     _, parts, told_digest, _ = next(iter(frames))
@@ -235,7 +213,16 @@ def assembled(frames):
     if missing or len(pieces) > parts:
         raise ValueError("its record arrived incomplete (of %d lines, %s missing)"
                          % (parts, ", ".join(missing) or "none, but others came"))
-    return unframed(told_digest, "".join(pieces[part] for part in range(1, parts + 1)))
+    try:
+        data = base64.b64decode("".join(pieces[part] for part in range(1, parts + 1)), validate=True)
+        if digest(data) != told_digest:
+            raise ValueError("its digest does not match")
+        fields = json.loads(data.decode("utf-8"))
+        if not isinstance(fields, dict) or not all(isinstance(value, str) for value in fields.values()):
+            raise ValueError("not a record of fields")
+    except ValueError as error:
+        raise ValueError("its record arrived garbled (%s)" % error)
+    return {name: fields.get(name, "unknown (not in this node's record)") for name, _, _ in records.FIELDS}
 
 
 def gathered(output, count):
@@ -284,7 +271,9 @@ def records_of_job(directory, command, limit=TIME_LIMIT):
              NodeRecord(name, why=got or trouble or "the launcher ended without it") for name, got in zip(names, found)]
     notes = ["%d framed line(s) of no rank of the job" % strays] if strays else []
     notes += _repeated_hosts(nodes)
-    if any(node.fields is None for node in nodes):
+    missing = [node.name for node in nodes if node.fields is None]
+    if missing:
+        notes.insert(0, "no record from %d of %d node(s): %s" % (len(missing), len(nodes), shown(", ".join(missing))))
         lines = [line for line in err.decode("utf-8", errors="replace").splitlines() if line.strip()][-TAIL:]
         if lines:
             notes.append("the launcher's error stream ends:\n%s" % "\n".join("  " + shown(line) for line in lines))

@@ -18,7 +18,6 @@ import sys
 from orvantic import probes
 from orvantic.probes import SCRIPTS, Unknown
 
-IMPLEMENTATIONS = ("openmpi", "mpich")
 CHECKOUT = os.path.dirname(SCRIPTS)
 STOP_GRACE = 10  # seconds a job has to end once asked to, before it is killed
 
@@ -31,7 +30,7 @@ def chosen_mpi():
 def launcher_of(mpi):
     """The implementation's launcher, named explicitly: never whichever
     alternative happens to be installed as plain mpiexec."""
-    if mpi not in IMPLEMENTATIONS:
+    if mpi not in ("openmpi", "mpich"):
         raise Unknown("unknown MPI implementation %r (openmpi or mpich)" % mpi)
     return "/usr/bin/mpiexec." + mpi
 
@@ -169,8 +168,7 @@ def main(argv):
     try:
         words = [OF_MPI[args.asked][0](args.mpi)] if args.asked in OF_MPI else default_command()
     except Unknown as why:
-        print("orvantic.launch: %s" % why, file=sys.stderr)
-        return 1
+        sys.exit("orvantic.launch: %s" % why)
     print("\n".join(words))
     return 0
 

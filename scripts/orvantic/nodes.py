@@ -17,15 +17,19 @@ NO_RECORD = "unknown (no record from this node: "
 NodeRecord = collections.namedtuple("NodeRecord", "name fields why", defaults=(None, None))
 
 
-def differing(records):
+def grouped(nodes, name):
+    """{value: [names of the recorded nodes with it]}, in the nodes' order."""
+    groups = {}
+    for node in nodes:
+        if node.fields is not None:
+            groups.setdefault(node.fields[name], []).append(node.name)
+    return groups
+
+
+def differing(nodes):
     """The fields, in the order of FIELDS, in which the records of a job's
     nodes do not all read alike; but the time of recording and the host."""
-    return [name for name, _, _ in FIELDS
-            if name not in OWN_TO_EACH and len({fields.get(name) for fields in records}) > 1]
-
-
-def _recorded(nodes):
-    return [node for node in nodes if node.fields is not None]
+    return [name for name, _, _ in FIELDS if name not in OWN_TO_EACH and len(grouped(nodes, name)) > 1]
 
 
 def nodes_json(nodes):
@@ -34,7 +38,7 @@ def nodes_json(nodes):
     return {"nodes": [{"host": node.fields["host"] if node.fields else node.name,
                        "fields": node.fields or {name: NO_RECORD + node.why + ")" for name, _, _ in FIELDS}}
                       for node in nodes],
-            "differing": differing([node.fields for node in _recorded(nodes)])}
+            "differing": differing(nodes)}
 
 
 def recorded(fields):
@@ -42,29 +46,19 @@ def recorded(fields):
     return not str(fields.get("host", "")).startswith(NO_RECORD)
 
 
-def grouped(nodes, name):
-    """{value: [names of the recorded nodes with it]}, in the nodes' order."""
-    groups = {}
-    for node in _recorded(nodes):
-        groups.setdefault(node.fields[name], []).append(node.name)
-    return groups
-
-
 def nodes_text(nodes):
     """The nodes' records for a person: a field per line where every node
     has the same value, else the nodes grouped by value below it; a star
     marks the fields in which they differ."""
-    recorded = _recorded(nodes)
-    marked = set(differing([node.fields for node in recorded]))
     lines = ["%d node(s); * marks a field in which they differ." % len(nodes)]
     lines += ["%s: no record (%s)" % (shown(node.name), shown(node.why)) for node in nodes if node.fields is None]
-    for name, _, _ in FIELDS if recorded else []:
-        groups = grouped(recorded, name)
+    for name, _, _ in FIELDS:
+        groups = grouped(nodes, name)
         if len(groups) == 1:
             lines.append("  %s: %s" % (name, shown(next(iter(groups)))))
-            continue
-        lines.append("%s %s:" % ("*" if name in marked else " ", name))
-        lines += ["      %s: %s" % (shown(", ".join(names)), shown(value)) for value, names in groups.items()]
+        elif groups:
+            lines.append("%s %s:" % (" " if name in OWN_TO_EACH else "*", name))
+            lines += ["      %s: %s" % (shown(", ".join(names)), shown(value)) for value, names in groups.items()]
     return "".join(line + "\n" for line in lines)
 
 

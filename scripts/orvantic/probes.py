@@ -50,9 +50,6 @@ def _table(*command):
     return json.loads(ask(*command, stderr=subprocess.DEVNULL))
 
 
-# ---- the run directory's file system and device -------------------------------
-
-
 def mount_of(directory):
     """The mount that holds the directory, as a dict of findmnt's columns;
     of several at one point, the last, which hides the others. The source
@@ -131,9 +128,6 @@ def free_space(directory):
     return "%s free of %s" % (_size(info.f_bavail * info.f_frsize), _size(info.f_blocks * info.f_frsize))
 
 
-# ---- the machine -------------------------------------------------------------------
-
-
 def usable_processors():
     """The processors this process may run on; all of them where the
     system cannot tell (macOS has no sched_getaffinity)."""
@@ -153,9 +147,6 @@ def memory():
 
 def load():
     return "%.2f %.2f %.2f (over 1, 5 and 15 minutes)" % os.getloadavg()
-
-
-# ---- the launcher and the program ----------------------------------------------------
 
 
 def mpi_version(launcher):
