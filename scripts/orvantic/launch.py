@@ -97,15 +97,14 @@ class Stopped(KeyboardInterrupt):
     like Ctrl-C: the job under way is stopped, the caller ends as on Ctrl-C."""
 
 
-def _stopped_by(signum, frame):
-    raise Stopped(signum)
-
-
 def stop_on_signals():
     """A job runs in a session of its own, where no signal to its caller
     reaches it: SIGTERM and SIGHUP to the caller, as Ctrl-C, stop it."""
+    def stopped_by(signum, frame):
+        raise Stopped(signum)
+
     for number in (signal.SIGTERM, signal.SIGHUP):
-        signal.signal(number, _stopped_by)
+        signal.signal(number, stopped_by)
 
 
 def start(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **options):
