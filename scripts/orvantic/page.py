@@ -1,15 +1,13 @@
 """One self-contained HTML page of results files: a run, a series of runs,
-or several series side by side. It renders the rows results-to-csv writes
-(with the slow-node verdicts made from them) and, where given, every node's
-set-up (run-environment --nodes --json) and compare's lines (compare
---json); its charts are matplotlib's SVG (plots), its markup is made in
-page_tables.
+or several series side by side, with the slow-node verdicts and, where
+given, every node's set-up (run-environment --nodes --json) and compare's
+lines (compare --json); its charts are matplotlib's SVG (plots), its
+markup is made in page_tables.
 
-Nothing on the page is fetched and nothing runs: the page's own style
-(page.css beside this module) and the charts are inside it, and a
-Content-Security-Policy lets only those inline styles apply and forbids
-every request and every script, so the page opens from a mail attachment
-or on a laptop without network.
+Nothing on the page is fetched and nothing runs: its style (page.css) and
+charts are inside it, and a Content-Security-Policy lets only those inline
+styles apply and forbids every request and every script, so the page
+opens from a mail attachment or on a laptop without network.
 """
 
 import base64
@@ -37,10 +35,10 @@ COMPARE_TEXTS = ("measurement", "unit", "scope", "verdict")
 def load_series(given):
     """Each directory given is a series, the files given one more; named A,
     B and so on where there are several, as compare names its two."""
-    directories = [[path] for path in given if os.path.isdir(path)]
+    directories = [path for path in given if os.path.isdir(path)]
     files = [path for path in given if not os.path.isdir(path)]
-    groups = directories + ([files] if files else [])
-    return load_all(groups, [group[0] for group in directories] + ["the files given"] * bool(files))
+    return load_all([[path] for path in directories] + [files] * bool(files),
+                    directories + ["the files given"] * bool(files))
 
 
 def read_json(path):
@@ -54,10 +52,10 @@ def read_json(path):
 
 
 class Environment:
-    """Every node's set-up as run-environment --nodes --json writes it."""
+    """Every node's set-up as run-environment --nodes --json writes it; none without a path."""
 
-    def __init__(self, path):
-        data = read_json(path)
+    def __init__(self, path=None):
+        data = read_json(path) if path else {"nodes": [], "differing": []}
         nodes = data.get("nodes") if isinstance(data, dict) else None
         if not (isinstance(nodes, list) and isinstance(data.get("differing"), list) and all(
                 isinstance(node, dict) and isinstance(node.get("host"), str) and isinstance(node.get("fields"), dict)
@@ -66,11 +64,8 @@ class Environment:
                                   '"differing": [...]})' % path)
         self.fields = {node["host"]: {str(k): str(v) for k, v in node["fields"].items()} for node in nodes}
         self.differing = [str(field) for field in data["differing"]]
-
-    def same_everywhere(self):
-        """The fields not differing, as the first node with a record has them."""
-        first = next((fields for fields in self.fields.values() if recorded(fields)), {})
-        return [(name, value) for name, value in first.items() if name not in self.differing]
+        first = next((fields for fields in self.fields.values() if recorded(fields)), {})  # the first with a record
+        self.same_everywhere = [(name, value) for name, value in first.items() if name not in self.differing]
 
 
 def read_comparison(path):
@@ -138,7 +133,7 @@ def charts(measurements, chart_of):
 # ---- the page ----------------------------------------------------------------------------------------
 
 
-def render(all_series, environment=None, comparison=None):
+def render(all_series, environment, comparison=None):
     """The page's HTML text."""
     if len(all_series) == 1 and len(all_series[0].runs) == 1:
         title, body = run_body(all_series[0].runs[0], environment)

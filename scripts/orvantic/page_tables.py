@@ -92,10 +92,6 @@ def table(head, rows, name=None):
                class_="scroll")
 
 
-def caption(text):
-    return tag("p", text, class_="caption")
-
-
 def measurement_heads():
     return [join(tag("span", m, data_measurement=m), tag("br"), measured.shown_unit(m)) for m, _ in texts.MEASUREMENTS]
 
@@ -134,8 +130,6 @@ def verdict_intro(why_not_judged, slow, not_judged=None):
 
 
 def environment_cells(environment, node):
-    if environment is None:
-        return []
     fields = environment.fields.get(node)
     return [td(flag("no record") if fields is None else fields.get(name, "not recorded"), cls="text")
             for name in environment.differing]
@@ -143,10 +137,8 @@ def environment_cells(environment, node):
 
 def environment_notes(environment, nodes):
     """The nodes recorded that are not the runs', and the set-up alike on all."""
-    if environment is None:
-        return None
     others = [host for host in environment.fields if host not in nodes]
-    same = environment.same_everywhere()
+    same = environment.same_everywhere
     return join(tag("p", "Set-up recorded for nodes not in these runs: %s." % ", ".join(others)) if others else None,
                 tag("details", tag("summary", "Set-up alike on every node (%d fields)" % len(same)),
                     table(["field", "value"], [({}, [td(name, cls="text"), td(value, cls="text")])
@@ -193,11 +185,11 @@ def run_nodes_part(run, verdict, environment):
         cells += [_median_cell(medians.get((m, node)), compared.get((m, node))) for m, _ in texts.MEASUREMENTS]
         cells.append(_run_node_verdict(verdict, node))
         rows.append(({"data_node": node}, cells + environment_cells(environment, node)))
-    head = ["node", "rank numbers"] + measurement_heads() + ["verdict"] + (environment.differing if environment else [])
+    head = ["node", "rank numbers"] + measurement_heads() + ["verdict"] + environment.differing
     return join(verdict_intro(verdict.why_not_judged, verdict.slow, verdict.not_judged),
-                caption("Per measurement, the median of the node's workers' valid figures (the report's averages are "
-                        "means over every worker), and its ratio to the lower median of the figures of the workers "
-                        "on every other node."),
+                tag("p", "Per measurement, the median of the node's workers' valid figures (the report's averages are "
+                         "means over every worker), and its ratio to the lower median of the figures of the workers "
+                         "on every other node.", class_="caption"),
                 table(head, rows, "nodes"), environment_notes(environment, nodes))
 
 
@@ -233,9 +225,9 @@ def figures_part(run):
              [td(label, cls="text"), td(node, cls="text")]
              + [_figure_cell(by_key.get((scope, rank, m)), field) for m, _ in texts.MEASUREMENTS])
             for scope, rank, label, node, field in lines]
-    return join(caption("Each cell: the figure the measurement is read by (its unit in the heading), and beneath it "
-                        "the seconds and the other rate the report prints for it (the speed tests' Millions "
-                        "Accesses/sec. and MB/sec.)."),
+    return join(tag("p", "Each cell: the figure the measurement is read by (its unit in the heading), and beneath "
+                         "it the seconds and the other rate the report prints for it (the speed tests' Millions "
+                         "Accesses/sec. and MB/sec.).", class_="caption"),
                 table(["rank", "node"] + measurement_heads(), rows, "figures"))
 
 
@@ -301,9 +293,9 @@ def series_nodes_part(series, environment):
         else:
             cells.append(td("slow in %d of %d runs judged" % (slow, judged) if judged else "not judged", cls="text"))
         rows.append(({"data_node": node}, cells + environment_cells(environment, node)))
-    head = ["node"] + measurement_heads() + ["verdict"] + (environment.differing if environment else [])
-    return join(caption("Per measurement, the median over the runs kept of the node's median over its workers in "
-                        "each run; beneath it the lowest and highest, and how many runs."),
+    head = ["node"] + measurement_heads() + ["verdict"] + environment.differing
+    return join(tag("p", "Per measurement, the median over the runs kept of the node's median over its workers in "
+                         "each run; beneath it the lowest and highest, and how many runs.", class_="caption"),
                 table(head, rows, "nodes-" + series.letter), environment_notes(environment, nodes))
 
 

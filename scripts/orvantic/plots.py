@@ -3,9 +3,8 @@ compare the worker ranks of runs side by side as bars, or repeated runs as
 points, one series or two; for the results page, as SVG, every worker of a
 run as a point at its node, or each node's medians over series of runs.
 
-Handling tests are drawn in Files/sec., speed tests in MB/sec. What a
-Warning line makes no measurement is drawn hollow, an edge without fill.
-Points drawn alike are one artist, not one each, so that a job of
+What a Warning line makes no measurement is drawn hollow, an edge without
+fill. Points drawn alike are one artist, not one each, so that a job of
 thousands of ranks is drawn in a moment. Each group of points or lines the
 page shows carries a gid, an id its SVG group keeps.
 """
@@ -156,26 +155,24 @@ def strips(axes, groups, names, gid):
                           ha="right", va="bottom", fontsize=8)
 
 
-def single_node_line(axes, value, is_valid, colour, label, gid):
+def single_node_line(axes, value, validity, colour, label, gid):
     """The root's single-node figure as a line across every group, and
     across the points, to be seen among thousands."""
     if finite(value):
-        axes.axhline(value, color=colour, linestyle="--" if is_valid else ":", linewidth=2, label=label, gid=gid,
-                     zorder=4)
+        axes.axhline(value, color=colour, linestyle="--" if validity is Validity.VALID else ":", linewidth=2,
+                     label=label, gid=gid, zorder=4)
 
 
 # ---- the results page ----------------------------------------------------------------------------
 
 
 def page_svg(figure, axes, measurement, nodes, slow, about, pyplot):
-    """A chart of the page finished: a tick per node (every few where there
-    are many), the figures from zero as %g, the legend above; as SVG to sit
-    inline, without XML prolog nor metadata, its ids its own (matplotlib
-    makes them of a hash salted with the measurement) beside the others."""
+    """A chart of the page finished, as SVG to sit inline: without XML
+    prolog nor metadata, its ids its own (matplotlib makes them of a hash
+    salted with the measurement) beside the others."""
     step, tilted = math.ceil(len(nodes) / 20) or 1, len(nodes) > 6
-    axes.set_xticks(range(0, len(nodes), step))
-    axes.set_xticklabels([node + " (slow)" * (node in slow) for node in nodes[::step]], fontsize=9,
-                         rotation=30 * tilted, ha="right" if tilted else "center")
+    axes.set_xticks(range(0, len(nodes), step), [node + " (slow)" * (node in slow) for node in nodes[::step]],
+                    fontsize=9, rotation=30 * tilted, ha="right" if tilted else "center")
     axes.set(xlim=(-0.5, max(1, len(nodes)) - 0.5), xlabel=about, ylim=(0, None),
              ylabel=measured.shown_unit(measurement))
     axes.yaxis.set_major_formatter("{x:g}")
@@ -191,10 +188,9 @@ def page_svg(figure, axes, measurement, nodes, slow, about, pyplot):
 
 
 def run_chart(run, verdict, measurement, pyplot):
-    """Every worker's figure at its node: slow nodes' in a colour of their
-    own, those not valid (or not known to be) hollow and grey, and the
-    root's single-node figure as a line across; a figure printed as inf (a
-    zero time) has no place on an axis and is left to the tables."""
+    """Every worker's figure at its node (see WORKER_KINDS), the root's
+    single-node figure as a line across; a figure printed as inf (a zero
+    time) has no place on an axis and is left to the tables."""
     place = dict((node, index) for index, node in enumerate(verdict.nodes))
     kinds = dict((kind, []) for kind in WORKER_KINDS)
     for row in run.select(measurement, texts.SCOPE_RANK):
@@ -206,9 +202,8 @@ def run_chart(run, verdict, measurement, pyplot):
     for kind, (label, colour, *shape) in WORKER_KINDS.items():
         scatter(axes, spread_out(kinds[kind], SHARE), colour, label, "chart-%s-%s" % (measurement, kind), *shape)
     for row in run.select(measurement, texts.SCOPE_SINGLE):
-        single_node_line(axes, row.shown, row.valid is Validity.VALID, "#222222",
-                         "single node (root rank alone): %s%s" % (row.shown, NOTES[row.valid]),
-                         "chart-%s-single-node" % measurement)
+        single_node_line(axes, row.shown, row.valid, "#222222", "single node (root rank alone): %s%s" % (
+            row.shown, NOTES[row.valid]), "chart-%s-single-node" % measurement)
     return page_svg(figure, axes, measurement, verdict.nodes, verdict.slow, "node (a point per worker rank)", pyplot)
 
 
@@ -216,21 +211,19 @@ def series_chart(all_series, measurement, pyplot):
     """Each node's median over its workers, a point per run kept, every
     series in a slot of its own with its medians over the runs and the
     median of the root's single-node figures."""
-    nodes = list(dict.fromkeys(node for series in all_series for verdict in series.verdicts
-                               for node in verdict.nodes))
+    nodes = list(dict.fromkeys(node for series in all_series for verdict in series.verdicts for node in verdict.nodes))
     spreads = [node_spread(series.kept) for series in all_series]
+    named = [(series.title + ": ") * (len(all_series) > 1) for series in all_series]
     figure, axes = pyplot.subplots(figsize=PAGE_CHART)
     strips(axes, [[[(median, True) for median in spread.get((measurement, node), [])] for spread in spreads]
-                  for node in nodes],
-           [(series.title + ": ") * (len(all_series) > 1) + "a node's median in one run" for series in all_series],
-           "chart-%s" % measurement)
-    for series, colour in zip(all_series, SERIES_COLOURS * len(all_series)):
+                  for node in nodes], [name + "a node's median in one run" for name in named], "chart-%s" % measurement)
+    for series, name, colour in zip(all_series, named, SERIES_COLOURS * len(all_series)):
         singles = [row.measured for run in series.kept for row in run.select(measurement, texts.SCOPE_SINGLE)
                    if row.measured is not None]
         if singles:
-            single_node_line(axes, statistics.median(singles), True, colour, "%ssingle node, median over the runs: %g"
-                             % ((series.title + ": ") * (len(all_series) > 1), statistics.median(singles)),
-                             "chart-%s-%s-single-node" % (measurement, series.letter))
+            median = statistics.median(singles)
+            single_node_line(axes, median, Validity.VALID, colour, "%ssingle node, median over the runs: %g" % (
+                name, median), "chart-%s-%s-single-node" % (measurement, series.letter))
     return page_svg(figure, axes, measurement, nodes, set().union(*(series.verdict.slow for series in all_series)),
                     "node (a point per run: the median of the node's workers)", pyplot)
 
@@ -242,9 +235,7 @@ def draw(runs, measurement, colours, pyplot, path):
     """The runs side by side: each one's worker ranks as bars coloured by
     node, the root's single-node rate as a line across them, a caption of
     the run beneath."""
-    from matplotlib import patheffects
-    from matplotlib.lines import Line2D
-    from matplotlib.patches import Patch
+    from matplotlib import lines, patches, patheffects
 
     outlined = [patheffects.withStroke(linewidth=4, foreground="black")]  # seen across bars of its own colour
     # Each run gets at least room for its caption; one slot per worker bar.
@@ -282,10 +273,10 @@ def draw(runs, measurement, colours, pyplot, path):
     axes.set(xlim=(-0.8, offset - 1.2), ylim=(0, None), ylabel=measured.shown_unit(measurement),
              title="%s\n%s" % (texts.SECTION_OF[measurement], TITLES[measurement]))
     axes.grid(axis="y", alpha=0.3)
-    handles = [Patch(color=colour, label=node) for node, colour in colours.items()]
-    handles += [Patch(facecolor="none", edgecolor="grey", linewidth=1.5, label="hollow: not valid"),
-                Line2D([], [], color="grey", linestyle="--", linewidth=2.5, path_effects=outlined,
-                       label="single-node rate\n(root rank alone)")]
+    handles = [patches.Patch(color=colour, label=node) for node, colour in colours.items()]
+    handles += [patches.Patch(facecolor="none", edgecolor="grey", linewidth=1.5, label="hollow: not valid"),
+                lines.Line2D([], [], color="grey", linestyle="--", linewidth=2.5, path_effects=outlined,
+                             label="single-node rate\n(root rank alone)")]
     axes.legend(handles=handles, fontsize=8, loc="upper left", bbox_to_anchor=(1.01, 1.0), title="node",
                 title_fontsize=8)
     figure.savefig(path, dpi=100, bbox_inches="tight")
@@ -294,11 +285,9 @@ def draw(runs, measurement, colours, pyplot, path):
 
 def draw_spread(series, measurement, pyplot, path):
     """series: [(name, runs)], one or two, each the runs of one kind of job,
-    drawn in a colour of its own side by side in each group: the single
-    node, each worker rank, the workers' total and common-window total. A
+    drawn in a colour of its own side by side in each scope of the job. A
     run with a rate that is not valid, or that ended early, is drawn hollow
-    and left out of the median, as repeat-runs leaves it out of its
-    statistics."""
+    and left out of the median, as repeat-runs leaves it out of its statistics."""
     groups = {}  # {(scope, rank): (label, for each series every run's value with whether the run counts)}
     for index, (_, runs) in enumerate(series):
         for run in runs:
