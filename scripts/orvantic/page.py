@@ -43,8 +43,7 @@ def load_series(given):
 
 def read_json(path):
     try:
-        with open(path, encoding="utf-8") as handle:
-            return json.load(handle)
+        return json.loads(pathlib.Path(path).read_text(encoding="utf-8"))
     except OSError as error:
         raise reading.Refused("%s: cannot be read: %s" % (path, error.strerror or error))
     except ValueError as error:
@@ -135,10 +134,8 @@ def charts(measurements, chart_of):
 
 def render(all_series, environment, comparison=None):
     """The page's HTML text."""
-    if len(all_series) == 1 and len(all_series[0].runs) == 1:
-        title, body = run_body(all_series[0].runs[0], environment)
-    else:
-        title, body = series_body(all_series, environment)
+    one_run = len(all_series) == 1 and len(all_series[0].runs) == 1
+    title, body = run_body(all_series[0].runs[0], environment) if one_run else series_body(all_series, environment)
     if comparison is not None:
         body += [tag("h2", "Two series compared"), parts.comparison_part(comparison)]
     body = join([[part, "\n"] for part in body if part])

@@ -100,30 +100,27 @@ def measurement_heads():
 
 
 def warnings_part(run, heading):
-    if not run.warnings:
-        return None
     items = [tag("li", line) for line in run.warnings]
     rest = items[FIRST_WARNINGS:]
     more = tag("details", tag("summary", "%d more" % len(rest)), tag("ul", rest)) if rest else None
-    return tag("section", tag("strong", heading), tag("ul", items[:FIRST_WARNINGS]), more, class_="warnings")
+    return tag("section", tag("strong", heading), tag("ul", items[:FIRST_WARNINGS]), more,
+               class_="warnings") if items else None
 
 
 def ended_early_part(run):
     """A banner where the run's report ends early: where, and why where it says."""
-    if not run.ended_early:
-        return None
     return tag("p", tag("strong", "The report of %s ends early:" % os.path.basename(run.path)),
-               " %s. Its figures are those of the lines written before the end." % run.early_end, class_="banner")
+               " %s. Its figures are those of the lines written before the end." % run.early_end,
+               class_="banner") if run.ended_early else None
 
 
 def verdict_intro(why_not_judged, slow, not_judged=None):
     """The nodes named slow, or why no node was judged; the nodes that too
     few phases leave unjudged beside them."""
-    method = tag("details", tag("summary", "How the verdict is made"), tag("p", verdicts.METHOD))
-    if why_not_judged:
-        return join(tag("p", "No slow-node verdict: %s." % why_not_judged), method)
     unjudged = " Not enough phases to judge: %s." % ", ".join(not_judged) if not_judged else ""
-    return join(tag("p", "Slow nodes: %s.%s" % (", ".join(slow) or "none", unjudged)), method)
+    verdict = ("No slow-node verdict: %s." % why_not_judged if why_not_judged
+               else "Slow nodes: %s.%s" % (", ".join(slow) or "none", unjudged))
+    return join(tag("p", verdict), tag("details", tag("summary", "How the verdict is made"), tag("p", verdicts.METHOD)))
 
 
 # ---- the set-up of nodes --------------------------------------------------------------------------
@@ -288,10 +285,9 @@ def series_nodes_part(series, environment):
                 min(found), DASH, max(found), len(found), "" if len(found) == 1 else "s"), class_="ratio"))
                          if found else td(DASH))
         slow, judged = series.verdict.counts.get(node, (0, 0))
-        if node in series.verdict.slow:
-            cells.append(td(flag("slow", "slow"), " " + series.verdict.slow[node], cls="text slow"))
-        else:
-            cells.append(td("slow in %d of %d runs judged" % (slow, judged) if judged else "not judged", cls="text"))
+        why_slow = series.verdict.slow.get(node)
+        cells.append(td(flag("slow", "slow"), " " + why_slow, cls="text slow") if why_slow else
+                     td("slow in %d of %d runs judged" % (slow, judged) if judged else "not judged", cls="text"))
         rows.append(({"data_node": node}, cells + environment_cells(environment, node)))
     head = ["node"] + measurement_heads() + ["verdict"] + environment.differing
     return join(tag("p", "Per measurement, the median over the runs kept of the node's median over its workers in "
@@ -303,8 +299,7 @@ def comparison_part(lines):
     """compare's lines, as compare prints them."""
     rows = []
     for line in lines:
-        interval = ("%g %s %g" % (line["ci_low"], DASH, line["ci_high"]) if line["ci_low"] is not None
-                    else "too few runs")
+        interval = "too few runs" if line["ci_low"] is None else "%g %s %g" % (line["ci_low"], DASH, line["ci_high"])
         cls = {"B faster": "faster", "B slower": "slower"}.get(line["verdict"], "")
         rows.append(({}, [td(line["measurement"], cls="text"), td(line["unit"], cls="text"),
                           td(LABELS.get(line["scope"]) or "rank %s" % line["rank"], cls="text"),

@@ -67,10 +67,9 @@ def root_node(run):
 
 def node_colours(runs, pyplot):
     """A colour per node, in the order the runs name them: the root's first."""
-    palette = pyplot.get_cmap("tab10").colors
     nodes = dict.fromkeys(node for run in runs for node in [root_node(run)] + [
         row.node for row in run.rows if row.scope == texts.SCOPE_RANK])
-    return dict((node, palette[index % len(palette)]) for index, node in enumerate(nodes))
+    return dict(zip(nodes, itertools.cycle(pyplot.get_cmap("tab10").colors)))
 
 
 def processes(count):
@@ -129,9 +128,8 @@ def scatter(axes, points, colour, label, gid, hollow=False, marker="o"):
 
 def strips(axes, groups, names, gid):
     """groups: per group (at x 0, 1, ...) per series [(value, counted)].
-    Each series in a slot of its own and a colour of its own: its points
-    spread across the slot, hollow where not counted, and the median of
-    those counted marked with its value."""
+    Each series in a slot and a colour of its own, hollow where not
+    counted, the median of those counted marked with its value."""
     width = SHARE / len(names)
     for index, name in enumerate(names):
         colour = SERIES_COLOURS[index % len(SERIES_COLOURS)]
@@ -218,10 +216,9 @@ def series_chart(all_series, measurement, pyplot):
     strips(axes, [[[(median, True) for median in spread.get((measurement, node), [])] for spread in spreads]
                   for node in nodes], [name + "a node's median in one run" for name in named], "chart-%s" % measurement)
     for series, name, colour in zip(all_series, named, SERIES_COLOURS * len(all_series)):
-        singles = [row.measured for run in series.kept for row in run.select(measurement, texts.SCOPE_SINGLE)
-                   if row.measured is not None]
+        singles = series.values.get((measurement, texts.SCOPE_SINGLE, 0))  # of the runs kept, valid throughout
         if singles:
-            median = statistics.median(singles)
+            median = statistics.median(singles.values)
             single_node_line(axes, median, Validity.VALID, colour, "%ssingle node, median over the runs: %g" % (
                 name, median), "chart-%s-%s-single-node" % (measurement, series.letter))
     return page_svg(figure, axes, measurement, nodes, set().union(*(series.verdict.slow for series in all_series)),
