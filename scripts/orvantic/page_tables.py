@@ -21,7 +21,7 @@ NOT_KNOWN = "not known"  # the root's node or start, where the file's name does 
 OTHER_FIGURES = (("seconds", "s"), ("rate", "M accesses/s"), ("mb_per_sec", "MB/s"))
 # Why a figure of a report that ends early is neither valid nor not.
 UNSETTLED = "the report ends before the Warning line that could follow this figure"
-FLAGS = {Validity.NOT_VALID: "not valid", Validity.UNSETTLED: "not settled"}  # of a figure that is not valid
+FLAGS = {Validity.NOT_VALID: "not valid", Validity.UNSETTLED: "not settled"}  # a figure's mark where not valid
 VOID = {"br", "meta"}  # elements without content nor end tag
 
 
@@ -256,7 +256,7 @@ def run_caption(run, verdict, measurement):
 
 
 def runs_part(series):
-    """A row per run: which it is, the nodes slow in it, whether the spread takes it."""
+    """A row per run: which it is, its slow nodes, whether the spread takes it."""
     rows = []
     for number_, (run, verdict) in enumerate(zip(series.runs, series.verdicts), 1):
         why = run.why_left_out()
