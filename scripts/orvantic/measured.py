@@ -160,23 +160,16 @@ def unsettled(found):
 
 
 def shown_field(measurement):
-    """The field a measurement is read by: files per second for the
-    handling tests, MB per second for the speed tests."""
+    """The field a measurement is read by, and (shown_unit) its unit: files
+    per second for the handling tests, MB per second for the speed tests."""
     return "rate" if measurement in texts.HANDLING else "mb_per_sec"
 
 
 def shown_unit(measurement):
-    """The unit a measurement is read in: files per second for the handling
-    tests, MB per second for the speed tests."""
     return texts.HANDLING_UNIT if measurement in texts.HANDLING else texts.MB_UNIT
 
 
 # ---- the common window ---------------------------------------------------------
-
-
-def _divided(amount, seconds):
-    """As the program divides: a zero time gives no number."""
-    return amount / seconds if seconds else math.nan
 
 
 def common_window_row(total, ranks, settled=True):
@@ -198,7 +191,8 @@ def common_window_row(total, ranks, settled=True):
     for field in ("rate", "mb_per_sec"):
         if getattr(total, field) is not None:
             work = sum(getattr(r, field) * r.seconds for r in ranks)
-            setattr(row, field, figure("%g", _divided(work, slowest.seconds)))
+            # As the program divides: a zero time gives no number.
+            setattr(row, field, figure("%g", work / slowest.seconds if slowest.seconds else math.nan))
     return row
 
 
