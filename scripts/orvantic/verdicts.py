@@ -27,6 +27,7 @@ never one, and a report cut short after a phase or two names no node.
 """
 
 import bisect
+import dataclasses
 import statistics
 
 from . import measured, texts
@@ -48,13 +49,11 @@ METHOD = (
     % (SLOW_RATIO, MIN_JUDGED_PHASES))
 
 
+@dataclasses.dataclass(frozen=True)
 class NoEvidence:
-    """Why a node's figures of a phase are no evidence: a word for a table's
-    cell and the reason in full."""
-
-    def __init__(self, word, why):
-        self.word = word
-        self.why = why
+    """Why a node's figures of a phase are no evidence."""
+    word: str  # for a table's cell
+    why: str  # in full
 
 
 SHARED_ROOT_NODE = NoEvidence("set aside", "began while the root's single-node tests shared its node")
@@ -80,12 +79,6 @@ class Comparison:
         self.set_aside = set_aside  # a NoEvidence, or None where the figures are evidence
         self.ratio = None if set_aside else median / others_median
         self.slow = self.ratio is not None and self.ratio < SLOW_RATIO
-
-
-def _valid_rate(row):
-    """The rate a worker's row is read by, where it is a measurement; a rate
-    of zero, which no other worker's can be measured against, is none."""
-    return row.measured or None
 
 
 def _single_node_seconds(run):
@@ -114,15 +107,11 @@ def _without(ordered, values):
     return rest
 
 
-def _median(values):
-    return statistics.median(values) if values else None
-
-
-def _why_no_workers(run):
-    return "the report ends before any worker's lines" if run.job_size > 1 else "the run has no workers"
-
-
-def _why_one_node(run, workers):
+def _why_no_other_node(run, workers):
+    """Why a run whose workers, as many as its report holds, ran on one node
+    at most cannot judge any."""
+    if not workers:
+        return "the report ends before any worker's lines" if run.job_size > 1 else "the run has no workers"
     if workers < run.job_size - 1:
         return ("the report ends before some workers' lines, and those it holds ran on one node: there is no other "
                 "node to compare with")
@@ -137,21 +126,18 @@ class RunVerdict:
         self.run = run
         # Every phase's rows: a report that ends early may hold a rank's
         # lines of a later phase only where an earlier one is whole.
-        self.nodes = []
         self.ranks_of = {}
         for row in sorted((r for r in run.rows if r.scope == texts.SCOPE_RANK), key=lambda r: r.rank):
             ranks = self.ranks_of.setdefault(row.node, [])
-            if not ranks:
-                self.nodes.append(row.node)
             if row.rank not in ranks:
                 ranks.append(row.rank)
+        self.nodes = list(self.ranks_of)
         self.comparisons = []
         self.slow = {}
         self.not_judged = {}  # {node: why the run cannot judge it}
         self.why_not_judged = None  # why the run judges no node at all
         if len(self.nodes) < 2:
-            self.why_not_judged = (_why_one_node(run, len(self.ranks_of[self.nodes[0]])) if self.nodes
-                                   else _why_no_workers(run))
+            self.why_not_judged = _why_no_other_node(run, sum(map(len, self.ranks_of.values())))
             return
         shared_until = _single_node_seconds(run)
         starts = _phase_starts(run)
@@ -176,10 +162,10 @@ class RunVerdict:
         rows = self.run.select(measurement, texts.SCOPE_RANK)
         aside = {node: self._set_aside(measurement, node, shared_until, starts) for node in self.nodes}
         own_rates = {}
+        # A rate of zero is none: no other worker's can be measured against it.
         for row in rows:
-            rate = None if aside[row.node] else _valid_rate(row)
-            if rate is not None:
-                own_rates.setdefault(row.node, []).append(rate)
+            if not aside[row.node] and row.measured:
+                own_rates.setdefault(row.node, []).append(row.measured)
         every_rate = sorted(rate for rates in own_rates.values() for rate in rates)
         reached = {row.node for row in rows}
         comparisons = []
@@ -188,16 +174,14 @@ class RunVerdict:
             outside = _without(every_rate, own)
             why = (aside[node] or (NOT_REACHED if node not in reached and self.run.ended_early else None)
                    or (NO_VALID_RATE if not own else None) or (NO_OTHER_RATE if not outside else None))
-            comparisons.append(Comparison(measurement, node, self.ranks_of[node], _median(own),
+            comparisons.append(Comparison(measurement, node, self.ranks_of[node],
+                                          statistics.median(own) if own else None,
                                           outside[(len(outside) - 1) // 2] if outside else None, why))
         return comparisons
 
-    def judged_phases(self, node):
-        return [c for c in self.comparisons if c.node == node and c.ratio is not None]
-
     def _judge_nodes(self):
         for node in self.nodes:
-            judged = self.judged_phases(node)
+            judged = [c for c in self.comparisons if c.node == node and c.ratio is not None]
             slow = [c for c in judged if c.slow]
             if len(judged) < MIN_JUDGED_PHASES:
                 self.not_judged[node] = "not enough phases to judge: compared in %d, a verdict needs %d" % (
@@ -208,16 +192,12 @@ class RunVerdict:
                                                    ", ".join("%s %.2f" % (c.measurement, c.ratio) for c in slow))
 
 
-def judge(run):
-    return RunVerdict(run)
-
-
 class SeriesVerdict:
     """A node is slow over a series where it was slow in most of the runs
     that judged it."""
 
     def __init__(self, runs):
-        self.runs = [judge(run) for run in runs]
+        self.runs = [RunVerdict(run) for run in runs]
         self.counts = {}
         for verdict in self.runs:
             for node in verdict.nodes:
@@ -237,5 +217,6 @@ class SeriesVerdict:
         return "no run judged any node" + ("; in every run, " + reasons.pop() if len(reasons) == 1 else "")
 
 
-def judge_series(runs):
-    return SeriesVerdict(runs)
+# The names the tools judge by.
+judge = RunVerdict
+judge_series = SeriesVerdict
