@@ -13,10 +13,11 @@ import collections
 import io
 import itertools
 import math
+import os
 import statistics
 import sys
 
-from . import measured, texts
+from . import measured, terminal, texts
 from .measured import Validity
 from .series import LETTERS, SCOPE_ORDER
 
@@ -228,12 +229,36 @@ def series_chart(all_series, measurement, pyplot):
 # ---- plot-results and compare ----------------------------------------------------------------------
 
 
-def draw(runs, measurement, colours, pyplot, path):
-    """The runs side by side: each one's worker ranks as bars coloured by
-    node, the root's single-node rate as a line across them, a caption of
-    the run beneath."""
+def draw_each(pyplot, directory, series, draw_one, missing, failed_as=None):
+    """A PNG per measurement in directory, its path printed, drawn by draw_one (draw or draw_spread) of the
+    runs of each series [(name, runs)] that hold the measurement; where a series has none (a report that ends
+    early may stop before it), the note missing % measurement. The status where a file cannot be written,
+    named as failed_as where given."""
+    try:
+        os.makedirs(directory, exist_ok=True)
+    except OSError as error:
+        return terminal.cannot_write(failed_as or directory, error)
+    for measurement, _ in texts.MEASUREMENTS:
+        held = [(name, [run for run in runs if run.select(measurement, texts.SCOPE_SINGLE)]) for name, runs in series]
+        if not all(runs for _, runs in held):
+            terminal.tell(missing % measurement)
+            continue
+        path = os.path.join(directory, measurement + ".png")
+        try:
+            draw_one(held, measurement, pyplot, path)
+        except OSError as error:
+            return terminal.cannot_write(failed_as or path, error)
+        print(path)
+    return None
+
+
+def draw(series, measurement, pyplot, path, colours):
+    """The runs of the series [(name, runs)] side by side: each one's worker
+    ranks as bars coloured by node, the root's single-node rate as a line
+    across them, a caption of the run beneath."""
     from matplotlib import lines, patches, patheffects
 
+    runs = [run for _, held in series for run in held]
     outlined = [patheffects.withStroke(linewidth=4, foreground="black")]  # seen across bars of its own colour
     # Each run gets at least room for its caption; one slot per worker bar.
     spans = [max(2.6, run.job_size - 1) for run in runs]
