@@ -4,6 +4,7 @@ free space, processors, memory and load, the MPI launcher and the program's
 build. Each probe returns a field's value, or raises Unknown saying why it
 cannot be read here, which never stops the others."""
 
+import functools
 import json
 import os
 import re
@@ -50,6 +51,7 @@ def _table(*command):
     return json.loads(ask(*command, stderr=subprocess.DEVNULL))
 
 
+@functools.cache  # a record reads it for six fields
 def mount_of(directory):
     """The mount that holds the directory, as a dict of findmnt's columns;
     of several at one point, the last, which hides the others. The source
@@ -58,18 +60,20 @@ def mount_of(directory):
                   "-o", "SOURCE,FSTYPE,VFS-OPTIONS,FS-OPTIONS,MAJ:MIN")["filesystems"][-1]
 
 
-def file_system(mount):
-    return "%s on %s" % (mount["fstype"], mount["source"])
+def file_system(directory):
+    return "%(fstype)s on %(source)s" % mount_of(directory)
 
 
-def mount_options(mount):
-    return "%s; of the file system: %s" % (mount["vfs-options"], mount["fs-options"])
+def mount_options(directory):
+    return "%(vfs-options)s; of the file system: %(fs-options)s" % mount_of(directory)
 
 
-def disk_of(mount):
-    """The block device under the mount, as a dict of lsblk's columns: the
-    whole disk, where the file system lies on a partition of it. -a keeps
-    the RAM disks lsblk leaves out by default."""
+@functools.cache  # a record reads it for three fields
+def disk_of(directory):
+    """The block device under the directory's mount, as a dict of lsblk's
+    columns: the whole disk, where the file system lies on a partition of
+    it. -a keeps the RAM disks lsblk leaves out by default."""
+    mount = mount_of(directory)
     devices = _table("lsblk", "-J", "-l", "-a", "-o", "NAME,PKNAME,TYPE,MAJ:MIN,MODEL,ROTA,SCHED")["blockdevices"]
     device = next((device for device in devices if device["maj:min"] == mount["maj:min"]), None)
     if device is None:
@@ -77,12 +81,13 @@ def disk_of(mount):
     return next(disk for disk in devices if disk["name"] == device["pkname"]) if device["type"] == "part" else device
 
 
-def journal(mount):
+def journal(directory):
     """Whether an ext4 file system keeps a journal, and in which data mode:
     the kernel tells its journal thread and mount options under the name it
     gives the file system; dumpe2fs the features, where the device may be
     read. findmnt tells neither: a journal is no mount option, and the
     mount's options leave out the default data mode."""
+    mount = mount_of(directory)
     if mount["fstype"] != "ext4":
         raise Unknown("not ext4 but %s" % mount["fstype"])
     name = os.path.basename(os.path.realpath(mount["source"]))
@@ -99,21 +104,21 @@ def journal(mount):
     return "yes, data=%s" % mode.group(1) if mode else "yes"
 
 
-def device_model(mount):
-    disk = disk_of(mount)
+def device_model(directory):
+    disk = disk_of(directory)
     if not (disk["model"] or "").strip():
         raise Unknown("%s names no model in /sys" % disk["name"])
     return disk["model"].strip()
 
 
-def rotational(mount):
+def rotational(directory):
     # lsblk before 2.37 gives the flag as "1" or "0", later as true or false.
-    flag = disk_of(mount)["rota"]
+    flag = disk_of(directory)["rota"]
     return {True: "yes", "1": "yes", False: "no", "0": "no"}.get(flag, flag) + " (as the kernel reports it)"
 
 
-def scheduler(mount):
-    disk = disk_of(mount)
+def scheduler(directory):
+    disk = disk_of(directory)
     if not disk["sched"]:
         raise Unknown("%s names no scheduler in /sys" % disk["name"])
     return disk["sched"]

@@ -17,10 +17,6 @@ from orvantic.probes import Unknown
 SUFFIX = ".environment.txt"
 
 
-def _of_mount(probe):
-    return lambda directory: probe(probes.mount_of(directory))
-
-
 def _of_program(probe):
     return lambda command: probe(launch.program_in(command))
 
@@ -35,12 +31,12 @@ FIELDS = [
     ("host", socket.gethostname, None),
     ("kernel", lambda: "%s %s" % (platform.system(), platform.release()), None),
     ("directory", os.path.realpath, "directory"),
-    ("file system", _of_mount(probes.file_system), "directory"),
-    ("mount options", _of_mount(probes.mount_options), "directory"),
-    ("ext4 journal", _of_mount(probes.journal), "directory"),
-    ("device model", _of_mount(probes.device_model), "directory"),
-    ("rotational", _of_mount(probes.rotational), "directory"),
-    ("scheduler", _of_mount(probes.scheduler), "directory"),
+    ("file system", probes.file_system, "directory"),
+    ("mount options", probes.mount_options, "directory"),
+    ("ext4 journal", probes.journal, "directory"),
+    ("device model", probes.device_model, "directory"),
+    ("rotational", probes.rotational, "directory"),
+    ("scheduler", probes.scheduler, "directory"),
     ("free space", probes.free_space, "directory"),
     ("processors", probes.processors, None),
     ("memory", probes.memory, None),
