@@ -104,24 +104,18 @@ def journal(directory):
     return "yes, data=%s" % mode.group(1) if mode else "yes"
 
 
-def device_model(directory):
+def disk_names(column, what, directory):
+    """A name the kernel gives the directory's disk, or may not."""
     disk = disk_of(directory)
-    if not (disk["model"] or "").strip():
-        raise Unknown("%s names no model in /sys" % disk["name"])
-    return disk["model"].strip()
+    if not (disk[column] or "").strip():
+        raise Unknown("%s names no %s in /sys" % (disk["name"], what))
+    return disk[column].strip()
 
 
 def rotational(directory):
     # lsblk before 2.37 gives the flag as "1" or "0", later as true or false.
     flag = disk_of(directory)["rota"]
     return {True: "yes", "1": "yes", False: "no", "0": "no"}.get(flag, flag) + " (as the kernel reports it)"
-
-
-def scheduler(directory):
-    disk = disk_of(directory)
-    if not disk["sched"]:
-        raise Unknown("%s names no scheduler in /sys" % disk["name"])
-    return disk["sched"]
 
 
 def _size(amount):

@@ -7,6 +7,7 @@ file.
 """
 
 import datetime
+import functools
 import os
 import platform
 import socket
@@ -34,9 +35,9 @@ FIELDS = [
     ("file system", probes.file_system, "directory"),
     ("mount options", probes.mount_options, "directory"),
     ("ext4 journal", probes.journal, "directory"),
-    ("device model", probes.device_model, "directory"),
+    ("device model", functools.partial(probes.disk_names, "model", "model"), "directory"),
     ("rotational", probes.rotational, "directory"),
-    ("scheduler", probes.scheduler, "directory"),
+    ("scheduler", functools.partial(probes.disk_names, "sched", "scheduler"), "directory"),
     ("free space", probes.free_space, "directory"),
     ("processors", probes.processors, None),
     ("memory", probes.memory, None),
