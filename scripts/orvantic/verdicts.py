@@ -1,19 +1,14 @@
-"""Slow nodes, named from a run's rows or a series' runs.
+"""Slow nodes, named from a run's rows or a series' runs as METHOD tells.
 
-Per measurement, each node's workers are set against one figure: the lower
-median (the lower of two middle values) of the valid rates of the workers on every
-other node. The node's own ranks are left out of it, so a node that holds
-most of the workers cannot pull it towards its own rates; and it is the
-lower median, so that one rank the scheduler favoured on another node of
-two cannot double it and halve every other node's ratio. The node's ratio
-is the median of its ranks' rates over that figure: one rank that the
-scheduler favoured or starved moves it little, a node whose ranks are
-mostly slow moves it much. Rates, not seconds, are compared: ranks may do
-different amounts of work. A node is slow in a phase where its ratio is
-below SLOW_RATIO. A run judges it where it was compared in at least
-MIN_JUDGED_PHASES phases, and names it slow where it is slow in most of
-those. Over a series, a node is slow where it was slow in most of the runs
-that judged it. A rate that is not valid is no evidence either way.
+Why so: the lower median (the lower of two middle values) that a node's
+workers are set against leaves the node's own ranks out, so a node that
+holds most of the workers cannot pull it towards its own rates; and it is
+the lower median, so that one rank the scheduler favoured on another node
+of two cannot double it and halve every other node's ratio. The node's
+ratio is the median of its ranks' rates: one rank that the scheduler
+favoured or starved moves it little, a node whose ranks are mostly slow
+moves it much. Rates, not seconds, are compared: ranks may do different
+amounts of work.
 
 Two things in the report's structure move a node's rates without its drive
 being slow. Workers start their first phase while the root runs its
@@ -150,9 +145,8 @@ class RunVerdict:
     def _set_aside(self, measurement, node, shared_until, starts):
         """Why the node's figures of the phase are no evidence of its drive,
         where they shared a node with the root's single-node tests."""
-        if self.run.node is not None and node != self.run.node:
-            return None
-        if any(starts.get((measurement, rank), 0.0) < shared_until for rank in self.ranks_of[node]):
+        if self.run.node in (None, node) and any(starts.get((measurement, rank), 0.0) < shared_until
+                                                 for rank in self.ranks_of[node]):
             return SHARED_ROOT_NODE if self.run.node is not None else ROOT_NODE_UNKNOWN
         return None
 
