@@ -149,13 +149,9 @@ def _not_regular(mode):
     """Why a file of this mode is not read."""
     if stat.S_ISDIR(mode):
         return "is a directory"
-    if stat.S_ISFIFO(mode):
-        kind = "a named pipe"
-    elif stat.S_ISCHR(mode) or stat.S_ISBLK(mode):
-        kind = "a device"
-    else:
-        kind = "a socket" if stat.S_ISSOCK(mode) else "a special file"
-    return "is %s, not a regular file" % kind
+    kinds = ((stat.S_ISFIFO, "a named pipe"), (stat.S_ISCHR, "a device"), (stat.S_ISBLK, "a device"),
+             (stat.S_ISSOCK, "a socket"))
+    return "is %s, not a regular file" % next((kind for test, kind in kinds if test(mode)), "a special file")
 
 
 def _read_bytes(path):

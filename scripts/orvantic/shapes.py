@@ -3,6 +3,7 @@
 anything else: a number taken from a line that only looks similar would be
 worse than no number. Numbers are kept as the text the report shows."""
 
+import collections
 import functools
 import re
 
@@ -204,11 +205,7 @@ class Mismatch(Exception):
         self.what = what
 
 
-class Matched:
-    def __init__(self, line, text, groups):
-        self.line = line
-        self.text = text
-        self.groups = groups
+Matched = collections.namedtuple("Matched", "line text groups")
 
 
 class Found(list):
