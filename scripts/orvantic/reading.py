@@ -245,29 +245,26 @@ def parse(path):
     collecting = gc.isenabled()
     gc.disable()
     try:
-        return _parse(path)
+        lines, whole = _read_lines(path)
+        stop = grammar.stop_line().regex.fullmatch(lines[-1])
+        report = lines[:-1] if stop else lines
+        size = _job_size(path, report)
+        expected = grammar.report_lines(grammar.FILE, dict.fromkeys(range(size)), failing=grammar.MAYBE)
+        try:
+            found = shapes.match(expected, report, prefix_only=True)
+        except shapes.Mismatch as error:
+            raise _refused(path, "line %d: %s; the line reads %r" % (error.index + 1, error.what,
+                                                                      report[error.index]))
+        node, started = _known_from_name(path)
+        rows = measured.with_common_windows(measured.rows_of(found, node, started, size), measured.unsettled(found))
+        early_end = _early_end(found, len(report), whole, stop)
+        for row in rows:
+            row.ended_early = early_end is not None
+        return Run(path, node, started, size, rows, [m.text for m in found if m.line.warning] + lines[len(report):],
+                   early_end, *(stop.groups() if stop else ()))
     finally:
         if collecting:
             gc.enable()
-
-
-def _parse(path):
-    lines, whole = _read_lines(path)
-    stop = grammar.stop_line().regex.fullmatch(lines[-1])
-    report = lines[:-1] if stop else lines
-    size = _job_size(path, report)
-    expected = grammar.report_lines(grammar.FILE, dict((k, None) for k in range(size)), failing=grammar.MAYBE)
-    try:
-        found = shapes.match(expected, report, prefix_only=True)
-    except shapes.Mismatch as error:
-        raise _refused(path, "line %d: %s; the line reads %r" % (error.index + 1, error.what, report[error.index]))
-    node, started = _known_from_name(path)
-    rows = measured.with_common_windows(measured.rows_of(found, node, started, size), measured.unsettled(found))
-    early_end = _early_end(found, len(report), whole, stop)
-    for row in rows:
-        row.ended_early = early_end is not None
-    return Run(path, node, started, size, rows, [m.text for m in found if m.line.warning] + lines[len(report):],
-               early_end, *(stop.groups() if stop else ()))
 
 
 def results_files(directory):
