@@ -39,9 +39,9 @@ HANDLING_HIGHER = "Power of Handling Files -- Higher"
 LOW_SPEEDS = "Low writing and reading speeds:"
 HIGH_SPEEDS = "High writing and reading speeds:"
 
-# The six measurements in the order the single-node part of the report holds
-# them, each with the heading of its section; a worker's phases 1 to 6 run
-# them in the same order.
+# The six measurements, in the order of the report and of a worker's phases
+# 1 to 6, each with its section's heading: the program's kPhaseNames
+# (src/state/phases.h), whose stop-line words test_words gives.
 MEASUREMENTS = [
     ("stream-handling", HANDLING_LOWER),
     ("descriptor-handling", HANDLING_HIGHER),
