@@ -151,13 +151,13 @@ def per_node_command(directory, command):
     # -B: a node writes no byte code beside the scripts it runs.
     answer = [sys.executable, "-B", "-c", ANSWER, probes.SCRIPTS, directory] + command
     try:
-        at = launch.launcher_at(command)
+        at = launch.position(command, "MPI launcher")
     except probes.Unknown as why:
         raise Refused(str(why))
     if os.path.basename(command[at]) != "srun":
         family = family_of(command[at])
         try:
-            options = command[at + 1:launch.program_at(command)]
+            options = command[at + 1:launch.position(command, "orvantic-drives program")]
         except probes.Unknown as why:
             raise Refused("%s, so where the launcher's options end cannot be told" % why)
         options, nodes = family.adapted(options)
@@ -250,8 +250,8 @@ def run_bounded(argv, limit):
     what went wrong with it (None if nothing)."""
     try:
         status, out, err, closed = launch.run(argv, limit=limit)
-    except OSError as error:
-        return b"", b"", "cannot start %s: %s" % (argv[0], error.strerror or error)
+    except probes.Unknown as why:
+        return b"", b"", str(why)
     if status is None:
         return out, err, "the launcher did not end within %g s and was stopped%s" % (
             limit, "" if closed else "; processes of it still hold its output")

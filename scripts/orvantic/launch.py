@@ -1,9 +1,7 @@
-"""How a job of the program is started and stopped on this machine: the
-launcher of an MPI implementation, the flags it needs, the number of
-processes, where the program is found (and where a job's command names
-both), and the job itself, in a session of its own with one way to end
-it. Every tool (scripts/setup-and-run through `python3 -m orvantic.launch`),
-the test bed and bench/ start theirs here, so that they start, and stop, alike.
+"""How a job of the program is started and stopped on this machine, in a
+session of its own with one way to end it. Every tool (scripts/setup-and-run
+through `python3 -m orvantic.launch`), the test bed and bench/ start theirs
+here, so that they start, and stop, alike.
 """
 
 import argparse
@@ -76,10 +74,8 @@ def found_program(places):
 
 
 def default_command():
-    """The command scripts/setup-and-run starts: the launcher of
-    ORVANTIC_MPI with its flags, the default number of processes and the
-    binary it built, or the one ORVANTIC_PROGRAM names. Only a checkout has
-    that script: an installed copy is told the command of a run."""
+    """The command scripts/setup-and-run starts. Only a checkout has that
+    script: an installed copy is told the command of a run."""
     if not os.path.exists(os.path.join(SCRIPTS, "setup-and-run")):
         raise Unknown("no set-up script beside %s to tell the default command; give the command of one run "
                       "after --" % SCRIPTS)
@@ -141,8 +137,12 @@ Ended = collections.namedtuple("Ended", "status out err closed")
 def run(argv, stdin=None, limit=None, **options):
     """Runs a job to its end, `stdin` (bytes) its whole standard input, none
     by default; stopped at `limit` seconds, where given, or on any
-    exception meanwhile (Ctrl-C, Stopped), which is raised again."""
-    job = start(argv, stdin=subprocess.DEVNULL if stdin is None else subprocess.PIPE, **options)
+    exception meanwhile (Ctrl-C, Stopped), which is raised again. Unknown
+    where it cannot be started (no such program)."""
+    try:
+        job = start(argv, stdin=subprocess.DEVNULL if stdin is None else subprocess.PIPE, **options)
+    except OSError as error:
+        raise Unknown("cannot start %s: %s" % (argv[0], error.strerror or error))
     try:
         out, err, ended = _collected(job, limit, stdin)
     except BaseException:
@@ -172,25 +172,23 @@ def main(argv):
     return 0
 
 
-def launcher_at(command):
-    """Where in the command its MPI launcher stands."""
-    for index, word in enumerate(command):
-        if re.match(r"(mpiexec|mpirun|srun)(\.|$)", os.path.basename(word)):
-            return index
-    raise Unknown("no MPI launcher in the command")
+# The words of a command found by what they are: its MPI launcher, and the
+# benchmark program, where the launcher's own options end.
+WORDS = {"MPI launcher": lambda word: re.match(r"(mpiexec|mpirun|srun)(\.|$)", os.path.basename(word)),
+         "orvantic-drives program": lambda word: os.path.basename(word).startswith("orvantic-drives")
+         and os.path.isfile(word)}
 
 
-def program_at(command):
-    """Where in the command the benchmark program stands: the launcher's
-    own options end there."""
+def position(command, what):
+    """Where in the command the first word that is `what` (of WORDS) stands."""
     for index, word in enumerate(command):
-        if os.path.basename(word).startswith("orvantic-drives") and os.path.isfile(word):
+        if WORDS[what](word):
             return index
-    raise Unknown("no orvantic-drives program in the command")
+    raise Unknown("no %s in the command" % what)
 
 
 def program_in(command):
-    return os.path.realpath(command[program_at(command)])
+    return os.path.realpath(command[position(command, "orvantic-drives program")])
 
 
 if __name__ == "__main__":

@@ -177,14 +177,15 @@ def compiler(build):
     return "%s, %s build" % (build.get("compiler", "?"), build.get("build type") or "no named")
 
 
-def linked(name, pattern):
+@functools.cache  # a record reads it for two fields, project-duration for two libraries
+def libraries(program):
+    """{each library the program loads, as ldd names it: the file behind it}."""
+    return dict(re.findall(r"^\s*(\S+) => (\S+)", ask("ldd", program), re.M))
+
+
+def linked(name, pattern, program):
     """The file behind a library the program loads, which names its version."""
-
-    def read(program):
-        for line in ask("ldd", program).splitlines():
-            found = re.match(r"\s*(?:%s)\S* => (\S+)" % pattern, line)
-            if found:
-                return os.path.basename(os.path.realpath(found.group(1)))
+    found = next((path for library, path in libraries(program).items() if re.match(pattern, library)), None)
+    if found is None:
         raise Unknown("the program loads no %s" % name)
-
-    return read
+    return os.path.basename(os.path.realpath(found))

@@ -43,12 +43,12 @@ FIELDS = [
     ("memory", probes.memory, None),
     ("load at start", probes.load, None),
     ("load at end", lambda: "not taken yet", None),
-    ("MPI launcher", lambda command: probes.mpi_version(command[launch.launcher_at(command)]), "command"),
+    ("MPI launcher", lambda command: probes.mpi_version(command[launch.position(command, "MPI launcher")]), "command"),
     ("program", launch.program_in, "command"),
     ("program version", _of_build(probes.program_version), "command"),
     ("compiler", _of_build(probes.compiler), "command"),
-    ("C++ library", _of_program(probes.linked("C++ library", r"libstdc\+\+|libc\+\+")), "command"),
-    ("MPI library", _of_program(probes.linked("MPI library", r"libmpi")), "command"),
+    ("C++ library", _of_program(functools.partial(probes.linked, "C++ library", r"libstdc\+\+|libc\+\+")), "command"),
+    ("MPI library", _of_program(functools.partial(probes.linked, "MPI library", r"libmpi")), "command"),
 ]
 
 
