@@ -123,14 +123,6 @@ def hosts_in_file(path):
     return [words[0].split(":")[0] for words in entries if words]
 
 
-def family_of(launcher):
-    """Open MPI's launcher or Hydra's, told apart by its own version line."""
-    try:
-        return OPEN_MPI if launch.speaks_open_mpi(launcher) else HYDRA
-    except probes.Unknown as why:
-        raise Refused("cannot use %s as the job's launcher: %s" % (launcher, why))
-
-
 def allocation_nodes():
     """The nodes of the Slurm allocation this runs in, in Slurm's order;
     Refused outside one, where the command names no nodes either."""
@@ -155,7 +147,11 @@ def per_node_command(directory, command):
     except probes.Unknown as why:
         raise Refused(str(why))
     if os.path.basename(command[at]) != "srun":
-        family = family_of(command[at])
+        # Open MPI's launcher or Hydra's, told apart by its own version line.
+        try:
+            family = OPEN_MPI if launch.speaks_open_mpi(command[at]) else HYDRA
+        except probes.Unknown as why:
+            raise Refused("cannot use %s as the job's launcher: %s" % (command[at], why))
         try:
             options = command[at + 1:launch.position(command, "orvantic-drives program")]
         except probes.Unknown as why:
@@ -270,7 +266,11 @@ def records_of_job(directory, command, limit=TIME_LIMIT):
     nodes = [NodeRecord(name, fields=got) if isinstance(got, dict) else
              NodeRecord(name, why=got or trouble or "the launcher ended without it") for name, got in zip(names, found)]
     notes = ["%d framed line(s) of no rank of the job" % strays] if strays else []
-    notes += _repeated_hosts(nodes)
+    # Where one host answered for two listed nodes, the launcher did not
+    # start one process per node, and the records are not the nodes'.
+    notes += ["host %s answered for %s: the launcher did not start one process per node"
+              % (shown(host), shown(", ".join(names))) for host, names in grouped(nodes, "host").items()
+              if len(names) > 1]
     missing = [node.name for node in nodes if node.fields is None]
     if missing:
         notes.insert(0, "no record from %d of %d node(s): %s" % (len(missing), len(nodes), shown(", ".join(missing))))
@@ -279,10 +279,3 @@ def records_of_job(directory, command, limit=TIME_LIMIT):
             notes.append("the launcher's error stream ends:\n%s" % "\n".join("  " + shown(line) for line in lines))
     return nodes, notes
 
-
-def _repeated_hosts(nodes):
-    """Where one host answered for two listed nodes, the launcher did not
-    start one process per node, and the records are not the nodes'."""
-    return ["host %s answered for %s: the launcher did not start one process per node"
-            % (shown(host), shown(", ".join(names))) for host, names in grouped(nodes, "host").items()
-            if len(names) > 1]
