@@ -42,10 +42,11 @@ def load_series(given):
 
 
 def read_json(path):
+    """A JSON file given, read as results files are: a named pipe or a
+    device is refused, never waited on."""
+    data = reading.read_regular(path, reading.Refused, "a JSON file given")
     try:
-        return json.loads(pathlib.Path(path).read_text(encoding="utf-8"))
-    except OSError as error:
-        raise reading.Refused("%s: cannot be read: %s" % (path, error.strerror or error))
+        return json.loads(data.decode("utf-8"))
     except ValueError as error:
         raise reading.Refused("%s: not JSON: %s" % (path, error))
 

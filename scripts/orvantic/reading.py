@@ -50,8 +50,8 @@ class NotAResultsFile(Refused):
     """The file is not one that orvantic-drives wrote, or not all of one."""
 
 
-def _refused(path, why):
-    return NotAResultsFile("%s: %s" % (terminal.shown(path), why))
+def _refused(path, why, kind=NotAResultsFile):
+    return kind("%s: %s" % (terminal.shown(path), why))
 
 
 @dataclasses.dataclass
@@ -154,36 +154,37 @@ def _not_regular(mode):
     return "is %s, not a regular file" % next((kind for test, kind in kinds if test(mode)), "a special file")
 
 
-def _read_bytes(path):
-    """The whole file, if it is a regular file of at most MAX_BYTES. Opened
-    without waiting for a writer, so that a named pipe is refused rather
-    than waited on; what it is, is asked of the file opened."""
+def read_regular(path, kind=NotAResultsFile, what="a results file (a report of %d processes is about 4 MB)"
+                 % texts.MAX_JOB_SIZE):
+    """The whole file, if it is a regular file of at most MAX_BYTES; else
+    the Refused `kind`, which says why. Opened without waiting for a
+    writer, so that a named pipe is refused rather than waited on; what it
+    is, is asked of the file opened."""
     try:
         handle = os.open(path, os.O_RDONLY | getattr(os, "O_NONBLOCK", 0) | getattr(os, "O_BINARY", 0))
     except FileNotFoundError:
-        raise _refused(path, "does not exist")
+        raise _refused(path, "does not exist", kind)
     except OSError as error:
-        raise _refused(path, "cannot be read: %s" % (error.strerror or error))
+        raise _refused(path, "cannot be read: %s" % (error.strerror or error), kind)
     try:
         mode = os.fstat(handle).st_mode
         if not stat.S_ISREG(mode):
-            raise _refused(path, _not_regular(mode))
+            raise _refused(path, _not_regular(mode), kind)
         with open(handle, "rb", closefd=False) as file:
             data = file.read(MAX_BYTES + 1)
     except OSError as error:
-        raise _refused(path, "cannot be read: %s" % (error.strerror or error))
+        raise _refused(path, "cannot be read: %s" % (error.strerror or error), kind)
     finally:
         os.close(handle)
     if len(data) > MAX_BYTES:
-        raise _refused(path, "is larger than %d MiB, the limit for a results file (a report of %d processes is "
-                             "about 4 MB)" % (MAX_BYTES // (1024 * 1024), texts.MAX_JOB_SIZE))
+        raise _refused(path, "is larger than %d MiB, the limit for %s" % (MAX_BYTES // (1024 * 1024), what), kind)
     return data
 
 
 def _read_lines(path):
     """The file's whole lines, and whether it ends with one: a file cut
     inside a line is a report that ends early, without that line."""
-    lines, whole = split_lines(_read_bytes(path))
+    lines, whole = split_lines(read_regular(path))
     if not lines:
         raise _refused(path, "holds no whole line, so no report")
     for number, line in enumerate(lines, 1):

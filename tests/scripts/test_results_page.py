@@ -314,7 +314,7 @@ class Refusals(unittest.TestCase):
     def test_input_no_page_is_made_of(self):
         not_json = f.copy_as(THREE, SPACE.subdir("not-json"), "nodes.json")
         self.assert_refused(THREE, "--environment", not_json, says="not JSON")
-        self.assert_refused(THREE, "--compare", THREE.replace(".txt", ".none"), says="cannot be read")
+        self.assert_refused(THREE, "--compare", os.path.dirname(THREE), says="is a directory")
         mixed = SPACE.subdir("mixed")
         for path in (THREE, f.results_of_run(1)):
             f.copy_as(path, mixed, os.path.basename(path))
